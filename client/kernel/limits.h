@@ -1,0 +1,24 @@
+// Fixed sizes and tunables of the proxy core and the service link.
+#pragma once
+
+namespace nb {
+
+inline constexpr int kRequestBufferSize = 200010;  // per browser connection
+inline constexpr int kMaxPacketSize = 200000;      // NB_CLIENT_MAX_PACKET_SIZE
+inline constexpr int kRelayReadStep = 1000;        // one read of an answer
+inline constexpr int kProxyAnswerSize = 10000;     // upstream proxy's CONNECT answer
+inline constexpr int kMaxWorkers = 100;
+inline constexpr int kListenBacklog = 10;
+inline constexpr int kServicePort = 443;
+inline constexpr int kDefaultPort = 4321;
+inline constexpr int kDefaultSettingsPort = 3344;
+
+// Idle time-outs: a silent peer frees its worker after this long.
+inline constexpr int kBrowserIdleMs = 30000;
+inline constexpr int kServerIdleMs = 60000;
+inline constexpr int kServiceIdleMs = 60000;
+inline constexpr int kConnectTimeoutMs = 20000;
+
+}  // namespace nb
+
+#define NB_CLIENT_MAX_PACKET_SIZE 200000

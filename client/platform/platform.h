@@ -1,0 +1,112 @@
+// The only interface between the client and the operating system. Everything
+// that needs a system header lives behind these declarations; the POSIX and
+// Win32 implementations sit in posix/ and win32/ and are picked by CMake.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace nbplat {
+
+// ---- Sockets ---------------------------------------------------------------
+
+// A socket handle as a plain integer. kNoSocket means "no socket"; it is never
+// a valid handle on either platform.
+using Socket = std::uintptr_t;
+inline constexpr Socket kNoSocket = ~static_cast<Socket>(0);
+
+// Outcome of one send or receive: distinct results for data, an orderly end
+// of stream, an expired wait and a failure.
+enum class IoStatus { Ok, Closed, TimedOut, Failed };
+struct IoResult {
+  IoStatus status;
+  std::size_t bytes;  // bytes moved; 0 unless status is Ok
+  bool ok() const { return status == IoStatus::Ok; }
+};
+
+// Starts and stops the sockets library (WSAStartup 2.2 / nothing on POSIX).
+bool NetStartup();
+void NetCleanup();
+
+// New IPv4 TCP stream socket, or kNoSocket.
+Socket TcpSocket();
+// Closes the handle; kNoSocket is ignored.
+void CloseSocket(Socket s);
+// Shuts both directions down (no close).
+void ShutdownSocket(Socket s);
+bool SetReuseAddress(Socket s);
+bool SetBlocking(Socket s);
+// Binds to every local IPv4 address (or to ipNet when non-zero) at port.
+bool BindIPv4(Socket s, std::uint16_t port, std::uint32_t ipNet = 0);
+bool ListenOn(Socket s, int backlog);
+// Port the socket is bound to (host order), 0 when unknown.
+std::uint16_t LocalPort(Socket s);
+// Blocks for the next connection; *peerIpNet receives the peer's IPv4
+// address in network byte order. kNoSocket on failure.
+Socket AcceptConnection(Socket listener, std::uint32_t* peerIpNet);
+// Connects to ipNet:port; timeoutMs < 0 waits as long as the system does.
+bool ConnectIPv4(Socket s, std::uint32_t ipNet, std::uint16_t port, int timeoutMs = -1);
+// One send call (never raises SIGPIPE).
+IoResult SendSome(Socket s, const void* data, std::size_t len);
+// Sends all bytes, looping over partial sends; Ok only when all went out.
+IoResult SendAll(Socket s, const void* data, std::size_t len);
+// One receive of at most len bytes. timeoutMs < 0 waits for ever; otherwise
+// TimedOut when nothing arrives within timeoutMs.
+IoResult RecvSome(Socket s, void* data, std::size_t len, int timeoutMs = -1);
+// First IPv4 address of host (network byte order); false when it does not resolve.
+bool ResolveIPv4(const std::string& host, std::uint32_t* ipNet);
+
+// ---- Time, threads, process ------------------------------------------------
+
+// Milliseconds since system start, 32 bits, wrapping like GetTickCount.
+std::uint32_t TickCountMs();
+void SleepMs(unsigned ms);
+// Small integer naming the calling thread, for diagnostics.
+unsigned long CurrentThreadId();
+
+// Full path of the running executable, and its folder (no trailing separator).
+std::string ProgramPath();
+std::string ProgramFolder();
+bool SetCurrentDir(const std::string& dir);
+// Path separator of the platform ('\\' or '/').
+char PathSeparator();
+
+// Makes a write to a closed socket return an error instead of ending the
+// process (SIGPIPE), and calls onStop once on SIGINT/SIGTERM (Ctrl+C/close
+// on Windows). onStop runs on a thread of its own, never in a signal handler.
+void InstallStopHandler(void (*onStop)());
+
+// Message box with an information icon and OK (stderr on Linux).
+void ShowMessage(const std::string& caption, const std::string& text);
+// Opens url in the default browser (ShellExecute "open" / xdg-open).
+void OpenUrl(const std::string& url);
+// Runs a command line hidden; waits for it to end when wait is true.
+// Returns false when it could not be started.
+bool RunHidden(const std::string& commandLine, bool wait);
+// The routing table as text in which every address stands in numeric dotted
+// form (netstat -r on Windows, the kernel's IPv4 routes on Linux). Empty when
+// it cannot be read.
+std::string ReadRouteTable();
+
+// ---- Re-entrant kernel lock --------------------------------------------------
+
+// A re-entrant mutex. On Windows a named kernel mutex (two objects with the
+// same name share one mutex); on POSIX a recursive mutex registered by name.
+class NamedMutex {
+ public:
+  explicit NamedMutex(const std::string& name);
+  ~NamedMutex();
+  NamedMutex(const NamedMutex&) = delete;
+  NamedMutex& operator=(const NamedMutex&) = delete;
+  void Lock();
+  // False when the calling thread did not hold the mutex.
+  bool Unlock();
+  // Handle value for diagnostics.
+  std::uintptr_t Handle() const;
+
+ private:
+  void* impl_;
+};
+
+}  // namespace nbplat

@@ -1,0 +1,35 @@
+// Blocking TCP socket object of the settings console. Failures are reported by
+// false results and short lines on standard output. The object does not close
+// its socket when destroyed: call Close().
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/platform.h"
+
+class nbSocket {
+ public:
+  nbSocket();
+  ~nbSocket() {}
+  // One send of all of s; true when every byte went in that call.
+  bool Send(std::string s);
+  // One receive of at most iLength bytes into s (binary-safe); false and s
+  // cleared on end of stream or error.
+  bool Recv(std::string& s, int iLength);
+  // Listens on every local address; ports 1..65534 only.
+  bool Listen(int iPort);
+  // Blocks for the next connection and hands it to client.
+  bool Accept(nbSocket& client);
+  std::uint32_t ip() const { return m_IP; }
+  // Shuts an accepted connection down both ways, then closes it.
+  bool Close();
+  bool HasSocket() const { return hSocket != nbplat::kNoSocket; }
+  nbplat::Socket Handle() const { return hSocket; }
+
+ private:
+  nbplat::Socket hSocket;
+  std::uint32_t m_IP;
+  bool m_bListening;
+  static bool bWSAInitOK;
+};
