@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Builds the linux preset and runs the whole road on this machine: the
+# companion compression service on 127.0.0.1:443 with a guest account, and
+# the client (proxy on port 4321, settings console on http://localhost:3344/)
+# installed with its data files into build/run/. Point a browser's HTTP proxy
+# at localhost:4321. Ctrl+C stops both.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+cmake --preset linux >/dev/null
+cmake --build --preset linux -j "$(nproc)" --target NimbrelClient NimbrelService
+
+run=build/run
+mkdir -p "$run"
+cp build/linux/client/NimbrelClient "$run/"
+cp -r share "$run/"
+[ -f "$run/NimbrelClient.ini" ] || cp share/NimbrelClient.ini "$run/"
+
+build/linux/service/NimbrelService --listen 127.0.0.1 --port 443 \
+  --db "$run/service.db" --log "$run/service.log" &
+service=$!
+trap 'kill "$service" 2>/dev/null || true' EXIT
+sleep 0.5
+echo "Service log: $run/service.log; URL log: $run/nimbrel.log"
+echo "Browser proxy: localhost:4321    Settings: http://localhost:3344/"
+"$run/NimbrelClient"

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Builds every preset and runs every test: installs what is missing on a
+# Debian 12 machine, then linux (unit + end-to-end), linux-asan (the same
+# under AddressSanitizer and UndefinedBehaviorSanitizer), linux-tsan (unit
+# tests under ThreadSanitizer) and windows (MinGW-w64 cross build, unit tests
+# under Wine). Stops at the first failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc)
+
+stage() { printf '\n==== %s (%s)\n' "$1" "$(date -u +%H:%M:%S)"; }
+
+stage "dependencies"
+scripts/install-deps.sh
+scripts/build-win-deps.sh
+
+for preset in linux linux-asan linux-tsan; do
+  stage "$preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+  ctest --preset "$preset" -j "$jobs"
+done
+
+stage "windows"
+cmake --preset windows >/dev/null
+cmake --build --preset windows -j "$jobs"
+scripts/ctest-windows.sh build/windows -j "$jobs"
