@@ -1,0 +1,203 @@
+// The worker thread of one browser connection: one request, one answer, then
+// the connection is closed and the worker slot given back.
+#include "kernel/dispatcher.h"
+
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "http/http.h"
+#include "http/nbHttp.h"
+#include "kernel/filters.h"
+#include "kernel/limits.h"
+#include "kernel/options.h"
+#include "kernel/relay.h"
+#include "kernel/road.h"
+#include "kernel/service_link.h"
+#include "kernel/state.h"
+#include "kernel/thread_args.h"
+#include "support/debug.h"
+#include "support/nbMutex.h"
+#include "support/nbString.h"
+
+namespace {
+
+constexpr const char* kSignature = "void processRequest(IN PVOID lpSocket)";
+constexpr std::uint32_t kLoopbackNet = 16777343u;  // 127.0.0.1, network order
+constexpr char kNotModified[] = "HTTP/1.1 304 Not Modified\r\n\r\n";
+
+bool HasSocket(nbplat::Socket s) { return s != nbplat::kNoSocket && s != 0; }
+
+// Owns the connection for the whole life of the worker: counts the worker
+// slot on creation, and on destruction closes both sockets, drops the browser
+// socket from the open set, frees buffer and record and gives the slot back.
+class WorkerScope {
+ public:
+  explicit WorkerScope(ThreadArgs* args) : args_(args) {
+    nbLockGuard lock(mtxProgramOptions);
+    ++iAmountThread;
+  }
+  ~WorkerScope() {
+    if (args_ != nullptr) {
+      if (HasSocket(args_->sckBrowser)) nbplat::CloseSocket(args_->sckBrowser);
+      if (HasSocket(args_->sckServer)) nbplat::CloseSocket(args_->sckServer);
+      {
+        nbLockGuard lock(mtxSocketSet);
+        setClientSockets.erase(args_->sckBrowser);
+      }
+      args_->buff = nullptr;
+    }
+    buff_.reset();
+    args_.reset();
+    dbgmsg("processRequest OK");
+    int left = 0;
+    {
+      nbLockGuard lock(mtxProgramOptions);
+      left = --iAmountThread;
+    }
+    dbgmsg("iAmountThread=");
+    dbgmsg(static_cast<double>(left));
+    dbgmsg(std::string("RET ") + kSignature);
+  }
+  WorkerScope(const WorkerScope&) = delete;
+  WorkerScope& operator=(const WorkerScope&) = delete;
+
+  ThreadArgs* args() const { return args_.get(); }
+  // Allocates the request buffer and hands it to the record; false when the
+  // memory is not there.
+  bool AllocateBuffer() {
+    buff_.reset(new (std::nothrow) char[nb::kRequestBufferSize]);
+    if (!buff_) return false;
+    args_->buff = buff_.get();
+    return true;
+  }
+
+ private:
+  std::unique_ptr<ThreadArgs> args_;
+  std::unique_ptr<char[]> buff_;
+};
+
+void SendText(nbplat::Socket s, const std::string& text) {
+  nbplat::SendAll(s, text.data(), text.size());
+}
+
+// Last three characters of the URL's path (see getFileExtensionFromRequest),
+// or "" when there are none.
+std::string ExtensionOf(const char* buff) {
+  char sTmp[16] = {0};
+  if (!getFileExtensionFromRequest(sTmp, sizeof sTmp, buff)) return std::string();
+  return sTmp;
+}
+
+bool HasHeader(const char* buff, const char* name) {
+  char value[256];
+  return getParameterFromHttpHeader(name, value, sizeof value, buff);
+}
+
+// The body of the worker once the slot is counted and the buffer exists.
+void ServeRequest(ThreadArgs* a, const Program_Options& po) {
+  char* buff = a->buff;
+  const int count =
+      ReadBrowserRequest(a->sckBrowser, buff, nb::kRequestBufferSize, nb::kMaxPacketSize,
+                         nb::kBrowserIdleMs);
+  if (!isHttpHeaderExists(buff, count)) {
+    dbgmsg("Warning: isHttpHeaderExists = false");
+    return;
+  }
+  buff[count] = 0;
+  a->iSize = count;
+  dbgmsg("iSize=");
+  dbgmsg(static_cast<double>(a->iSize));
+
+  const std::string sRequest(buff, static_cast<std::size_t>(a->iSize));
+  const std::string sHost = GetParameterFromHttpHeader(sRequest, "Host");
+  if (sHost.empty()) {
+    dbgmsg("sHost not found. exit");
+    return;
+  }
+  a->iHostPort = StrToInteger(GetParameterFromHttpHeader(sRequest, "Port")) & 0xFFFF;
+  dbgmsg("Host=" + sHost);
+  dbgmsg("Port=" + IntToStr(a->iHostPort));
+
+  // Only a browser on this machine may reach the settings port through us.
+  if (a->iHostPort == po.iSettingsPort && a->ipClient != kLoopbackNet) {
+    dbgmsg("blocking of remote connection at settings port.");
+    return;
+  }
+
+  LogURL(GetUrlFromHttpRequest(sRequest).c_str());
+
+  if (isBanner(sRequest)) {
+    dbgmsg("request blocked. banner");
+    return;
+  }
+  if (isBlockFileExtension(sRequest)) {
+    dbgmsg("request blocked. ext");
+    return;
+  }
+
+  const std::string sCorrected = CorrectingHeader(sRequest);
+  // The corrected request must still fit the connection buffer as a limit.
+  if (sCorrected.size() > static_cast<std::size_t>(nb::kMaxPacketSize)) {
+    dbgmsg("corrected request does not fit the buffer. exit");
+    return;
+  }
+  std::memcpy(buff, sCorrected.data(), sCorrected.size());
+  a->iSize = static_cast<int>(sCorrected.size());
+  buff[a->iSize] = 0;
+
+  std::uint32_t ip = 0;
+  if (!nbplat::ResolveIPv4(sHost, &ip)) {
+    dbgmsg("Host unresolved=" + sHost);
+    SendText(a->sckBrowser, "<b>NimbrelClient:</b> " + sHost + " not found.");
+    return;
+  }
+  a->ipHost = ip;
+  dbgmsg("ip=" + IpIntToStr(ip));
+
+  a->iRequestSize = getRequestSize(buff, a->iSize);
+  dbgmsg("iRequestSize=");
+  dbgmsg(static_cast<double>(a->iRequestSize));
+
+  // Images: either relayed untouched or, for a conditional request while
+  // images are recompressed, answered from the browser's own cache.
+  const std::string sExt = ExtensionOf(buff);
+  if (sExt == "jpg" || sExt == "peg") {
+    if (getJPEGCompressLevel() == 4) {
+      processRequestDirect(a);
+      return;
+    }
+    if (HasHeader(buff, "If-Range") || HasHeader(buff, "If-None-Match")) {
+      dbgmsg("'is modified' request");
+      nbplat::SendAll(a->sckBrowser, kNotModified, sizeof kNotModified - 1);
+      return;
+    }
+  }
+
+  RoadFacts facts;
+  facts.iNoMoneyLogin = iNoMoneyLogin.load();
+  facts.iRequestSize = a->iRequestSize;
+  facts.bOnLine = bOnLine.load();
+  facts.ipHost = a->ipHost;
+  facts.sExt = sExt;
+  if (ChooseDirectRoad(facts)) {
+    processRequestDirect(a);
+  } else {
+    processRequestWithService(a);
+  }
+}
+
+}  // namespace
+
+void processRequest(void* lpSocket) {
+  dbgmsg(kSignature);
+  WorkerScope scope(static_cast<ThreadArgs*>(lpSocket));
+  ThreadArgs* a = scope.args();
+  if (a == nullptr) return;
+  const Program_Options po = GetProgramOptions();
+  dbgmsg("threadMap[index].sckBrowser");
+  dbgmsg(static_cast<double>(a->sckBrowser));
+  if (!scope.AllocateBuffer()) return;
+  ServeRequest(a, po);
+}

@@ -1,0 +1,116 @@
+// Request and content filters: banners and blocked file types are refused,
+// free-of-charge destinations and incompressible files go the direct road,
+// answers holding a forbidden word are withheld.
+#include "kernel/filters.h"
+
+#include <cstring>
+
+#include "http/nbHttp.h"
+#include "kernel/options.h"
+#include "kernel/state.h"
+#include "support/debug.h"
+
+namespace {
+
+// Traces the function's signature on entry and "RET " + signature on return.
+class FnTrace {
+ public:
+  explicit FnTrace(const char* sig) : sig_(sig) { dbgmsg(sig_); }
+  ~FnTrace() { dbgmsg(std::string("RET ") + sig_); }
+  FnTrace(const FnTrace&) = delete;
+  FnTrace& operator=(const FnTrace&) = delete;
+
+ private:
+  const char* sig_;
+};
+
+bool IsAddressChar(char c) { return (c >= '0' && c <= '9') || c == '.'; }
+
+// True when `needle` stands in `text` as a whole dotted address: neither
+// preceded nor followed by a digit or a point, so 1.2.3.4 is not found
+// inside 11.2.3.45.
+bool ContainsWholeAddress(const std::string& text, const std::string& needle) {
+  if (needle.empty()) return false;
+  for (std::size_t pos = text.find(needle); pos != std::string::npos;
+       pos = text.find(needle, pos + 1)) {
+    const std::size_t end = pos + needle.size();
+    const bool startOk = pos == 0 || !IsAddressChar(text[pos - 1]);
+    const bool endOk = end >= text.size() || !IsAddressChar(text[end]);
+    if (startOk && endOk) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool isBanner(const std::string& request) {
+  FnTrace trace("bool isBanner(char* request)");
+  const Program_Options po = GetProgramOptions();
+  const std::string sUrl = GetUrlFromHttpRequest(request);
+  // A request whose URL cannot be found is refused whatever the options say.
+  if (sUrl.empty()) return true;
+  for (const std::string& fragment : po.vsBlockingUrls) {
+    if (fragment.empty()) continue;
+    const std::size_t pos = sUrl.find(fragment);
+    // A match at the very start of the URL does not count.
+    if (pos != std::string::npos && pos > 0) return po.bBlockBanners;
+  }
+  return false;
+}
+
+bool isBlockFileExtension(const std::string& request) {
+  FnTrace trace("bool isBlockFileExtension(char* request)");
+  const Program_Options po = GetProgramOptions();
+  const std::string sExt = GetFileExtensionFromHttpRequest(request);
+  if (sExt.empty()) {
+    dbgmsg("unknow http request");
+    return false;
+  }
+  if (po.bBlockActiveX && sExt == "ocx") {
+    dbgmsg("blockActiveX=true ext=ocx");
+    return true;
+  }
+  if (po.bBlockFlash && sExt == "swf") {
+    dbgmsg("blockFlash=true ext=swf");
+    return true;
+  }
+  return false;
+}
+
+bool isFreeOfChargeIP(unsigned int ip) {
+  FnTrace trace("bool isFreeOfChargeIP(unsigned int ip)");
+  // The address is in network byte order: its first byte is the lowest.
+  const unsigned b0 = ip & 0xFFu;
+  const unsigned b1 = (ip >> 8) & 0xFFu;
+  if (b0 == 192 && b1 == 168) {
+    dbgmsg("local cite ip free of charge");
+    return true;
+  }
+  return ContainsWholeAddress(sRouteTable, IpIntToStr(ip));
+}
+
+bool isFileCantCompress(const char* sExt) {
+  FnTrace trace("bool isFileCantCompress(char* sExt)");
+  if (sExt == nullptr) return false;
+  static const char* const kNoCompress[] = {"rar", "zip", "mp3", "avi", "mpg"};
+  for (const char* ext : kNoCompress) {
+    if (std::strcmp(sExt, ext) == 0) return true;
+  }
+  return false;
+}
+
+bool BadKeywordsInContent(const char* content) {
+  FnTrace trace("bool BadKeywordsInContent(char* content)");
+  if (content == nullptr) return false;
+  const Program_Options po = GetProgramOptions();
+  for (const std::string& word : po.vsBlockingContent) {
+    // An empty entry would match every text and block every page.
+    if (word.empty()) continue;
+    if (std::strstr(content, word.c_str()) != nullptr) {
+      dbgmsg("found badkeyword=");
+      dbgmsg(word);
+      return true;
+    }
+  }
+  return false;
+}
