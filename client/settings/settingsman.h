@@ -1,9 +1,27 @@
 // The settings console: a minimal local web server on the settings port.
 #pragma once
 
+#include <atomic>
+#include <mutex>
 #include <string>
 
+#include "kernel/options.h"
 #include "support/nbSocket.h"
+
+namespace nbset {
+
+inline constexpr int kRequestLimit = 4096;     // one receive of a request head
+inline constexpr int kFileBlock = 4096;        // image sent in blocks of this size
+inline constexpr int kPassPauseMs = 300;       // pause after each connection
+inline constexpr int kStopDelayMs = 2000;      // stop page shown, then the program ends
+inline constexpr int kRecvTimeoutMs = 5000;    // a silent local connection is dropped
+inline constexpr int kMaxFormBytes = 65536;    // largest form body read in full
+inline constexpr const char* kTemplateFile = "share/ClientHtmlGUI.htm";
+inline constexpr const char* kImageFile = "share/elefant256.jpg";
+// Address of the service's login page shown on the settings page.
+inline constexpr const char* kLoginPageUrl = "http://nimbrel.example/login";
+
+}  // namespace nbset
 
 enum {
   NBC_ERR_PORT_ALREADY_ASSIGNED = 1,
@@ -33,10 +51,53 @@ class SettingsMan {
   int ProcessPostRequest(std::string& settings, nbSocket& Socket);
 
  private:
-  bool m_bEnabled;
+  // Stop() from another thread while the loop waits in Accept: the listening
+  // object is handed to m_pRetired (deleted by the loop when it ends) and the
+  // wait is woken, so no thread ever uses a deleted socket object.
+  nbSocket* CurrentSocket();
+  // One pass of the loop on a fresh client object; false when the request
+  // had no URL (closed unanswered, next pass at once without a pause).
+  bool ServePass(nbSocket& client);
+  void WakeAccept(int iPort);
+
+  std::atomic<bool> m_bEnabled;
   int m_iPort;
   nbSocket* m_pSocket;
+  std::mutex m_mtxSocket;         // guards m_pSocket and m_pRetired
+  nbSocket* m_pRetired = nullptr;
+  std::atomic<bool> m_bLooping{false};  // the server loop is running
 };
+
+// The settings page for a template text and an options record: the 21
+// placeholder words replaced by their values (single pass, so a value that
+// contains a placeholder word is shown as it stands).
+std::string RenderSettingsPage(const std::string& sTemplate, const Program_Options& po);
+// The template file's text, one "\n" after each line (CR of CR LF dropped);
+// false when it cannot be read.
+bool ReadSettingsTemplate(const std::string& fileName, std::string& sTemplate);
+// The page sent when the template is missing.
+std::string SettingsTemplateMissingPage();
+// The statistics start as strftime "%c" in local time.
+std::string FormatStatSince(double dStatSince);
+
+// Applies decoded form text ("name=value&..."; line breaks as "++") to po.
+void ApplySettingsForm(const std::string& settings, Program_Options& po);
+
+// True when a request for the form or /stop can only have come from the
+// console's own page: Host names localhost or 127.0.0.1 (port, if given,
+// iPort), and Sec-Fetch-Site, Origin and Referer, where present, same-origin.
+bool IsSameOriginRequest(const std::string& request, int iPort);
+
+// The form data of a POST: what follows "idJpgLvl" in the request (or one
+// further receive when it is absent), completed up to Content-Length by
+// further receives. False when an announced body did not arrive whole.
+bool ReadFormData(std::string& request, nbSocket& client, std::string& form);
+// One receive of at most iLength bytes that gives up after timeoutMs of
+// silence; false (s empty) on time-out, end of stream or error.
+bool RecvWithin(nbSocket& Socket, std::string& s, int iLength, int timeoutMs);
+
+// The answer to a stop request.
+std::string SettingsStopPage();
 
 extern SettingsMan* SetMan;
 // Thread entry of the settings console; the argument is ignored.

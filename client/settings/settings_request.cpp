@@ -1,0 +1,152 @@
+// Reading and vetting the console's requests: a receive with a time-out, the
+// form data of a POST, and the check that a state-changing request comes
+// from the console's own page rather than from another site.
+#include <vector>
+
+#include "http/http.h"
+#include "settings/settingsman.h"
+#include "support/nbString.h"
+
+namespace {
+
+struct HeaderLine {
+  std::string name;  // lower case
+  std::string value;
+};
+
+std::string TrimBlanks(const std::string& s) {
+  std::size_t b = s.find_first_not_of(" \t");
+  if (b == std::string::npos) return "";
+  std::size_t e = s.find_last_not_of(" \t");
+  return s.substr(b, e - b + 1);
+}
+
+// Header lines of the request head (the request line is skipped).
+std::vector<HeaderLine> ParseHead(const std::string& request) {
+  std::vector<HeaderLine> lines;
+  std::size_t end = request.find("\r\n\r\n");
+  std::string head = request.substr(0, end);
+  std::size_t pos = head.find('\n');
+  while (pos != std::string::npos) {
+    std::size_t next = head.find('\n', pos + 1);
+    std::string line = head.substr(pos + 1, next == std::string::npos ? std::string::npos
+                                                                       : next - pos - 1);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::size_t colon = line.find(':');
+    if (colon != std::string::npos) {
+      lines.push_back({StrLCase(TrimBlanks(line.substr(0, colon))),
+                       TrimBlanks(line.substr(colon + 1))});
+    }
+    pos = next;
+  }
+  return lines;
+}
+
+bool IsDecimal(const std::string& s) {
+  if (s.empty() || s.size() > 5) return false;
+  for (char c : s) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+// "localhost" or "127.0.0.1", optionally with ":<iPort>".
+bool IsLocalHostHeader(const std::string& value, int iPort) {
+  std::string v = StrLCase(value);
+  std::size_t colon = v.find(':');
+  std::string host = v.substr(0, colon);
+  if (host != "localhost" && host != "127.0.0.1") return false;
+  if (colon == std::string::npos) return true;
+  std::string port = v.substr(colon + 1);
+  return IsDecimal(port) && StrToInteger(port) == iPort;
+}
+
+// The console's own origins as a browser writes them.
+std::vector<std::string> OwnOrigins(int iPort) {
+  std::string port = iPort == 80 ? "" : ":" + IntToStr(iPort);
+  return {"http://localhost" + port, "http://127.0.0.1" + port};
+}
+
+bool IsOwnOrigin(const std::string& value, int iPort) {
+  std::string v = StrLCase(value);
+  for (const std::string& o : OwnOrigins(iPort)) {
+    if (v == o) return true;
+  }
+  return false;
+}
+
+bool IsOwnReferer(const std::string& value, int iPort) {
+  std::string v = StrLCase(value);
+  for (const std::string& o : OwnOrigins(iPort)) {
+    if (v == o || v.compare(0, o.size() + 1, o + "/") == 0) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool IsSameOriginRequest(const std::string& request, int iPort) {
+  bool bHost = false;
+  for (const HeaderLine& h : ParseHead(request)) {
+    if (h.name == "host") {
+      if (bHost || !IsLocalHostHeader(h.value, iPort)) return false;
+      bHost = true;
+    } else if (h.name == "sec-fetch-site") {
+      std::string v = StrLCase(h.value);
+      if (v != "same-origin" && v != "none") return false;
+    } else if (h.name == "origin") {
+      if (!IsOwnOrigin(h.value, iPort)) return false;
+    } else if (h.name == "referer") {
+      if (!IsOwnReferer(h.value, iPort)) return false;
+    }
+  }
+  return bHost;
+}
+
+bool RecvWithin(nbSocket& Socket, std::string& s, int iLength, int timeoutMs) {
+  s.clear();
+  if (!Socket.HasSocket() || iLength <= 0) return false;
+  std::string buf(static_cast<std::size_t>(iLength), '\0');
+  nbplat::IoResult r = nbplat::RecvSome(Socket.Handle(), &buf[0], buf.size(), timeoutMs);
+  if (!r.ok() || r.bytes == 0) return false;
+  buf.resize(r.bytes);
+  s.swap(buf);
+  return true;
+}
+
+bool ReadFormData(std::string& request, nbSocket& client, std::string& form) {
+  form.clear();
+  char value[nbset::kRequestLimit] = {0};
+  bool bAnnounced =
+      getParameterFromHttpHeader("Content-Length", value, sizeof value, request.c_str());
+  long long length = bAnnounced ? static_cast<long long>(StrToDbl(value)) : nbset::kRequestLimit;
+  if (length < 0) length = 0;
+  if (length > nbset::kMaxFormBytes) return false;
+
+  std::size_t headEnd = request.find("\r\n\r\n");
+  if (headEnd == std::string::npos || !bAnnounced) {
+    // No complete head, or no announced length: the form is what follows
+    // "idJpgLvl" here, or else what one further receive brings.
+    std::size_t pos = request.find("idJpgLvl", headEnd == std::string::npos ? 0 : headEnd);
+    if (pos != std::string::npos) {
+      form = request.substr(pos, static_cast<std::size_t>(length));
+    } else {
+      RecvWithin(client, form, static_cast<int>(length > 0 ? length : 1),
+                 nbset::kRecvTimeoutMs);
+    }
+    return true;
+  }
+
+  // The body is read in full, up to the length the head announced.
+  std::string body = request.substr(headEnd + 4);
+  std::string more;
+  while (static_cast<long long>(body.size()) < length &&
+         RecvWithin(client, more, static_cast<int>(length - body.size()),
+                    nbset::kRecvTimeoutMs)) {
+    body += more;
+  }
+  if (static_cast<long long>(body.size()) < length) return false;
+  std::size_t pos = body.find("idJpgLvl");
+  form = body.substr(pos == std::string::npos ? 0 : pos, static_cast<std::size_t>(length));
+  return true;
+}

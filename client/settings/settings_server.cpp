@@ -1,0 +1,136 @@
+// The settings console's server loop: one local connection at a time, the
+// page, the image, the settings form and the stop request.
+#include <memory>
+
+#include "http/http.h"
+#include "kernel/lifecycle.h"
+#include "settings/settingsman.h"
+#include "support/debug.h"
+#include "tray/tray.h"
+
+namespace {
+
+// Dotted text of the peer's address, as the address check expects it.
+std::string PeerAddress(const nbSocket& client) {
+  char sip[nbset::kRequestLimit] = {0};
+  ip_int2str(client.ip(), sip);
+  return std::string(sip);
+}
+
+}  // namespace
+
+int SettingsMan::Start(int iPort) {
+  const char* sig = "int SettingsMan::Start(int iPort)";
+  dbgmsg(sig);
+  if (m_bEnabled.exchange(true)) {
+    dbgmsg("SettingsMan::Start ==> NBC_ERR_ALREADY_STARTED");
+    dbgmsg(std::string("RET ") + sig);
+    return NBC_ERR_ALREADY_STARTED;
+  }
+  int iResult = CreateSocket(iPort);
+  if (iResult != 0) {
+    dbgmsg(std::string("RET ") + sig);
+    return iResult;
+  }
+  m_bLooping = true;
+  while (m_bEnabled) {
+    dbgmsg("SetMan: listening");
+    auto client = std::make_unique<nbSocket>();
+    if (!ServePass(*client)) {
+      // No URL in the request: closed without an answer, next pass at once.
+      client->Close();
+      continue;
+    }
+    WinSysTray::UpdateMenu();
+    WinSysTray::UpdateIcon(0);
+    client->Close();
+    client.reset();
+    nbplat::SleepMs(nbset::kPassPauseMs);
+  }
+  m_bLooping = false;
+  {
+    std::lock_guard<std::mutex> lock(m_mtxSocket);
+    if (m_pRetired != nullptr) {
+      m_pRetired->Close();
+      delete m_pRetired;
+      m_pRetired = nullptr;
+    }
+  }
+  dbgmsg(std::string("RET ") + sig);
+  return iResult;
+}
+
+bool SettingsMan::ServePass(nbSocket& client) {
+  nbSocket* listener = CurrentSocket();
+  if (listener == nullptr) return true;
+  bool bAccepted = listener->Accept(client);
+  dbgmsg(bAccepted ? "SetMan: socket has accepted" : "SetMan: socket has not accepted");
+  if (!bAccepted || !m_bEnabled) return true;
+
+  std::string request;
+  if (!RecvWithin(client, request, nbset::kRequestLimit, nbset::kRecvTimeoutMs)) return true;
+  dbgmsg(request);
+  dbgmsg("SetMan: got the new request");
+  dbgmsg("SetMan: from address:");
+  std::string sAddress = PeerAddress(client);
+  dbgmsg(sAddress);
+  if (!IsHostValid(sAddress)) {
+    dbgmsg("connection from remote address: decline");
+    return true;
+  }
+  dbgmsg("connection from the local address: accept");
+
+  if (request.compare(0, 4, "POST") == 0) {
+    dbgmsg("POST request");
+    if (!IsSameOriginRequest(request, m_iPort)) {
+      dbgmsg("SetMan: form from another site: decline");
+      return true;
+    }
+    std::string form;
+    if (ReadFormData(request, client, form)) {
+      UndecorateHttpString(&form);
+      for (char& c : form) {
+        if (c == '\r' || c == '\n') c = '+';
+      }
+      dbgmsg("SetMan: POST params:");
+      dbgmsg(form);
+      ProcessPostRequest(form, client);
+    } else {
+      // A body cut short is not applied: half a list must not replace the
+      // stored one.
+      dbgmsg("SetMan: incomplete form: not applied");
+    }
+    std::string page = nbset::kTemplateFile;
+    SendSettingsPage(page, client);
+    return true;
+  }
+
+  dbgmsg("GET request");
+  std::string fileName;
+  if (GetFileNameFromRequest(request, fileName) != 0) return false;
+  dbgmsg("buf=");
+  dbgmsg(fileName);
+  if (fileName == "stop") {
+    if (!IsSameOriginRequest(request, m_iPort)) {
+      dbgmsg("SetMan: stop from another site: decline");
+      return true;
+    }
+    client.Send(SettingsStopPage());
+    // The page is complete once the connection closes; the program ends
+    // a little later so the browser can show it.
+    client.Close();
+    nbplat::SleepMs(nbset::kStopDelayMs);
+    Stop();
+    ProgramDeinit();
+  }
+  dbgmsg("accessing the file:");
+  dbgmsg(fileName);
+  if (IsFileBinary(fileName)) {
+    dprintf("sending file %s in binary mode", fileName.c_str());
+    SendBinaryFile(fileName, client);
+  } else {
+    dprintf("sending file %s in html mode", fileName.c_str());
+    SendSettingsPage(fileName, client);
+  }
+  return true;
+}

@@ -1,0 +1,192 @@
+// SettingsMan's socket ownership, URL-to-file choice, address check, image
+// sending and the thread entry of the settings console.
+#include "settings/settingsman.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "http/http.h"
+#include "kernel/options.h"
+#include "support/debug.h"
+
+SettingsMan* SetMan = nullptr;
+
+namespace {
+
+// Traces the signature on entry and "RET " + signature on every return.
+class TraceScope {
+ public:
+  explicit TraceScope(const char* sig) : sig_(sig) { dbgmsg(sig_); }
+  ~TraceScope() { dbgmsg(std::string("RET ") + sig_); }
+
+ private:
+  const char* sig_;
+};
+
+}  // namespace
+
+void StartSettingsMan(void*) {
+  dbgmsg("StartSettingsMan");
+  if (SetMan == nullptr) SetMan = new SettingsMan();
+  Program_Options po = GetProgramOptions();
+  SetMan->Start(po.iSettingsPort);
+}
+
+SettingsMan::SettingsMan() : m_bEnabled(false), m_iPort(0), m_pSocket(nullptr) {}
+
+SettingsMan::~SettingsMan() {
+  DestroySocket();
+  std::lock_guard<std::mutex> lock(m_mtxSocket);
+  if (m_pRetired != nullptr) {
+    m_pRetired->Close();
+    delete m_pRetired;
+    m_pRetired = nullptr;
+  }
+}
+
+int SettingsMan::AssignPort(int iPort) {
+  TraceScope t("int SettingsMan::AssignPort(int iPort)");
+  if (iPort == m_iPort) {
+    dbgmsg("SettingsMan::AssignPort ==> NBC_ERR_PORT_ALREADY_ASSIGNED");
+    return NBC_ERR_PORT_ALREADY_ASSIGNED;
+  }
+  return CreateSocket(iPort);
+}
+
+int SettingsMan::CreateSocket(int iPort) {
+  TraceScope t("int SettingsMan::CreateSocket(int iPort)");
+  DestroySocket();
+  std::lock_guard<std::mutex> lock(m_mtxSocket);
+  m_pSocket = new nbSocket();
+  if (!m_pSocket->Listen(iPort)) {
+    // The failed object stays (a failed bind may still hold a handle, which
+    // DestroySocket closes).
+    dbgmsg("SettingsMan::CreateSocket ==> NBC_ERR_COULDNOT_LISTEN_PORT");
+    return NBC_ERR_COULDNOT_LISTEN_PORT;
+  }
+  m_iPort = iPort;
+  return 0;
+}
+
+int SettingsMan::DestroySocket() {
+  TraceScope t("int SettingsMan::DestroySocket()");
+  std::lock_guard<std::mutex> lock(m_mtxSocket);
+  if (m_pSocket == nullptr) {
+    dbgmsg("SettingsMan::DestroySocket ==> NBC_ERR_INVALID_OPERATION");
+    return NBC_ERR_INVALID_OPERATION;
+  }
+  // The handle is closed too, so the port can be listened on again at once.
+  m_pSocket->Close();
+  delete m_pSocket;
+  m_pSocket = nullptr;
+  return 0;
+}
+
+nbSocket* SettingsMan::CurrentSocket() {
+  std::lock_guard<std::mutex> lock(m_mtxSocket);
+  return m_pSocket;
+}
+
+void SettingsMan::WakeAccept(int iPort) {
+  // A connection of our own ends the wait of a blocked Accept on every
+  // platform; the loop then finds m_bEnabled cleared.
+  if (iPort <= 0 || iPort > 65535) return;
+  nbplat::Socket s = nbplat::TcpSocket();
+  if (s == nbplat::kNoSocket) return;
+  const unsigned char loopback[4] = {127, 0, 0, 1};
+  std::uint32_t ipNet;
+  std::memcpy(&ipNet, loopback, sizeof ipNet);
+  nbplat::ConnectIPv4(s, ipNet, static_cast<std::uint16_t>(iPort), 1000);
+  nbplat::CloseSocket(s);
+}
+
+int SettingsMan::Stop() {
+  TraceScope t("int SettingsMan::Stop()");
+  if (!m_bEnabled) {
+    dbgmsg("SettingsMan::Stop ==> NBC_ERR_INVALID_OPERATION");
+    return NBC_ERR_INVALID_OPERATION;
+  }
+  m_bEnabled = false;
+  if (!m_bLooping) return DestroySocket();
+  // The loop may be waiting in Accept on the object: retire it instead of
+  // deleting it under the loop's feet, then wake the wait.
+  int port;
+  {
+    std::lock_guard<std::mutex> lock(m_mtxSocket);
+    if (m_pSocket == nullptr) {
+      dbgmsg("SettingsMan::DestroySocket ==> NBC_ERR_INVALID_OPERATION");
+      return NBC_ERR_INVALID_OPERATION;
+    }
+    if (m_pRetired != nullptr) {
+      m_pRetired->Close();
+      delete m_pRetired;
+    }
+    m_pRetired = m_pSocket;
+    m_pSocket = nullptr;
+    port = m_iPort;
+  }
+  WakeAccept(port);
+  return 0;
+}
+
+bool SettingsMan::Enabled() {
+  TraceScope t("bool SettingsMan::Enabled()");
+  return m_bEnabled;
+}
+
+int SettingsMan::GetFileNameFromRequest(std::string& request, std::string& fileName) {
+  TraceScope t("int SettingsMan::GetFileNameFromRequest(string &request, string &fileName)");
+  char url[nbset::kRequestLimit] = {0};
+  if (!getUrlFromRequest(url, sizeof url, request.c_str())) {
+    dbgmsg("SettingsMan::GetFileNameFromRequest ==> NBC_ERR_COULDNOT_EXTRACT_URL");
+    dbgmsg("data:");
+    dbgmsg(request);
+    return NBC_ERR_COULDNOT_EXTRACT_URL;
+  }
+  std::string sUrl(url);
+  dbgmsg("SetMan: URL requested:");
+  dbgmsg(sUrl);
+  if (sUrl.find("elefant256.jpg") != std::string::npos) {
+    fileName = nbset::kImageFile;
+  } else if (sUrl.find("stop") != std::string::npos) {
+    fileName = "stop";
+  } else {
+    fileName = nbset::kTemplateFile;
+  }
+  return 0;
+}
+
+bool SettingsMan::IsFileBinary(std::string& fileName) {
+  TraceScope t("bool SettingsMan::IsFileBinary(string &fileName)");
+  return fileName.find(".htm") == std::string::npos;
+}
+
+bool SettingsMan::IsHostValid(std::string host) {
+  TraceScope t("bool SettingsMan::IsHostValid(string host)");
+  return host.find("127.0.0.1") != std::string::npos ||
+         host.find("localhost") != std::string::npos;
+}
+
+int SettingsMan::SendBinaryFile(std::string fileName, nbSocket& Socket) {
+  TraceScope t("int SettingsMan::SendBinaryFile(string fileName, nbSocket &Socket)");
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(fileName.c_str(), "rb"),
+                                                     &std::fclose);
+  if (!f) {
+    dbgmsg("SettingsMan::SendBinaryFile ==> NBC_ERR_COULDNOT_OPEN_FILE");
+    return NBC_ERR_COULDNOT_OPEN_FILE;
+  }
+  Socket.Send("HTTP/1.0 200 OK\r\nContent-Type: \r\n\r\n");
+  char block[nbset::kFileBlock];
+  std::size_t n;
+  while ((n = std::fread(block, 1, sizeof block, f.get())) > 0) {
+    if (!Socket.Send(std::string(block, n))) break;  // the browser went away
+  }
+  return 0;
+}
+
+std::string SettingsStopPage() {
+  return "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\nConnection: Close\r\n\r\n"
+         "<html><meta http-equiv=\"Content-Type\" content=\"text/html; "
+         "charset=windows-1251\"><body>Программа NimbrelClient завершена</body></html>";
+}
