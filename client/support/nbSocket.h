@@ -3,6 +3,7 @@
 // its socket when destroyed: call Close().
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -31,5 +32,7 @@ class nbSocket {
   nbplat::Socket hSocket;
   std::uint32_t m_IP;
   bool m_bListening;
-  static bool bWSAInitOK;
+  // Set once the sockets library has started; a failed start is retried by
+  // the next construction.
+  static std::atomic<bool> bWSAInitOK;
 };
