@@ -80,11 +80,10 @@ void dprintf(const char* format, ...) {
 // Computed by hand rather than through gmtime/strftime: the result is then
 // independent of the locale and of other threads using the C runtime's
 // shared time buffer.
-std::string gettime() {
+std::string FormatGmtTime(long long now) {
   static const char* const kDays[] = {"Thu", "Fri", "Sat", "Sun", "Mon", "Tue", "Wed"};
   static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-  long long now = static_cast<long long>(std::time(nullptr));
   long long days = now >= 0 ? now / 86400 : -((-now + 86399) / 86400);
   long long secs = now - days * 86400;
   int year = 0;
@@ -98,6 +97,8 @@ std::string gettime() {
                 static_cast<int>(secs / 60 % 60), static_cast<int>(secs % 60));
   return text;
 }
+
+std::string gettime() { return FormatGmtTime(static_cast<long long>(std::time(nullptr))); }
 
 void LogURL(const char* lpURL) {
   dbgmsg("void LogURL( char *lpURL )");

@@ -25,6 +25,9 @@ void ResetLogURLForTests();
 
 // Current UTC time as "%a, %d %b %Y %H:%M:%S".
 std::string gettime();
+// The same text for t seconds since 1970-01-01 UTC; English names whatever
+// the locale.
+std::string FormatGmtTime(long long t);
 
 // End the process with status 1.
 [[noreturn]] void stop();
