@@ -393,6 +393,7 @@ void processRequestWithService(ThreadArgs* thArgs) {
     saveMoneyInfo(h.money);
     if (received != h.size) {
       dbgmsg("Warning accept not all data. skip");
+      SaveProgramOptions();  // the money just taken lasts like every other packet's
       dbgmsg(sRet);
       return;
     }

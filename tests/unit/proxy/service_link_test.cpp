@@ -381,6 +381,7 @@ TEST_F(ServiceExchange, TruncatedBodyStoresMoneyButIsNeitherDeliveredNorCounted)
   Program_Options po = GetProgramOptions();
   EXPECT_EQ(po.dMoney, 123.0);
   EXPECT_EQ(po.dTotalTraffic, 5.0);
+  EXPECT_NE(OptionsFile().find("Money:123"), std::string::npos) << OptionsFile();
 }
 
 TEST_F(ServiceExchange, TimeCorrectionResendsTheHeaderAndShiftsTheClock) {

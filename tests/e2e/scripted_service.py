@@ -1,0 +1,170 @@
+"""A scripted compression service for the end-to-end tests.
+
+It speaks the client's packet format on a TCP port (127.0.0.1:443 by
+default): it reads the 28-byte request header and the bzip2 request body,
+records them, and then lets the current test's script answer on the same
+connection with 16-byte answer headers and bodies. The connection is closed
+when the script returns, which ends the response.
+"""
+
+import bz2
+import hashlib
+import socket
+import struct
+import threading
+import time
+
+# login, ip (4 bytes as sent), port, authCode, jpegLevel, padding, time, size, decompSize
+REQUEST_HEADER = struct.Struct("<i4sHHH2xiII")
+# size, decompSize, msg, unused, money
+ANSWER_HEADER = struct.Struct("<IIH2xi")
+
+EMPTY, BZ2, NOCOMPRESS, JPG, TIMESHIFT, AUTHFAILED, NOMONEY = 0, 2, 3, 4, 5, 6, 7
+
+
+def md5_text(text):
+    return hashlib.md5(text.encode("latin-1")).hexdigest()
+
+
+def auth_code(digest, clock):
+    """16-bit wrap-around sum of md5(digest + decimal clock) read as 16
+    big-endian words of the hexadecimal characters' codes."""
+    h = md5_text(digest + str(clock)).encode()
+    total = 0
+    for i in range(0, 32, 2):
+        total = (total + h[i] * 256 + h[i + 1]) & 0xFFFF
+    return total
+
+
+def decode_request_header(raw):
+    login, ip, port, auth, jpeg, clock, size, decomp = REQUEST_HEADER.unpack(raw)
+    return {"login": login, "ip": socket.inet_ntoa(ip), "port": port, "auth": auth,
+            "jpeg": jpeg, "time": clock, "size": size, "decomp": decomp}
+
+
+def _recv_exactly(sock, n):
+    data = b""
+    while len(data) < n:
+        try:
+            chunk = sock.recv(n - len(data))
+        except OSError:
+            break
+        if not chunk:
+            break
+        data += chunk
+    return data
+
+
+class Conversation:
+    """One client connection: what the client sent and the answer tools."""
+
+    def __init__(self, sock):
+        self.sock = sock
+        self.header = None      # decoded request header
+        self.request = None     # decompressed request bytes
+        self.arrived = None     # time.monotonic() when the header arrived
+        self.replies = []       # headers the client sent after the request
+
+    def read_request(self):
+        raw = _recv_exactly(self.sock, REQUEST_HEADER.size)
+        if len(raw) != REQUEST_HEADER.size:
+            return False
+        self.arrived = time.monotonic()
+        self.header = decode_request_header(raw)
+        body = _recv_exactly(self.sock, self.header["size"])
+        self.request = bz2.decompress(body) if len(body) == self.header["size"] else None
+        return self.request is not None
+
+    def header_only(self, kind, size, decomp=0, money=0):
+        self.sock.sendall(ANSWER_HEADER.pack(size, decomp, kind, money))
+
+    def packet(self, kind, body=b"", decomp=None, money=0):
+        """A packet with its body; decomp defaults to the body's length."""
+        if isinstance(body, str):
+            body = body.encode()
+        self.header_only(kind, len(body), len(body) if decomp is None else decomp, money)
+        self.sock.sendall(body)
+
+    def bz2_packet(self, content, money=0):
+        """Kind 2 of content; returns the compressed length."""
+        if isinstance(content, str):
+            content = content.encode()
+        z = bz2.compress(content, 9)
+        self.packet(BZ2, z, len(content), money)
+        return len(z)
+
+    def raw(self, data):
+        self.sock.sendall(data)
+
+    def read_client_header(self, timeout=10):
+        """The next 28-byte header from the client (after a time correction)."""
+        self.sock.settimeout(timeout)
+        raw = _recv_exactly(self.sock, REQUEST_HEADER.size)
+        if len(raw) != REQUEST_HEADER.size:
+            return None
+        h = decode_request_header(raw)
+        h["arrived"] = time.monotonic()
+        self.replies.append(h)
+        return h
+
+
+class ScriptedService:
+    """Listens on ip:port; each connection's request is read and recorded in
+    ``conversations``, then ``script(conversation)`` answers it."""
+
+    def __init__(self, ip="127.0.0.1", port=443, script=None):
+        self.script = script or (lambda conv: None)
+        self.conversations = []
+        self._lock = threading.Lock()
+        self._threads = []
+        self.sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.sock.bind((ip, port))
+        self.sock.listen(64)
+        self._acceptor = threading.Thread(target=self._serve, daemon=True)
+        self._acceptor.start()
+
+    def _serve(self):
+        while True:
+            try:
+                conn, _ = self.sock.accept()
+            except OSError:
+                return
+            t = threading.Thread(target=self._handle, args=(conn,), daemon=True)
+            self._threads.append(t)
+            t.start()
+
+    def _handle(self, conn):
+        conn.settimeout(15)
+        conv = Conversation(conn)
+        try:
+            if conv.read_request():
+                with self._lock:
+                    self.conversations.append(conv)
+                self.script(conv)
+        except OSError:
+            pass
+        finally:
+            try:
+                conn.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+            conn.close()
+
+    def count(self):
+        with self._lock:
+            return len(self.conversations)
+
+    def last(self):
+        with self._lock:
+            return self.conversations[-1]
+
+    def stop(self):
+        try:
+            self.sock.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+        self.sock.close()
+        self._acceptor.join(5)
+        for t in self._threads:
+            t.join(5)
