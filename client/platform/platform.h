@@ -36,6 +36,12 @@ void CloseSocket(Socket s);
 // Shuts both directions down (no close).
 void ShutdownSocket(Socket s);
 bool SetReuseAddress(Socket s);
+// Lets a listening socket bind its port again at once after the program
+// restarts, while connections of the previous run still wind down, without
+// ever letting a second listener share the port (SO_REUSEADDR on POSIX, where
+// two listeners are refused anyway; nothing on Windows, where SO_REUSEADDR
+// would let a second copy bind the same port).
+bool AllowListenRestart(Socket s);
 bool SetBlocking(Socket s);
 // Binds to every local IPv4 address (or to ipNet when non-zero) at port.
 bool BindIPv4(Socket s, std::uint16_t port, std::uint32_t ipNet = 0);
@@ -88,6 +94,13 @@ bool RunHidden(const std::string& commandLine, bool wait);
 // form (netstat -r on Windows, the kernel's IPv4 routes on Linux). Empty when
 // it cannot be read.
 std::string ReadRouteTable();
+
+// ---- Files -------------------------------------------------------------------
+
+// Moves the file `from` over `to`, replacing an existing `to` in one step
+// (rename / MoveFileEx with MOVEFILE_REPLACE_EXISTING). False on failure,
+// and then `to` is left as it was.
+bool ReplaceFile(const std::string& from, const std::string& to);
 
 // ---- Re-entrant kernel lock --------------------------------------------------
 

@@ -1,0 +1,112 @@
+// The accept loop's one step: wait for a worker slot, accept a browser,
+// check its address and hand the connection to a worker thread.
+#include "kernel/acceptor.h"
+
+#include <memory>
+#include <new>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "http/nbHttp.h"
+#include "kernel/dispatcher.h"
+#include "kernel/limits.h"
+#include "kernel/options.h"
+#include "kernel/state.h"
+#include "kernel/thread_args.h"
+#include "platform/platform.h"
+#include "support/debug.h"
+
+namespace {
+
+constexpr unsigned kNoSlotWaitMs = 1000;  // pause while every worker is busy
+constexpr unsigned kAcceptRetryMs = 50;   // pause after a failed accept
+
+// Closes a connection the acceptor does not hand on and forgets it.
+void DropConnection(nbplat::Socket s) {
+  nbplat::CloseSocket(s);
+  nbLockGuard lock(mtxSocketSet);
+  setClientSockets.erase(s);
+}
+
+}  // namespace
+
+void waitConnection() {
+  dbgmsg("void WaitConnection()");
+  while (iAmountThread.load() > nb::kMaxWorkers - 1) {
+    nbplat::SleepMs(kNoSlotWaitMs);
+    dbgmsg("No free threads. Wait 1000 ms");
+  }
+  std::uint32_t ipClient = 0;
+  nbplat::Socket s = nbplat::AcceptConnection(lsocket, &ipClient);
+  if (s != nbplat::kNoSocket) {
+    nbLockGuard lock(mtxSocketSet);
+    setClientSockets.insert(s);
+  }
+  if (!bServerEnabled) {
+    dbgmsg("bServerEnabled == false");
+    if (s != nbplat::kNoSocket) DropConnection(s);
+    dbgmsg("RET void WaitConnection()");
+    return;
+  }
+  if (s == nbplat::kNoSocket) {
+    dbgmsg("can't create accept-socket");
+    // Without a pause a lasting failure (no descriptors left) would spin.
+    nbplat::SleepMs(kAcceptRetryMs);
+    dbgmsg("RET void WaitConnection()");
+    return;
+  }
+  if (!checkAccessRules(ipClient)) {
+    dbgmsg("access for this IP is forbidden");
+    DropConnection(s);
+    dbgmsg("RET void WaitConnection()");
+    return;
+  }
+  std::unique_ptr<ThreadArgs> thArgs(new (std::nothrow) ThreadArgs());
+  if (!thArgs) {
+    dbgmsg("thArgs == NULL");
+    DropConnection(s);
+    return;
+  }
+  thArgs->sckServer = nbplat::kNoSocket;
+  thArgs->sckBrowser = s;
+  thArgs->ipClient = ipClient;
+  try {
+    std::thread(processRequest, static_cast<void*>(thArgs.get())).detach();
+    thArgs.release();  // the worker owns and frees it now
+  } catch (const std::system_error&) {
+    dbgmsg("worker thread failed");
+    DropConnection(s);
+  }
+  dbgmsg("RET void WaitConnection()");
+}
+
+bool checkAccessRules(std::uint32_t ipNet) {
+  dbgmsg("bool CheckAccessRules(sockaddr_in addr)");
+  const std::string sIp = IpIntToStr(ipNet);
+  dbgmsg("remote IP:" + sIp);
+  if (sIp == "127.0.0.1") {
+    dbgmsg("accept local connection");
+    dbgmsg("RET bool CheckAccessRules(sockaddr_in addr)");
+    return true;
+  }
+  dbgmsg("sIp=" + sIp);
+  const Program_Options po = GetProgramOptions();
+  for (const std::string& entry : po.vsAllowHosts) {
+    std::size_t star = entry.find('*');
+    bool match;
+    if (star == std::string::npos) {
+      dbgmsg("*ivsIter=" + entry);
+      match = sIp == entry;
+    } else {
+      dbgmsg("ivsIter->substr(0, iEndPos)=" + entry.substr(0, star));
+      match = sIp.compare(0, star, entry, 0, star) == 0 && sIp.size() >= star;
+    }
+    if (match) {
+      dbgmsg("RET bool CheckAccessRules(sockaddr_in addr)");
+      return true;
+    }
+  }
+  dbgmsg("RET bool CheckAccessRules(sockaddr_in addr)");
+  return false;
+}

@@ -1,0 +1,226 @@
+// The options record shared by all threads, and its file NimbrelClient.ini.
+#include "kernel/options.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <sstream>
+
+#include "kernel/limits.h"
+#include "platform/platform.h"
+#include "support/debug.h"
+#include "support/nbString.h"
+
+namespace {
+
+// Saves go to this file first and are renamed over the options file only
+// once they were written whole.
+constexpr const char* kOptionsTempName = "NimbrelClient.ini.tmp";
+
+// The file is read word by word, so a value can hold no white space: a value
+// is stored up to its first white-space byte. This is also all a reload would
+// see, and it keeps a value from smuggling further key words into the file.
+std::string FirstWord(const std::string& s) {
+  std::size_t i = 0;
+  while (i < s.size() && !std::isspace(static_cast<unsigned char>(s[i]))) ++i;
+  return s.substr(0, i);
+}
+
+std::string FormatList(const std::vector<std::string>& vs) {
+  std::string out;
+  for (const std::string& entry : vs) {
+    std::string word = FirstWord(entry);
+    if (word.empty()) continue;
+    out += word;
+    out += ';';
+  }
+  return out;
+}
+
+// Reads the whole file in binary; false when it cannot be opened.
+bool ReadWholeFile(const char* name, std::string& text) {
+  std::FILE* f = std::fopen(name, "rb");
+  if (f == nullptr) return false;
+  char chunk[4096];
+  std::size_t n;
+  while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) text.append(chunk, n);
+  std::fclose(f);
+  return true;
+}
+
+// Writes text to a new file name; false when any step fails, and then a
+// partly written file is removed again.
+bool WriteWholeFile(const char* name, const std::string& text) {
+  std::FILE* f = std::fopen(name, "wb");
+  if (f == nullptr) return false;
+  bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  if (std::fclose(f) != 0) ok = false;
+  if (!ok) std::remove(name);
+  return ok;
+}
+
+void ApplyWord(const std::string& word, Program_Options& po) {
+  std::vector<std::string> pieces = StrExplode(word, ":", true);
+  if (pieces.size() < 2) return;
+  const std::string& key = pieces[0];
+  const std::string& value = pieces[1];
+  if (key == "Login") {
+    po.iLogin = StrToInteger(value);
+  } else if (key == "Password") {
+    po.sPassword = value;
+  } else if (key == "Port") {
+    po.iPort = StrToInteger(value);
+  } else if (key == "SettingsPort") {
+    po.iSettingsPort = StrToInteger(value);
+  } else if (key == "JpgLvl") {
+    po.iJpegLvl = StrToInteger(value);
+  } else if (key == "ProxyName") {
+    po.sProxyName = value;
+  } else if (key == "ProxyPort") {
+    po.sProxyPort = value;
+  } else if (key == "ProxyLogin") {
+    po.sProxyLogin = value;
+  } else if (key == "ProxyPassword") {
+    po.sProxyPassword = value;
+  } else if (key == "BlockingActiveX") {
+    po.bBlockActiveX = std::atoi(value.c_str()) == 1;
+  } else if (key == "BlockingFlash") {
+    po.bBlockFlash = std::atoi(value.c_str()) == 1;
+  } else if (key == "BlockingBanners") {
+    po.bBlockBanners = std::atoi(value.c_str()) == 1;
+  } else if (key == "CompressOff") {
+    po.bCompressOff = std::atoi(value.c_str()) == 1;
+  } else if (key == "BlockingContent") {
+    po.vsBlockingContent = StrExplode(value, ";", true);
+  } else if (key == "BlockingUrls") {
+    po.vsBlockingUrls = StrExplode(value, ";", true);
+  } else if (key == "AllowHosts") {
+    po.vsAllowHosts = StrExplode(value, ";", true);
+  } else if (key == "TrafficCost") {
+    po.dTrafficCost = StrToDbl(value);
+  } else if (key == "TotalTraffic") {
+    po.dTotalTraffic = StrToDbl(value);
+  } else if (key == "CompressTraffic") {
+    po.dCompressTraffic = StrToDbl(value);
+  } else if (key == "Money") {
+    po.dMoney = StrToDbl(value);
+  } else if (key == "StatSince") {
+    po.dStatSince = StrToDbl(value);
+  }
+}
+
+}  // namespace
+
+Program_Options GetProgramOptions() {
+  dbgmsg("Program_Options GetProgramOptions()");
+  nbLockGuard lock(mtxProgramOptions);
+  Program_Options po(ProgramOptions);
+  dbgmsg("RET Program_Options* GetProgramOptions()");
+  return po;
+}
+
+void SetProgramOptions(Program_Options po) {
+  dbgmsg("void SetProgramOptions(Program_Options po)");
+  nbLockGuard lock(mtxProgramOptions);
+  ProgramOptions = po;
+  dbgmsg("RET void SetProgramOptions(Program_Options po)");
+}
+
+std::string FormatOptionDouble(double d) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%g", d);
+  std::string s(buf);
+  // The exponent always has at least three digits (1.23457e+006), whatever
+  // the C library writes by itself.
+  std::size_t e = s.find_first_of("eE");
+  if (e == std::string::npos || e + 1 >= s.size()) return s;
+  std::size_t digits = e + 1;
+  if (s[digits] == '+' || s[digits] == '-') ++digits;
+  std::size_t count = s.size() - digits;
+  if (count < 3) s.insert(digits, 3 - count, '0');
+  return s;
+}
+
+std::string FormatProgramOptions(const Program_Options& po) {
+  std::string out;
+  auto line = [&out](const char* key, const std::string& value) {
+    out += key;
+    out += ':';
+    out += value;
+    out += "\r\n";
+  };
+  auto flag = [](bool b) { return std::string(b ? "1" : "0"); };
+  line("Login", IntToStr(po.iLogin));
+  line("Password", FirstWord(po.sPassword));
+  line("Port", IntToStr(po.iPort));
+  line("SettingsPort", IntToStr(po.iSettingsPort));
+  line("BlockingActiveX", flag(po.bBlockActiveX));
+  line("BlockingFlash", flag(po.bBlockFlash));
+  line("BlockingBanners", flag(po.bBlockBanners));
+  line("CompressOff", flag(po.bCompressOff));
+  line("JpgLvl", IntToStr(po.iJpegLvl));
+  line("BlockingContent", FormatList(po.vsBlockingContent));
+  line("BlockingUrls", FormatList(po.vsBlockingUrls));
+  line("AllowHosts", FormatList(po.vsAllowHosts));
+  line("TrafficCost", FormatOptionDouble(po.dTrafficCost));
+  line("TotalTraffic", FormatOptionDouble(po.dTotalTraffic));
+  line("CompressTraffic", FormatOptionDouble(po.dCompressTraffic));
+  line("Money", FormatOptionDouble(po.dMoney));
+  line("StatSince", FormatOptionDouble(po.dStatSince));
+  line("ProxyName", FirstWord(po.sProxyName));
+  line("ProxyPort", FirstWord(po.sProxyPort));
+  line("ProxyLogin", FirstWord(po.sProxyLogin));
+  line("ProxyPassword", FirstWord(po.sProxyPassword));
+  return out;
+}
+
+bool ParseProgramOptions(const std::string& text, Program_Options& po) {
+  std::istringstream in(text);
+  std::vector<std::string> words;
+  // Like the file reader: every attempt adds an entry, the one that finds no
+  // more words an empty one, which leaves the stream in a failed state.
+  while (!in.eof()) {
+    std::string word;
+    in >> word;
+    dbgmsg(word);
+    words.push_back(word);
+    if (in.fail()) break;
+  }
+  for (const std::string& word : words) ApplyWord(word, po);
+  return in.fail();
+}
+
+bool LoadProgramOptions() {
+  dbgmsg("bool LoadProgramOptions()");
+  Program_Options po = GetProgramOptions();
+  std::string text;
+  bool failedState = true;  // a missing file counts as a failed read
+  if (ReadWholeFile(kOptionsFileName, text)) failedState = ParseProgramOptions(text, po);
+  if (po.iPort == 0) po.iPort = nb::kDefaultPort;
+  if (po.iSettingsPort == 0) po.iSettingsPort = nb::kDefaultSettingsPort;
+  if (po.dTrafficCost == 0) po.dTrafficCost = 3;
+  if (po.dStatSince == 0) po.dStatSince = static_cast<double>(std::time(nullptr));
+  SetProgramOptions(po);
+  if (failedState) SaveProgramOptions();
+  dbgmsg("RET bool LoadProgramOptions()");
+  return true;
+}
+
+bool SaveProgramOptions() {
+  dbgmsg("bool SaveProgramOptions()");
+  Program_Options po = GetProgramOptions();
+  nbLockGuard lock(mtxProgramOptions);
+  const std::string text = FormatProgramOptions(po);
+  if (!WriteWholeFile(kOptionsTempName, text)) {
+    dbgmsg("RET bool SaveProgramOptions()");
+    return false;
+  }
+  if (!nbplat::ReplaceFile(kOptionsTempName, kOptionsFileName)) {
+    std::remove(kOptionsTempName);
+    dbgmsg("RET bool SaveProgramOptions()");
+    return false;
+  }
+  dbgmsg("RET bool SaveProgramOptions()");
+  return true;
+}
