@@ -90,8 +90,8 @@ bool OpenProxyTunnel(nbplat::Socket s, const Program_Options& po, int servicePor
   std::size_t got = 0;
   while (got < static_cast<std::size_t>(nb::kProxyAnswerSize) &&
          std::strstr(answer, "\r\n\r\n") == nullptr) {
-    nbplat::IoResult r = nbplat::RecvSome(s, answer + got, nb::kProxyAnswerSize - got,
-                                          iServiceIdleMs.load());
+    nbplat::IoResult r =
+        nbplat::RecvSome(s, answer + got, nb::kProxyAnswerSize - got, iServiceIdleMs.load());
     if (!r.ok()) break;
     got += r.bytes;
     answer[got] = '\0';
@@ -292,10 +292,10 @@ bool sendDataToServer(nbplat::Socket ssocket, unsigned int ip, int port, const c
     return false;
   }
   unsigned char header[kClientHeaderSize];
-  EncodeClientHeader(MakeRequestHeader(po, ip, port, time,
-                                       static_cast<std::uint32_t>(compressed.size()),
-                                       static_cast<std::uint32_t>(iSize)),
-                     header);
+  EncodeClientHeader(
+      MakeRequestHeader(po, ip, port, time, static_cast<std::uint32_t>(compressed.size()),
+                        static_cast<std::uint32_t>(iSize)),
+      header);
   nbplat::IoResult r = nbplat::SendAll(ssocket, header, sizeof header);
   if (!r.ok()) {
     dbgmsg("can't send nbheader");
@@ -375,9 +375,10 @@ void processRequestWithService(ThreadArgs* thArgs) {
       dbgmsg("Warning: big packet. Skipping");
       break;
     }
-    dprintf("packet dump: \nserviceHeader.msg = %u\nserviceHeader.size = %u\n"
-            "serviceHeader.decompSize = %u",
-            unsigned(h.msg), unsigned(h.size), unsigned(h.decompSize));
+    dprintf(
+        "packet dump: \nserviceHeader.msg = %u\nserviceHeader.size = %u\n"
+        "serviceHeader.decompSize = %u",
+        unsigned(h.msg), unsigned(h.size), unsigned(h.decompSize));
 
     std::size_t received = 0;
     while (received < h.size) {

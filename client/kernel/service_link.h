@@ -12,7 +12,8 @@
 void processRequestWithService(ThreadArgs* thArgs);
 // Builds and sends the request header and compressed body; true when both
 // went out whole.
-bool sendDataToServer(nbplat::Socket ssocket, unsigned int ip, int port, const char* buff, int iSize);
+bool sendDataToServer(nbplat::Socket ssocket, unsigned int ip, int port, const char* buff,
+                      int iSize);
 // Stores money / 100 (integer division) as dMoney.
 void saveMoneyInfo(int money);
 int getJPEGCompressLevel();

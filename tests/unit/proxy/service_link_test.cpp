@@ -1,6 +1,8 @@
 // The service exchange against a scripted service peer on loopback: answer
 // kinds and limits, statistics and money, the clock correction, the
 // authentication flag and the roads back to the direct relay.
+#include "kernel/service_link.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -18,7 +20,6 @@
 #include "kernel/limits.h"
 #include "kernel/options.h"
 #include "kernel/packet.h"
-#include "kernel/service_link.h"
 #include "kernel/state.h"
 #include "kernel/thread_args.h"
 #include "platform/platform.h"
@@ -137,8 +138,8 @@ ServiceRequest ReadRequest(nbplat::Socket s) {
   if (raw.size() != kClientHeaderSize) return r;
   r.h = DecodeClientHeader(reinterpret_cast<const unsigned char*>(raw.data()));
   std::string body = RecvExactly(s, r.h.size);
-  r.ok = body.size() == r.h.size &&
-         Bz2Decompress(body.data(), body.size(), r.h.decompSize, r.request);
+  r.ok =
+      body.size() == r.h.size && Bz2Decompress(body.data(), body.size(), r.h.decompSize, r.request);
   return r;
 }
 
@@ -191,9 +192,8 @@ class ServiceExchange : public ::testing::Test {
     savedHost_ = sServiceHostName;
     oldDir_ = fs::current_path();
     static int counter = 0;
-    dir_ = fs::temp_directory_path() /
-           ("nb-servicelink-" + std::to_string(nbplat::TickCountMs()) + "-" +
-            std::to_string(++counter));
+    dir_ = fs::temp_directory_path() / ("nb-servicelink-" + std::to_string(nbplat::TickCountMs()) +
+                                        "-" + std::to_string(++counter));
     fs::create_directories(dir_);
     fs::current_path(dir_);
     Program_Options po;
@@ -278,9 +278,9 @@ class ServiceExchange : public ::testing::Test {
 };
 
 TEST_F(ServiceExchange, Bz2PacketsArriveInOrderAndAreCountedAndSaved) {
-  const std::vector<std::string> pieces = {
-      "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n", std::string(3000, 'a') + "<p>one</p>",
-      "<p>two</p>" + std::string(5000, 'b')};
+  const std::vector<std::string> pieces = {"HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n",
+                                           std::string(3000, 'a') + "<p>one</p>",
+                                           "<p>two</p>" + std::string(5000, 'b')};
   ServiceRequest seen;
   double compressed = 0;
   {
