@@ -20,7 +20,8 @@ int getAuthCode(const char* sHash, int iTime) {
   md5str(h, buff.c_str());
   std::uint16_t sum = 0;
   for (int i = 0; i < 32; i += 2) {
-    const unsigned word = static_cast<unsigned char>(h[i]) * 256u + static_cast<unsigned char>(h[i + 1]);
+    const unsigned word =
+        static_cast<unsigned char>(h[i]) * 256u + static_cast<unsigned char>(h[i + 1]);
     sum = static_cast<std::uint16_t>(sum + word);
   }
   return sum;

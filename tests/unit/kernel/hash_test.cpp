@@ -1,10 +1,11 @@
+#include "kernel/hash.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
-#include "kernel/hash.h"
 #include "support/debug.h"
 
 namespace {
@@ -58,7 +59,8 @@ TEST(AuthCode, OverlongStoredHashIsHashedWhole) {
   // A hand-edited options file may hold far more than a digest; the code
   // covers all of it: md5(200 * "x" + "-2147483648").
   std::string longHash(200, 'x');
-  EXPECT_EQ(getAuthCode(longHash.c_str(), -2147483647 - 1), Fold("1e2555fd2d24a8e5b6b12796b14f30a8"));
+  EXPECT_EQ(getAuthCode(longHash.c_str(), -2147483647 - 1),
+            Fold("1e2555fd2d24a8e5b6b12796b14f30a8"));
 }
 
 TEST(AuthCode, WarnsOnlyWhenHashIsNot32Characters) {

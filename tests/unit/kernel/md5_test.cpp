@@ -1,9 +1,9 @@
+#include "kernel/md5.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
-
-#include "kernel/md5.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
+#include "support/base64.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
-
-#include "support/base64.h"
 
 TEST(Base64Encode, PadsShortGroups) {
   EXPECT_EQ(Base64::encode("abc"), "YWJj");

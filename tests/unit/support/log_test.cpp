@@ -25,9 +25,8 @@ class UrlLog : public ::testing::Test {
  protected:
   void SetUp() override {
     previous_ = fs::current_path();
-    dir_ = fs::temp_directory_path() /
-           ("nbtest-log-" + std::to_string(nbplat::CurrentThreadId()) + "-" +
-            std::to_string(nbplat::TickCountMs()));
+    dir_ = fs::temp_directory_path() / ("nbtest-log-" + std::to_string(nbplat::CurrentThreadId()) +
+                                        "-" + std::to_string(nbplat::TickCountMs()));
     fs::create_directories(dir_);
     ASSERT_TRUE(nbplat::SetCurrentDir(dir_.string()));
     ResetLogURLForTests();
@@ -97,8 +96,8 @@ TEST_F(UrlLog, ManyThreadsTruncateOnceAndNeverInterleave) {
       }
       for (int i = 0; i < kPerThread; ++i) {
         // Long enough that an unguarded write could be split by another.
-        std::string url = "http://t" + std::to_string(t) + ".example/" + std::to_string(i) +
-                          "/" + std::string(5000, static_cast<char>('a' + t));
+        std::string url = "http://t" + std::to_string(t) + ".example/" + std::to_string(i) + "/" +
+                          std::string(5000, static_cast<char>('a' + t));
         LogURL(url.c_str());
       }
     });

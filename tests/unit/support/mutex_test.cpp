@@ -59,7 +59,6 @@ TEST(nbMutex, HolderRelocksAndOtherThreadWaitsForBothUnlocks) {
 TEST(NamedMutex, SameNameSharesOneLock) {
   nbplat::NamedMutex a("test-shared-lock");
   nbplat::NamedMutex b("test-shared-lock");
-  EXPECT_EQ(a.Handle(), b.Handle());
   EXPECT_EQ(HoldsSeenByWaiter(a, b), 0);
 }
 
@@ -97,7 +96,8 @@ TEST(NamedMutex, LockSurvivesOneOfItsNamesGoingAway) {
   second.Lock();
   EXPECT_TRUE(second.Unlock());
   nbplat::NamedMutex third("test-refcount");
-  EXPECT_EQ(third.Handle(), second.Handle());
+  // Handles differ between objects on Windows; sharing shows in the blocking.
+  EXPECT_EQ(HoldsSeenByWaiter(second, third), 0);
 }
 
 TEST(nbMutex, UnlockAlwaysTrueButTracesRefusedRelease) {
