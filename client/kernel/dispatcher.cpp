@@ -98,9 +98,8 @@ bool HasHeader(const char* buff, const char* name) {
 // The body of the worker once the slot is counted and the buffer exists.
 void ServeRequest(ThreadArgs* a, const Program_Options& po) {
   char* buff = a->buff;
-  const int count =
-      ReadBrowserRequest(a->sckBrowser, buff, nb::kRequestBufferSize, nb::kMaxPacketSize,
-                         nb::kBrowserIdleMs);
+  const int count = ReadBrowserRequest(a->sckBrowser, buff, nb::kRequestBufferSize,
+                                       nb::kMaxPacketSize, nb::kBrowserIdleMs);
   if (!isHttpHeaderExists(buff, count)) {
     dbgmsg("Warning: isHttpHeaderExists = false");
     return;

@@ -72,13 +72,13 @@ bool TunnelOpened(const std::string& sAnswer) {
 void PassProxyRefusal(ThreadArgs* a, char* buff, int count) {
   if (!SendAll(a->sckBrowser, buff, count)) return;
   buff[count] = 0;
-  const int total =
-      isHttpHeaderExists(buff, count) ? getRequestSize(buff, count) : -1;
+  const int total = isHttpHeaderExists(buff, count) ? getRequestSize(buff, count) : -1;
   long long passed = count;
   bool bLengthKnown = false;
   {
     char sLen[32];
-    bLengthKnown = total >= 0 && getParameterFromHttpHeader("Content-Length", sLen, sizeof sLen, buff);
+    bLengthKnown =
+        total >= 0 && getParameterFromHttpHeader("Content-Length", sLen, sizeof sLen, buff);
   }
   while (!(bLengthKnown && passed >= total)) {
     const std::size_t n = Recv(a->sckServer, buff, nb::kMaxPacketSize, nb::kServerIdleMs);
@@ -233,8 +233,7 @@ void processRequestDirect(ThreadArgs* a) {
   const Program_Options po = GetProgramOptions();
   if (!po.sProxyName.empty()) {
     if (!OpenTunnel(a, po)) return;
-  } else if (!nbplat::ConnectIPv4(a->sckServer, a->ipHost,
-                                  static_cast<std::uint16_t>(a->iHostPort),
+  } else if (!nbplat::ConnectIPv4(a->sckServer, a->ipHost, static_cast<std::uint16_t>(a->iHostPort),
                                   nb::kConnectTimeoutMs)) {
     dbgmsg("Socket connect error.\n" + IpIntToStr(a->ipHost) + ":" + IntToStr(a->iHostPort));
     return;

@@ -24,9 +24,9 @@ bool ChooseDirectRoad(const RoadFacts& facts);
 
 // Where a request read stands after `count` bytes of buff (zero-terminated).
 enum class RequestState {
-  Incomplete,    // read on
-  Complete,      // a GET/POST head and its announced body are there
-  OtherMethod,   // a complete head of a method we do not serve: stop now
+  Incomplete,   // read on
+  Complete,     // a GET/POST head and its announced body are there
+  OtherMethod,  // a complete head of a method we do not serve: stop now
 };
 RequestState ClassifyRequest(const char* buff, int count);
 
