@@ -2,7 +2,8 @@
 #include "support/nbSocket.h"
 
 #include <cstdio>
-#include <vector>
+#include <memory>
+#include <new>
 
 std::atomic<bool> nbSocket::bWSAInitOK{false};
 
@@ -25,10 +26,11 @@ bool nbSocket::Recv(std::string& s, int iLength) {
     return false;
   }
   if (iLength <= 0) return false;
-  std::vector<char> buf(static_cast<std::size_t>(iLength));
-  nbplat::IoResult r = nbplat::RecvSome(hSocket, buf.data(), buf.size());
+  std::unique_ptr<char[]> buf(new (std::nothrow) char[static_cast<std::size_t>(iLength)]);
+  if (!buf) return false;
+  nbplat::IoResult r = nbplat::RecvSome(hSocket, buf.get(), static_cast<std::size_t>(iLength));
   if (r.ok() && r.bytes > 0) {
-    s.assign(buf.data(), r.bytes);
+    s.assign(buf.get(), r.bytes);
     return true;
   }
   s.clear();
