@@ -1,11 +1,11 @@
 // Wire format of the service link: header layout and bzip2 helpers.
+#include "kernel/packet.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <random>
 #include <string>
-
-#include "kernel/packet.h"
 
 namespace {
 

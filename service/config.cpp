@@ -1,0 +1,170 @@
+// Command-line parsing of NimbrelService.
+#include "config.h"
+
+#include <cctype>
+#include <cstring>
+
+#include "accounts.h"
+#include "kernel/md5.h"
+
+namespace nbsvc {
+
+namespace {
+
+bool ParseInt(const std::string& s, long long lo, long long hi, long long* v) {
+  if (s.empty() || s.size() > 18) return false;
+  std::size_t i = s[0] == '-' ? 1 : 0;
+  if (i == s.size()) return false;
+  long long r = 0;
+  for (; i < s.size(); ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(s[i]))) return false;
+    r = r * 10 + (s[i] - '0');
+  }
+  if (s[0] == '-') r = -r;
+  if (r < lo || r > hi) return false;
+  *v = r;
+  return true;
+}
+
+bool IsDigest(const std::string& s) {
+  if (s.size() != 32) return false;
+  for (char c : s) {
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  }
+  return true;
+}
+
+ParsedCommand Fail(const std::string& msg) {
+  ParsedCommand p;
+  p.kind = CommandKind::Error;
+  p.error = msg;
+  return p;
+}
+
+ParsedCommand ParseAccount(const std::vector<std::string>& args) {
+  ParsedCommand p;
+  p.kind = CommandKind::Account;
+  AccountCommand& a = p.account;
+  bool haveLogin = false;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    bool hasValue = i + 1 < args.size();
+    long long n;
+    if (arg == "--db" && hasValue) {
+      a.dbPath = args[++i];
+    } else if (arg == "--password" && hasValue) {
+      // Stored as the client stores it: the digest of what the user typed.
+      char out[33];
+      md5str(out, args[++i].c_str());
+      a.setDigest = true;
+      a.digest = out;
+    } else if (arg == "--digest" && hasValue) {
+      a.setDigest = true;
+      a.digest = args[++i];
+      if (!a.digest.empty() && !IsDigest(a.digest)) {
+        return Fail("--digest needs 32 lowercase hexadecimal characters");
+      }
+    } else if ((arg == "--money" || arg == "--add-money") && hasValue) {
+      std::int64_t cents;
+      if (!ParseMoney(args[++i], &cents)) return Fail("bad amount: " + args[i]);
+      if (arg == "--money") {
+        a.setMoney = true;
+        a.money = cents;
+      } else {
+        a.addMoney = cents;
+      }
+    } else if (arg == "--show") {
+      a.show = true;
+    } else if (!haveLogin && ParseInt(arg, INT32_MIN, INT32_MAX, &n)) {
+      haveLogin = true;
+      a.login = static_cast<std::int32_t>(n);
+    } else {
+      return Fail("unknown or incomplete argument: " + arg);
+    }
+  }
+  if (!haveLogin) return Fail("account: a login number is needed");
+  return p;
+}
+
+}  // namespace
+
+bool ParseIPv4(const std::string& text, std::uint32_t* ipNet) {
+  unsigned char o[4];
+  std::size_t pos = 0;
+  for (int k = 0; k < 4; ++k) {
+    if (k > 0) {
+      if (pos >= text.size() || text[pos] != '.') return false;
+      ++pos;
+    }
+    int v = 0, digits = 0;
+    while (pos < text.size() && std::isdigit(static_cast<unsigned char>(text[pos]))) {
+      v = v * 10 + (text[pos++] - '0');
+      if (++digits > 3) return false;
+    }
+    if (digits == 0 || v > 255) return false;
+    o[k] = static_cast<unsigned char>(v);
+  }
+  if (pos != text.size()) return false;
+  std::memcpy(ipNet, o, 4);
+  return true;
+}
+
+ParsedCommand ParseCommandLine(const std::vector<std::string>& args) {
+  if (!args.empty() && args[0] == "account") return ParseAccount(args);
+  ParsedCommand p;
+  ServiceConfig& c = p.serve;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    bool hasValue = i + 1 < args.size();
+    long long n;
+    if (arg == "--help" || arg == "-h") {
+      p.kind = CommandKind::Help;
+      return p;
+    } else if (arg == "--allow-private") {
+      c.allowPrivate = true;
+    } else if (arg == "--no-guest") {
+      c.allowGuests = false;
+    } else if (arg == "--listen" && hasValue) {
+      if (!ParseIPv4(args[++i], &c.listenIpNet)) return Fail("bad --listen address: " + args[i]);
+    } else if (arg == "--port" && hasValue) {
+      if (!ParseInt(args[++i], 0, 65535, &n)) return Fail("bad --port: " + args[i]);
+      c.port = static_cast<std::uint16_t>(n);
+    } else if (arg == "--db" && hasValue) {
+      c.dbPath = args[++i];
+    } else if (arg == "--log" && hasValue) {
+      c.logPath = args[++i];
+    } else if (arg == "--price" && hasValue) {
+      if (!ParseInt(args[++i], 0, 1000000, &n)) return Fail("bad --price: " + args[i]);
+      c.pricePerMiB = n;
+    } else if (arg == "--idle-ms" && hasValue) {
+      if (!ParseInt(args[++i], 1, 3600000, &n)) return Fail("bad --idle-ms: " + args[i]);
+      c.clientIdleMs = static_cast<int>(n);
+    } else if (arg == "--fetch-idle-ms" && hasValue) {
+      if (!ParseInt(args[++i], 1, 3600000, &n)) return Fail("bad --fetch-idle-ms: " + args[i]);
+      c.fetchIdleMs = static_cast<int>(n);
+    } else if (arg == "--max-response" && hasValue) {
+      if (!ParseInt(args[++i], 1024, 1LL << 30, &n)) return Fail("bad --max-response: " + args[i]);
+      c.maxResponse = static_cast<std::size_t>(n);
+    } else if (arg == "--max-connections" && hasValue) {
+      if (!ParseInt(args[++i], 1, 10000, &n)) return Fail("bad --max-connections: " + args[i]);
+      c.maxConnections = static_cast<int>(n);
+    } else {
+      return Fail("unknown or incomplete argument: " + arg);
+    }
+  }
+  return p;
+}
+
+std::string UsageText() {
+  return "Usage:\n"
+         "  NimbrelService [--listen ADDR] [--port N] [--db FILE] [--log FILE]\n"
+         "                 [--allow-private] [--no-guest] [--price HUNDREDTHS_PER_MIB]\n"
+         "                 [--idle-ms MS] [--fetch-idle-ms MS] [--max-response BYTES]\n"
+         "                 [--max-connections N]\n"
+         "  NimbrelService account LOGIN [--db FILE] [--password TEXT | --digest HEX]\n"
+         "                 [--money AMOUNT | --add-money AMOUNT] [--show]\n"
+         "Defaults: listen 0.0.0.0, port 443, database NimbrelService.db, guests\n"
+         "allowed, internal destinations refused, price 1.00 per MiB.\n";
+}
+
+}  // namespace nbsvc

@@ -1,0 +1,57 @@
+// Command line of NimbrelService.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "service_limits.h"
+
+namespace nbsvc {
+
+// Settings of a running service.
+struct ServiceConfig {
+  std::uint32_t listenIpNet = 0;  // 0: every local address
+  std::uint16_t port = kDefaultPort;
+  std::string dbPath = "NimbrelService.db";
+  std::string logPath;                             // empty: standard output
+  bool allowPrivate = false;                       // fetch from loopback/private/link-local too
+  bool allowGuests = true;                         // login 0 without an account is served
+  std::int64_t pricePerMiB = kDefaultPricePerMiB;  // hundredths per MiB sent
+  int clientIdleMs = kDefaultClientIdleMs;
+  int fetchIdleMs = kDefaultFetchIdleMs;
+  std::size_t maxResponse = kDefaultMaxResponse;
+  int maxConnections = kDefaultMaxConnections;
+};
+
+// The "account" subcommand: create or change one account.
+struct AccountCommand {
+  std::string dbPath = "NimbrelService.db";
+  std::int32_t login = 0;
+  bool setDigest = false;
+  std::string digest;
+  bool setMoney = false;
+  std::int64_t money = 0;
+  std::int64_t addMoney = 0;
+  bool show = false;  // print the account after the change
+};
+
+enum class CommandKind { Serve, Account, Help, Error };
+
+struct ParsedCommand {
+  CommandKind kind = CommandKind::Serve;
+  ServiceConfig serve;
+  AccountCommand account;
+  std::string error;
+};
+
+// Parses argv[1..] (the program name excluded).
+ParsedCommand ParseCommandLine(const std::vector<std::string>& args);
+
+// Usage text for --help and errors.
+std::string UsageText();
+
+// "a.b.c.d" into an address in network order; false when malformed.
+bool ParseIPv4(const std::string& text, std::uint32_t* ipNet);
+
+}  // namespace nbsvc

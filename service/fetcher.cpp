@@ -1,0 +1,66 @@
+// Web server fetch for the service.
+#include "fetcher.h"
+
+#include "http_response.h"
+#include "owned_socket.h"
+
+namespace nbsvc {
+
+namespace {
+
+constexpr std::size_t kReadStep = 64 * 1024;
+
+// Worth checking framing now? Content-Length answers are checked every time
+// (cheap); chunked ones only when the data ends with an empty line, as the
+// last chunk does, so big chunked answers are not re-scanned per read.
+bool MayBeComplete(const std::string& data) {
+  std::size_t n = data.size();
+  if (n < 4) return false;
+  return data.compare(n - 2, 2, "\n\n") == 0 || data.compare(n - 3, 3, "\n\r\n") == 0 ||
+         ParseResponseHead(data).hasContentLength;
+}
+
+}  // namespace
+
+bool IsHeadRequest(const std::string& request) { return request.compare(0, 5, "HEAD ") == 0; }
+
+FetchResult Fetch(std::uint32_t ipNet, std::uint16_t port, const std::string& request,
+                  const FetchLimits& limits) {
+  FetchResult r;
+  OwnedSocket s(nbplat::TcpSocket());
+  if (!s.valid() || !nbplat::ConnectIPv4(s.get(), ipNet, port, limits.connectMs)) {
+    r.status = FetchStatus::ConnectFailed;
+    return r;
+  }
+  if (!nbplat::SendAll(s.get(), request.data(), request.size()).ok()) {
+    r.status = FetchStatus::SendFailed;
+    return r;
+  }
+  bool head = IsHeadRequest(request);
+  std::string buf(kReadStep, '\0');
+  for (;;) {
+    std::size_t room = limits.maxResponse - r.response.size();
+    nbplat::IoResult io =
+        nbplat::RecvSome(s.get(), &buf[0], room < kReadStep ? room : kReadStep, limits.idleMs);
+    if (io.status == nbplat::IoStatus::TimedOut) {
+      r.status = FetchStatus::TimedOut;
+      return r;
+    }
+    if (!io.ok() || io.bytes == 0) {
+      // Closed (or reset after sending): what arrived is the answer.
+      r.status = FetchStatus::Complete;
+      return r;
+    }
+    r.response.append(buf, 0, io.bytes);
+    if (MayBeComplete(r.response) && ResponseComplete(r.response, head)) {
+      r.status = FetchStatus::Complete;
+      return r;
+    }
+    if (r.response.size() >= limits.maxResponse) {
+      r.status = FetchStatus::Truncated;
+      return r;
+    }
+  }
+}
+
+}  // namespace nbsvc

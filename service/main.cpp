@@ -1,0 +1,99 @@
+// NimbrelService: the compression service the client hands requests to.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "accounts.h"
+#include "config.h"
+#include "destination.h"
+#include "platform/platform.h"
+#include "server.h"
+#include "service_log.h"
+
+namespace {
+
+nbsvc::Server* gServer = nullptr;
+
+void OnStop() {
+  if (gServer) gServer->Stop();
+}
+
+int RunAccount(const nbsvc::AccountCommand& a) {
+  std::string error;
+  auto db = nbsvc::AccountsDb::Open(a.dbPath, &error);
+  if (!db) {
+    std::fprintf(stderr, "NimbrelService: cannot open database %s: %s\n", a.dbPath.c_str(),
+                 error.c_str());
+    return 1;
+  }
+  if (!db->Upsert(a.login, a.setDigest, a.digest, a.setMoney, a.money, a.addMoney)) {
+    std::fprintf(stderr, "NimbrelService: cannot change account %d: %s\n", a.login,
+                 db->LastError().c_str());
+    return 1;
+  }
+  nbsvc::Account acc;
+  if (db->Lookup(a.login, &acc) == nbsvc::LookupResult::Found) {
+    long long m = static_cast<long long>(acc.money);
+    std::printf("account %d money %s%lld.%02lld\n", acc.login, m < 0 ? "-" : "",
+                (m < 0 ? -m : m) / 100, (m < 0 ? -m : m) % 100);
+  }
+  return 0;
+}
+
+int RunServer(const nbsvc::ServiceConfig& config) {
+  nbsvc::ServiceLog log;
+  std::string error;
+  if (!log.Open(config.logPath, &error)) {
+    std::fprintf(stderr, "NimbrelService: cannot open log %s: %s\n", config.logPath.c_str(),
+                 error.c_str());
+    return 1;
+  }
+  {
+    auto db = nbsvc::AccountsDb::Open(config.dbPath, &error);
+    if (!db) {
+      std::fprintf(stderr, "NimbrelService: cannot open database %s: %s\n", config.dbPath.c_str(),
+                   error.c_str());
+      return 1;
+    }
+  }
+  if (!nbplat::NetStartup()) {
+    std::fprintf(stderr, "NimbrelService: the network layer does not start\n");
+    return 1;
+  }
+  nbsvc::Server server(config, log);
+  if (!server.Listen(&error)) {
+    std::fprintf(stderr, "NimbrelService: %s\n", error.c_str());
+    return 1;
+  }
+  gServer = &server;
+  nbplat::InstallStopHandler(OnStop);
+  log.Note("listening on " + nbsvc::FormatIPv4(config.listenIpNet) + ":" +
+           std::to_string(server.BoundPort()) + " database " + config.dbPath +
+           (config.allowPrivate ? " private destinations allowed" : "") +
+           (config.allowGuests ? " guests allowed" : " guests refused"));
+  server.Run();
+  gServer = nullptr;
+  log.Note("stopped");
+  nbplat::NetCleanup();
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  nbsvc::ParsedCommand cmd = nbsvc::ParseCommandLine(args);
+  switch (cmd.kind) {
+    case nbsvc::CommandKind::Help:
+      std::fputs(nbsvc::UsageText().c_str(), stdout);
+      return 0;
+    case nbsvc::CommandKind::Error:
+      std::fprintf(stderr, "NimbrelService: %s\n%s", cmd.error.c_str(), nbsvc::UsageText().c_str());
+      return 2;
+    case nbsvc::CommandKind::Account:
+      return RunAccount(cmd.account);
+    case nbsvc::CommandKind::Serve:
+      return RunServer(cmd.serve);
+  }
+  return 2;
+}

@@ -1,0 +1,117 @@
+// Answer packets from a web server's response.
+#include "packer.h"
+
+#include <algorithm>
+
+#include "http_response.h"
+#include "jpeg_recode.h"
+#include "service_limits.h"
+
+namespace nbsvc {
+
+int JpegQualityForCode(int code) {
+  if (code == 1) return kJpegQualityMedium;
+  if (code == 2) return kJpegQualityLow;
+  return 0;
+}
+
+PackedAnswer PackPlain(const std::string& content) {
+  PackedAnswer r;
+  for (std::size_t pos = 0; pos < content.size(); pos += kMaxBodySize) {
+    std::size_t len = std::min<std::size_t>(kMaxBodySize, content.size() - pos);
+    AnswerPacket p;
+    std::string packed;
+    if (Bz2Compress(content.data() + pos, len, packed) && packed.size() < len) {
+      p.header.msg = NB_PACKET_BZ2;
+      p.body = std::move(packed);
+    } else {
+      p.header.msg = NB_PACKET_NOCOMPRESS;
+      p.body.assign(content, pos, len);
+    }
+    p.header.size = static_cast<std::uint32_t>(p.body.size());
+    p.header.decompSize = static_cast<std::uint32_t>(len);
+    r.before += len;
+    r.after += p.body.size();
+    r.packets.push_back(std::move(p));
+  }
+  return r;
+}
+
+namespace {
+
+// The image body of a complete JPEG response; false when it is not whole.
+bool ExtractBody(const std::string& data, std::size_t from, const ResponseHead& head,
+                 std::string* body) {
+  std::size_t start = from + head.headLen;
+  if (head.chunked) {
+    std::size_t end = 0;
+    return Dechunk(data, start, body, &end) == ChunkState::Complete;
+  }
+  if (head.hasContentLength) {
+    if (data.size() - start < head.contentLength) return false;
+    body->assign(data, start, static_cast<std::size_t>(head.contentLength));
+    return true;
+  }
+  body->assign(data, start, std::string::npos);
+  return true;
+}
+
+// Kind 4 pieces of content; decompSize of the pieces adds up to original,
+// and no piece's size or decompSize exceeds the packet limit.
+PackedAnswer PackImage(const std::string& content, std::uint64_t original) {
+  PackedAnswer r;
+  r.jpeg = true;
+  std::uint64_t total = content.size();
+  std::uint64_t step = kMaxBodySize;
+  if (original > total && total > 0) {
+    step = std::max<std::uint64_t>(1, kMaxBodySize * total / original);
+  }
+  std::uint64_t given = 0;
+  for (std::uint64_t pos = 0; pos < total; pos += step) {
+    std::uint64_t len = std::min(step, total - pos);
+    std::uint64_t upTo = total == 0 ? 0 : original * (pos + len) / total;
+    AnswerPacket p;
+    p.header.msg = NB_PACKET_JPG;
+    p.body.assign(content, static_cast<std::size_t>(pos), static_cast<std::size_t>(len));
+    p.header.size = static_cast<std::uint32_t>(len);
+    p.header.decompSize = static_cast<std::uint32_t>(upTo - given);
+    given = upTo;
+    r.before += p.header.decompSize;
+    r.after += len;
+    r.packets.push_back(std::move(p));
+  }
+  return r;
+}
+
+}  // namespace
+
+PackedAnswer PackResponse(const std::string& response, int jpegCode) {
+  int quality = JpegQualityForCode(jpegCode);
+  if (quality == 0) return PackPlain(response);
+  std::size_t from = FinalResponseOffset(response);
+  ResponseHead head = ParseResponseHead(response.substr(from));
+  if (!IsRecodableJpeg(head)) return PackPlain(response);
+  std::string image;
+  if (!ExtractBody(response, from, head, &image)) return PackPlain(response);
+  std::string smaller;
+  if (RecodeJpeg(image, quality, &smaller)) {
+    std::string rebuilt =
+        response.substr(0, from) + RebuildWithBody(response.substr(from), head, smaller);
+    if (rebuilt.size() < response.size()) {
+      PackedAnswer r = PackImage(rebuilt, response.size());
+      r.recoded = true;
+      return r;
+    }
+  }
+  return PackImage(response, response.size());
+}
+
+std::string MakeErrorResponse(int status, const std::string& reason, const std::string& text) {
+  std::string body =
+      "<html><head><title>" + reason + "</title></head><body><p>" + text + "</p></body></html>\r\n";
+  return "HTTP/1.0 " + std::to_string(status) + " " + reason +
+         "\r\nContent-Type: text/html\r\nConnection: close\r\nContent-Length: " +
+         std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+}  // namespace nbsvc

@@ -1,0 +1,31 @@
+// Tunables of NimbrelService: limits, time-outs and defaults.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace nbsvc {
+
+inline constexpr std::uint16_t kDefaultPort = 443;
+inline constexpr int kListenBacklog = 64;
+inline constexpr int kDefaultMaxConnections = 200;
+
+// A client that sends nothing for this long loses its connection.
+inline constexpr int kDefaultClientIdleMs = 30000;
+// A web server that stays silent for this long ends the fetch.
+inline constexpr int kDefaultFetchIdleMs = 30000;
+inline constexpr int kFetchConnectMs = 15000;
+// Largest web server answer kept; anything beyond is cut off.
+inline constexpr std::size_t kDefaultMaxResponse = 32u * 1024 * 1024;
+
+// A client clock further than this from ours gets a time correction.
+inline constexpr std::int64_t kClockToleranceSec = 60;
+
+// Price of one mebibyte sent to a client, in hundredths of the currency.
+inline constexpr std::int64_t kDefaultPricePerMiB = 100;
+
+// JPEG qualities used for the client's quality codes.
+inline constexpr int kJpegQualityMedium = 40;  // code 1
+inline constexpr int kJpegQualityLow = 20;     // code 2
+
+}  // namespace nbsvc

@@ -1,0 +1,32 @@
+// Serves one client connection: request, clock and authentication checks,
+// money, fetch, answer packets, charge and log line.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "config.h"
+#include "kernel/packet.h"
+#include "platform/platform.h"
+#include "service_log.h"
+
+namespace nbsvc {
+
+// Why a request header is not acceptable, or Ok.
+enum class HeaderCheck { Ok, TooBig, Empty };
+
+// Size limits of a request header: the body and its decompressed length must
+// be 1..kMaxBodySize bytes.
+HeaderCheck CheckRequestHeader(const nbClientHeader& h);
+
+// Outcome of reading one request from the connection.
+enum class ReadOutcome { Ok, Silent, Closed, TooBig, BadBody };
+
+// Reads the 28-byte header and its bzip2 body; *request receives exactly
+// decompSize decompressed bytes. Any failure ends the connection.
+ReadOutcome ReadRequest(nbplat::Socket s, int idleMs, nbClientHeader* header, std::string* request);
+
+// Handles the connection to its end; the caller closes the socket.
+void ServeConnection(nbplat::Socket s, const ServiceConfig& config, ServiceLog& log);
+
+}  // namespace nbsvc

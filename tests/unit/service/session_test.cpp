@@ -1,0 +1,398 @@
+// Request reading limits and whole conversations with a running service:
+// clock correction, authentication, money, refusal and answers from a small
+// local web server.
+#include "session.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "accounts.h"
+#include "auth.h"
+#include "kernel/hash.h"
+#include "kernel/md5.h"
+#include "owned_socket.h"
+#include "server.h"
+#include "service_test_util.h"
+
+namespace {
+
+using nbtest::ClientPacket;
+
+// ---- header limits ---------------------------------------------------------
+
+TEST(RequestHeader, SizeLimits) {
+  nbClientHeader h;
+  h.size = kMaxBodySize;
+  h.decompSize = kMaxBodySize;
+  EXPECT_EQ(nbsvc::CheckRequestHeader(h), nbsvc::HeaderCheck::Ok);
+  h.size = kMaxBodySize + 1;
+  EXPECT_EQ(nbsvc::CheckRequestHeader(h), nbsvc::HeaderCheck::TooBig);
+  h.size = 10;
+  h.decompSize = kMaxBodySize + 1;
+  EXPECT_EQ(nbsvc::CheckRequestHeader(h), nbsvc::HeaderCheck::TooBig);
+  h.decompSize = 0;
+  EXPECT_EQ(nbsvc::CheckRequestHeader(h), nbsvc::HeaderCheck::Empty);
+  h.decompSize = 10;
+  h.size = 0;
+  EXPECT_EQ(nbsvc::CheckRequestHeader(h), nbsvc::HeaderCheck::Empty);
+}
+
+// A listening socket on 127.0.0.1 with an ephemeral port.
+struct Listener {
+  nbsvc::OwnedSocket sock{nbplat::TcpSocket()};
+  std::uint16_t port = 0;
+  Listener() {
+    if (nbplat::BindIPv4(sock.get(), 0, nbtest::Loopback()) && nbplat::ListenOn(sock.get(), 16)) {
+      port = nbplat::LocalPort(sock.get());
+    }
+  }
+};
+
+// Runs ReadRequest on the accepted end of a connection fed by feed().
+template <typename Feed>
+nbsvc::ReadOutcome ReadWith(Feed feed, std::string* request, int idleMs = 2000) {
+  Listener l;
+  EXPECT_NE(l.port, 0);
+  nbsvc::OwnedSocket client(nbtest::ConnectLocal(l.port));
+  std::uint32_t peer;
+  nbsvc::OwnedSocket server(nbplat::AcceptConnection(l.sock.get(), &peer));
+  feed(client.get());
+  nbClientHeader h;
+  return nbsvc::ReadRequest(server.get(), idleMs, &h, request);
+}
+
+void SendRaw(nbplat::Socket s, nbClientHeader h, const std::string& body) {
+  unsigned char raw[kClientHeaderSize];
+  EncodeClientHeader(h, raw);
+  nbplat::SendAll(s, raw, sizeof raw);
+  nbplat::SendAll(s, body.data(), body.size());
+}
+
+TEST(RequestReading, ValidRequestAndBrokenOnes) {
+  std::string req = "GET / HTTP/1.0\r\nHost: a\r\n\r\n", got;
+  EXPECT_EQ(
+      ReadWith([&](nbplat::Socket s) { nbtest::SendRequest(s, nbClientHeader(), req); }, &got),
+      nbsvc::ReadOutcome::Ok);
+  EXPECT_EQ(got, req);
+
+  std::string packed;
+  ASSERT_TRUE(Bz2Compress(req.data(), req.size(), packed));
+  nbClientHeader h;
+  h.size = static_cast<std::uint32_t>(packed.size());
+  h.decompSize = static_cast<std::uint32_t>(req.size() + 1);  // announced longer than it is
+  EXPECT_EQ(ReadWith([&](nbplat::Socket s) { SendRaw(s, h, packed); }, &got),
+            nbsvc::ReadOutcome::BadBody);
+  h.decompSize = static_cast<std::uint32_t>(req.size() - 1);  // shorter
+  EXPECT_EQ(ReadWith([&](nbplat::Socket s) { SendRaw(s, h, packed); }, &got),
+            nbsvc::ReadOutcome::BadBody);
+  h.decompSize = static_cast<std::uint32_t>(req.size());
+  std::string garbage(packed.size(), 'x');
+  EXPECT_EQ(ReadWith([&](nbplat::Socket s) { SendRaw(s, h, garbage); }, &got),
+            nbsvc::ReadOutcome::BadBody);
+  h.size = kMaxBodySize + 1;  // refused before any body is read
+  EXPECT_EQ(ReadWith([&](nbplat::Socket s) { SendRaw(s, h, ""); }, &got),
+            nbsvc::ReadOutcome::TooBig);
+}
+
+TEST(RequestReading, SilentAndHalfSentConnectionsEnd) {
+  std::string got;
+  EXPECT_EQ(ReadWith([](nbplat::Socket) {}, &got, 200), nbsvc::ReadOutcome::Silent);
+  // Header promises 100 bytes, 10 arrive, then silence.
+  nbClientHeader h;
+  h.size = 100;
+  h.decompSize = 100;
+  EXPECT_EQ(ReadWith([&](nbplat::Socket s) { SendRaw(s, h, std::string(10, 'z')); }, &got, 200),
+            nbsvc::ReadOutcome::Silent);
+  // Half a header, then the client goes away.
+  EXPECT_EQ(ReadWith(
+                [](nbplat::Socket s) {
+                  nbplat::SendAll(s, "12345", 5);
+                  nbplat::ShutdownSocket(s);
+                },
+                &got),
+            nbsvc::ReadOutcome::Closed);
+}
+
+// ---- whole conversations ---------------------------------------------------
+
+// A web server on 127.0.0.2 that answers every connection with one fixed
+// response and records the last request it got.
+class TinySite {
+ public:
+  explicit TinySite(std::string response) : response_(std::move(response)) {
+    if (nbplat::BindIPv4(sock_.get(), 0, nbtest::Loopback(2)) &&
+        nbplat::ListenOn(sock_.get(), 16)) {
+      port_ = nbplat::LocalPort(sock_.get());
+    }
+    thread_ = std::thread([this] { Loop(); });
+  }
+  ~TinySite() {
+    stop_ = true;
+    nbplat::ShutdownSocket(sock_.get());
+    thread_.join();
+  }
+  std::uint16_t port() const { return port_; }
+  int hits() const { return hits_; }
+
+ private:
+  void Loop() {
+    while (!stop_) {
+      std::uint32_t peer;
+      nbsvc::OwnedSocket c(nbplat::AcceptConnection(sock_.get(), &peer));
+      if (!c.valid()) return;
+      char buf[4096];
+      std::string req;
+      while (req.find("\r\n\r\n") == std::string::npos) {
+        nbplat::IoResult r = nbplat::RecvSome(c.get(), buf, sizeof buf, 2000);
+        if (!r.ok() || r.bytes == 0) break;
+        req.append(buf, r.bytes);
+      }
+      ++hits_;
+      nbplat::SendAll(c.get(), response_.data(), response_.size());
+    }
+  }
+  nbsvc::OwnedSocket sock_{nbplat::TcpSocket()};
+  std::uint16_t port_ = 0;
+  std::string response_;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> hits_{0};
+  std::thread thread_;
+};
+
+class ServiceFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    config_.listenIpNet = nbtest::Loopback();
+    config_.port = 0;
+    config_.dbPath = dir_.File("accounts.db");
+    config_.logPath = dir_.File("service.log");
+    config_.allowPrivate = true;
+    config_.clientIdleMs = 2000;
+    config_.fetchIdleMs = 2000;
+    config_.pricePerMiB = 100000;  // expensive, so small answers cost something
+    std::string err;
+    auto db = nbsvc::AccountsDb::Open(config_.dbPath, &err);
+    ASSERT_TRUE(db) << err;
+    md5str(digest_, "right");
+    ASSERT_TRUE(db->Upsert(42, true, digest_, true, 100000, 0));
+    ASSERT_TRUE(db->Upsert(43, true, digest_, true, 0, 0));
+  }
+  void Start() {
+    ASSERT_TRUE(log_.Open(config_.logPath, &err_)) << err_;
+    server_.reset(new nbsvc::Server(config_, log_));
+    ASSERT_TRUE(server_->Listen(&err_)) << err_;
+    thread_ = std::thread([this] { server_->Run(); });
+  }
+  void TearDown() override {
+    if (server_) {
+      server_->Stop();
+      thread_.join();
+    }
+  }
+  // A request header as a client with a correct clock makes it.
+  nbClientHeader Header(std::int32_t login, const char* digest, std::uint16_t port,
+                        std::uint16_t jpeg = 1, std::int64_t clockShift = 0) {
+    nbClientHeader h;
+    h.login = login;
+    h.ipNet = nbtest::Loopback(2);
+    h.port = port;
+    h.jpegLevel = jpeg;
+    h.time = static_cast<std::int32_t>(nbsvc::ServiceClock() + clockShift);
+    h.authCode = static_cast<std::uint16_t>(getAuthCode(digest, h.time));
+    return h;
+  }
+  std::vector<ClientPacket> Exchange(const nbClientHeader& h, const std::string& digest,
+                                     const std::string& request = "GET / HTTP/1.0\r\n\r\n") {
+    nbsvc::OwnedSocket s(nbtest::ConnectLocal(server_->BoundPort()));
+    EXPECT_TRUE(s.valid());
+    EXPECT_TRUE(nbtest::SendRequest(s.get(), h, request));
+    return nbtest::ReadAnswers(s.get(), &h, digest);
+  }
+  std::int64_t Money(std::int32_t login) {
+    auto db = nbsvc::AccountsDb::Open(config_.dbPath, &err_);
+    nbsvc::Account a;
+    EXPECT_EQ(db->Lookup(login, &a), nbsvc::LookupResult::Found);
+    return a.money;
+  }
+  std::vector<std::string> LogLines() {
+    server_->Stop();
+    thread_.join();
+    server_.reset();
+    std::ifstream in(config_.logPath);
+    std::vector<std::string> lines;
+    for (std::string l; std::getline(in, l);) {
+      if (l.find(" login=") != std::string::npos) lines.push_back(l);
+    }
+    return lines;
+  }
+
+  nbtest::TempDir dir_;
+  nbsvc::ServiceConfig config_;
+  nbsvc::ServiceLog log_;
+  std::unique_ptr<nbsvc::Server> server_;
+  std::thread thread_;
+  std::string err_;
+  char digest_[33];
+};
+
+const char kPage[] =
+    "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 26\r\n\r\n"
+    "<html>hello, world</html>\n";
+
+TEST_F(ServiceFixture, ServesChargesAndLogs) {
+  TinySite site(kPage);
+  Start();
+  auto packets = Exchange(Header(42, digest_, site.port()), digest_);
+  ASSERT_FALSE(packets.empty());
+  EXPECT_EQ(nbtest::Contents(packets), kPage);
+  std::int64_t after = Money(42);
+  EXPECT_LT(after, 100000);
+  for (const auto& p : packets) EXPECT_EQ(p.header.money, after);  // balance after the charge
+  auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 1u);
+  std::uint64_t sumBefore = 0, sumAfter = 0;
+  for (const auto& p : packets) {
+    sumBefore += p.header.decompSize;
+    sumAfter += p.header.size;
+  }
+  EXPECT_NE(lines[0].find("login=42 dest=127.0.0.2:" + std::to_string(site.port())),
+            std::string::npos);
+  EXPECT_NE(lines[0].find(" before=" + std::to_string(sumBefore) +
+                          " after=" + std::to_string(sumAfter) + " "),
+            std::string::npos)
+      << lines[0];
+  EXPECT_NE(lines[0].find("result=served"), std::string::npos);
+}
+
+TEST_F(ServiceFixture, FarClockIsCorrectedOnceThenServed) {
+  TinySite site(kPage);
+  Start();
+  // A fresh client: seconds since boot, and the code over that value.
+  nbClientHeader h = Header(42, digest_, site.port());
+  h.time = 5000;
+  h.authCode = static_cast<std::uint16_t>(getAuthCode(digest_, h.time));
+  auto packets = Exchange(h, digest_);
+  ASSERT_GE(packets.size(), 2u);
+  EXPECT_EQ(packets[0].header.msg, NB_PACKET_TIMESHIFT);
+  std::int64_t clock = packets[0].header.size;
+  EXPECT_LE(std::abs(clock - nbsvc::ServiceClock()), 2);
+  int corrections = 0;
+  for (const auto& p : packets) corrections += p.header.msg == NB_PACKET_TIMESHIFT;
+  EXPECT_EQ(corrections, 1);
+  EXPECT_EQ(nbtest::Contents(packets), kPage);
+}
+
+TEST_F(ServiceFixture, ClockWithinAMinuteIsNotCorrected) {
+  TinySite site(kPage);
+  Start();
+  auto packets = Exchange(Header(42, digest_, site.port(), 1, -50), digest_);
+  ASSERT_FALSE(packets.empty());
+  EXPECT_NE(packets[0].header.msg, NB_PACKET_TIMESHIFT);
+  EXPECT_EQ(nbtest::Contents(packets), kPage);
+}
+
+TEST_F(ServiceFixture, WrongPasswordOrUnknownLoginFailsAuthentication) {
+  TinySite site(kPage);
+  Start();
+  char wrong[33];
+  md5str(wrong, "wrong");
+  for (auto h : {Header(42, wrong, site.port()), Header(999, digest_, site.port())}) {
+    auto packets = Exchange(h, wrong);
+    ASSERT_EQ(packets.size(), 1u);
+    EXPECT_EQ(packets[0].header.msg, NB_PACKET_AUTHFAILED);
+  }
+  EXPECT_EQ(site.hits(), 0);
+  EXPECT_EQ(Money(42), 100000);
+  // A wrong code after a time correction fails too.
+  nbClientHeader h = Header(42, digest_, site.port());
+  h.time = 10;
+  auto packets = Exchange(h, "bad");  // resends its code over the wrong digest
+  ASSERT_EQ(packets.size(), 2u);
+  EXPECT_EQ(packets[0].header.msg, NB_PACKET_TIMESHIFT);
+  EXPECT_EQ(packets[1].header.msg, NB_PACKET_AUTHFAILED);
+}
+
+TEST_F(ServiceFixture, EmptyAccountGetsNoMoneyWithItsLogin) {
+  TinySite site(kPage);
+  Start();
+  auto packets = Exchange(Header(43, digest_, site.port()), digest_);
+  ASSERT_EQ(packets.size(), 1u);
+  EXPECT_EQ(packets[0].header.msg, NB_PACKET_NOMONEY);
+  EXPECT_EQ(packets[0].header.size, 43u);
+  EXPECT_EQ(site.hits(), 0);
+}
+
+TEST_F(ServiceFixture, GuestServedUnlessRefused) {
+  TinySite site(kPage);
+  config_.allowGuests = false;
+  Start();
+  auto refused = Exchange(Header(0, "", site.port()), "");
+  ASSERT_EQ(refused.size(), 1u);
+  EXPECT_EQ(refused[0].header.msg, NB_PACKET_AUTHFAILED);
+  server_->Stop();
+  thread_.join();
+  server_.reset();
+  config_.allowGuests = true;
+  Start();
+  auto served = Exchange(Header(0, "", site.port()), "");
+  EXPECT_EQ(nbtest::Contents(served), kPage);
+}
+
+TEST_F(ServiceFixture, InternalDestinationRefusedByDefault) {
+  TinySite site(kPage);
+  config_.allowPrivate = false;
+  Start();
+  auto packets = Exchange(Header(0, "", site.port()), "");
+  std::string content = nbtest::Contents(packets);
+  EXPECT_EQ(content.compare(0, 12, "HTTP/1.0 403"), 0) << content;
+  EXPECT_EQ(site.hits(), 0);
+}
+
+TEST_F(ServiceFixture, UnreachableSiteGetsBadGatewayPage) {
+  Start();
+  Listener closed;  // bound and listening, then closed: nothing answers there
+  std::uint16_t port = closed.port;
+  closed.sock = nbsvc::OwnedSocket();
+  nbClientHeader h = Header(0, "", port);
+  h.ipNet = nbtest::Loopback();
+  auto packets = Exchange(h, "");
+  std::string content = nbtest::Contents(packets);
+  EXPECT_EQ(content.compare(0, 12, "HTTP/1.0 502"), 0) << content;
+}
+
+TEST_F(ServiceFixture, ConcurrentRequestsChargeEveryAnswerOnce) {
+  TinySite site(kPage);
+  Start();
+  const int kClients = 16;
+  std::vector<std::thread> clients;
+  std::vector<std::int64_t> seen(kClients, -1);
+  for (int i = 0; i < kClients; ++i) {
+    clients.emplace_back([&, i] {
+      auto packets = Exchange(Header(42, digest_, site.port()), digest_);
+      if (!packets.empty() && nbtest::Contents(packets) == kPage) seen[i] = packets[0].header.money;
+    });
+  }
+  for (auto& t : clients) t.join();
+  auto lines = LogLines();
+  ASSERT_EQ(lines.size(), static_cast<std::size_t>(kClients));
+  std::int64_t charged = 0;
+  for (const auto& l : lines) {
+    std::size_t at = l.find(" charged=");
+    ASSERT_NE(at, std::string::npos);
+    charged += std::stoll(l.substr(at + 9));
+  }
+  EXPECT_GT(charged, 0);
+  EXPECT_EQ(Money(42), 100000 - charged);
+  // Every answer saw a distinct balance: no two charges overlapped.
+  std::sort(seen.begin(), seen.end());
+  EXPECT_EQ(std::unique(seen.begin(), seen.end()), seen.end());
+  EXPECT_GE(seen.front(), 0);
+}
+
+}  // namespace
