@@ -495,3 +495,19 @@ def chromium(url, proxy="127.0.0.1:4321", dump_dom=False, screenshot=None,
                               text=True, timeout=timeout)
     finally:
         shutil.rmtree(profile, ignore_errors=True)
+
+
+_veth_count = 0
+
+
+def add_veth_address(cidr):
+    """Like add_interface_address, on one end of a new veth pair (for kernels
+    without the dummy link type). Returns the interface name."""
+    global _veth_count
+    name = "nbveth%d" % _veth_count
+    _veth_count += 1
+    run(["ip", "link", "add", name, "type", "veth", "peer", "name", name + "p"])
+    run(["ip", "addr", "add", cidr, "dev", name])
+    run(["ip", "link", "set", name + "p", "up"])
+    run(["ip", "link", "set", name, "up"])
+    return name
