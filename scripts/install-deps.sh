@@ -12,6 +12,11 @@ missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
 done
+# The browser tests drive Chromium from Node.js with npm's playwright-core:
+# the machine's own node and npm serve; Debian's are taken only when absent.
+if ! command -v npm >/dev/null 2>&1; then
+  missing+=(nodejs npm)
+fi
 if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -q

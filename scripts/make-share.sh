@@ -9,6 +9,11 @@ for f in ClientHtmlGUI.htm NimbrelClientHelp.txt NimbrelClientHelp.htm NimbrelLi
   sed 's/\r$//; s/$/\r/' "$src/$f" | iconv -f UTF-8 -t CP1251 > "$dst/$f"
 done
 if [ "${1:-}" = "--logo" ]; then
-  convert-im6.q16 -background white -density 96 "$dst/elefant256.svg" -resize 256x256 \
-    -quality 90 "$dst/elefant256.jpg"
+  # Chromium draws the SVG with smooth edges; ImageMagick makes the JPEG.
+  tmp=$(mktemp -d)
+  chromium --headless --no-sandbox --disable-gpu --hide-scrollbars --window-size=256,256 \
+    --user-data-dir="$tmp/profile" --screenshot="$tmp/logo.png" \
+    "file://$(cd "$dst" && pwd)/elefant256.svg" >/dev/null 2>&1
+  convert-im6.q16 "$tmp/logo.png" -background white -flatten -quality 90 "$dst/elefant256.jpg"
+  rm -rf "$tmp"
 fi

@@ -77,7 +77,7 @@ std::string RenderSettingsPage(const std::string& sTemplate, const Program_Optio
 bool ReadSettingsTemplate(const std::string& fileName, std::string& sTemplate);
 // The page sent when the template is missing.
 std::string SettingsTemplateMissingPage();
-// The statistics start as strftime "%c" in local time.
+// The statistics start in local time as month/day/two-digit year and 24-hour time.
 std::string FormatStatSince(double dStatSince);
 
 // Applies decoded form text ("name=value&..."; line breaks as "++") to po.
