@@ -55,14 +55,6 @@ TEST(StrTrimAndLCase, OnlySpacesAndAsciiCapitalsAreTouched) {
   EXPECT_EQ(StrLCase("@[`{Z"), "@[`{z");
 }
 
-TEST(IsInSet, ExactCaseSensitiveMatch) {
-  EXPECT_TRUE(IsInSet("b", {"a", "b"}));
-  EXPECT_FALSE(IsInSet("B", {"a", "b"}));
-  EXPECT_FALSE(IsInSet("a", {}));
-  EXPECT_FALSE(IsInSet("ab", {"a", "b"}));
-  EXPECT_TRUE(IsInSet("", {"x", ""}));
-}
-
 TEST(StrReplace, SearchesAgainFromTheStart) {
   std::string s = StrReplace("a\r\nb", "\r", "+");
   EXPECT_EQ(StrReplace(s, "\n", "+"), "a++b");
