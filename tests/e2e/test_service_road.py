@@ -76,6 +76,7 @@ class ServiceRoad(unittest.TestCase):
         page = h.http_response("<p>compressed page</p>" * 50).decode()
         sizes = []
         self.service.script = lambda c: sizes.append(c.bz2_packet(page, money=12345))
+        direct_before = len(self.direct_requests())
         before = boot_seconds()
         self.assertEqual(self.get(), page.encode())
         after = boot_seconds()
@@ -89,6 +90,7 @@ class ServiceRoad(unittest.TestCase):
         self.assertTrue(conv.request.startswith(b"GET "), conv.request)
         self.assertIn(b"page.html", conv.request)
         self.assertStats(len(page), sizes[0], 123)
+        self.assertEqual(len(self.direct_requests()), direct_before)  # the site was not asked
 
     def test_three_bz2_packets_in_order(self):
         parts = ["HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n",
@@ -222,6 +224,7 @@ class ServiceRoad(unittest.TestCase):
         answer = self.get()
         self.assertTrue(answer.startswith(b"HTTP/1.1 200"), answer)
         self.assertTrue(answer.endswith(DIRECT_BODY), answer)
+        self.assertStats(0, 0, 0)
 
     def test_unresolvable_service_host_falls_back_to_the_direct_relay(self):
         with open("/etc/hosts", "w") as f:
