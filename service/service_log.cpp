@@ -43,9 +43,9 @@ std::string FormatRecord(const RequestRecord& r, std::int64_t unixTime) {
   return IsoTime(unixTime) + " login=" + std::to_string(r.login) +
          " dest=" + (r.destination.empty() ? "-" : r.destination) +
          " before=" + std::to_string(r.before) + " after=" + std::to_string(r.after) +
-         " sent=" + std::to_string(r.sent) + " kinds=" + (r.kinds.empty() ? "-" : r.kinds) +
-         " charged=" + std::to_string(r.charged) + " money=" + std::to_string(r.money) +
-         " result=" + r.result;
+         " sent=" + std::to_string(r.sent) + " received=" + std::to_string(r.received) +
+         " kinds=" + (r.kinds.empty() ? "-" : r.kinds) + " charged=" + std::to_string(r.charged) +
+         " money=" + std::to_string(r.money) + " result=" + r.result;
 }
 
 bool ServiceLog::Open(const std::string& path, std::string* error) {

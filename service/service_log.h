@@ -11,18 +11,19 @@ namespace nbsvc {
 // What one request did, for its log line.
 struct RequestRecord {
   std::int32_t login = 0;
-  std::string destination;   // "a.b.c.d:port", empty before the header was read
-  std::uint64_t before = 0;  // content bytes before compression (sum of decompSize)
-  std::uint64_t after = 0;   // body bytes sent (sum of size)
-  std::uint64_t sent = 0;    // all bytes sent, headers included
-  std::string kinds;         // packet kinds in order, comma-separated
-  std::int64_t money = 0;    // balance after the charge, hundredths
-  std::int64_t charged = 0;  // hundredths taken
-  std::string result;        // served, authfailed, nomoney, refused, ...
+  std::string destination;     // "a.b.c.d:port", empty before the header was read
+  std::uint64_t before = 0;    // content bytes before compression (sum of decompSize)
+  std::uint64_t after = 0;     // body bytes sent (sum of size)
+  std::uint64_t sent = 0;      // all bytes sent, headers included
+  std::uint64_t received = 0;  // request bytes read from the client, headers included
+  std::string kinds;           // packet kinds in order, comma-separated
+  std::int64_t money = 0;      // balance after the charge, hundredths
+  std::int64_t charged = 0;    // hundredths taken
+  std::string result;          // served, authfailed, nomoney, refused, ...
 };
 
 // "2026-12-08T01:02:03Z login=5 dest=1.2.3.4:80 before=.. after=.. sent=..
-// kinds=2,3 charged=.. money=.. result=served"
+// received=.. kinds=2,3 charged=.. money=.. result=served"
 std::string FormatRecord(const RequestRecord& r, std::int64_t unixTime);
 
 class ServiceLog {

@@ -7,6 +7,7 @@
 #include "auth.h"
 #include "destination.h"
 #include "fetcher.h"
+#include "http_request.h"
 #include "owned_socket.h"
 #include "packer.h"
 #include "service_limits.h"
@@ -93,7 +94,7 @@ std::string FetchOrErrorPage(const nbClientHeader& h, const std::string& request
   limits.connectMs = kFetchConnectMs;
   limits.idleMs = config.fetchIdleMs;
   limits.maxResponse = config.maxResponse;
-  FetchResult f = Fetch(h.ipNet, h.port, request, limits);
+  FetchResult f = Fetch(h.ipNet, h.port, WithoutAcceptEncoding(request), limits);
   switch (f.status) {
     case FetchStatus::Complete:
       rec->result = "served";
@@ -152,6 +153,7 @@ void Session::Run() {
     rec_.result = std::string("bad-request-") + OutcomeName(o);
     return;
   }
+  rec_.received = kClientHeaderSize + header_.size;
   rec_.destination = FormatIPv4(header_.ipNet) + ":" + std::to_string(header_.port);
   if (!SettleClock() || !Admit()) return;
   Answer();
@@ -169,6 +171,7 @@ bool Session::SettleClock() {
     rec_.result = "no-resent-header";
     return false;
   }
+  rec_.received += kClientHeaderSize;
   nbClientHeader again = DecodeClientHeader(raw);
   if (again.login != header_.login || ClockNeedsCorrection(again.time, ServiceClock())) {
     rec_.result = "bad-resent-header";

@@ -17,7 +17,8 @@ SITE_IP = "127.0.0.2"
 
 LOG_LINE = re.compile(
     r"login=(?P<login>-?\d+) dest=(?P<dest>\S+) before=(?P<before>\d+) "
-    r"after=(?P<after>\d+) sent=(?P<sent>\d+) kinds=(?P<kinds>\S+) "
+    r"after=(?P<after>\d+) sent=(?P<sent>\d+) received=(?P<received>\d+) "
+    r"kinds=(?P<kinds>\S+) "
     r"charged=(?P<charged>-?\d+) money=(?P<money>-?\d+) result=(?P<result>\S+)")
 
 
@@ -130,7 +131,7 @@ class Service:
                 m = LOG_LINE.search(line)
                 if m:
                     d = m.groupdict()
-                    for k in ("login", "before", "after", "sent", "charged", "money"):
+                    for k in ("login", "before", "after", "sent", "received", "charged", "money"):
                         d[k] = int(d[k])
                     out.append(d)
         return out

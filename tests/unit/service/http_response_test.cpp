@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "http_request.h"
+
 namespace {
 
 using nbsvc::ResponseComplete;
@@ -72,6 +74,20 @@ TEST(ResponseFraming, RecodableJpegNeeds200AndNoContentEncoding) {
       "HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nContent-Encoding: gzip\r\n\r\n")));
   EXPECT_FALSE(nbsvc::IsRecodableJpeg(
       nbsvc::ParseResponseHead("HTTP/1.1 200 OK\r\nContent-Type: image/png\r\n\r\n")));
+}
+
+TEST(RequestRewrite, AcceptEncodingLeavesOnlyTheHead) {
+  std::string req =
+      "GET / HTTP/1.1\r\nHost: a\r\nAccept-Encoding: gzip, br\r\n"
+      "accept-encoding : deflate\r\nX-Accept-Encoding: keep\r\n\r\n"
+      "Accept-Encoding: body text stays";
+  EXPECT_EQ(nbsvc::WithoutAcceptEncoding(req),
+            "GET / HTTP/1.1\r\nHost: a\r\nX-Accept-Encoding: keep\r\n\r\n"
+            "Accept-Encoding: body text stays");
+  std::string plain = "GET / HTTP/1.0\r\n\r\n";
+  EXPECT_EQ(nbsvc::WithoutAcceptEncoding(plain), plain);
+  std::string partial = "GET / HTTP/1.0\r\nAccept-Encoding: gzip";  // no line end
+  EXPECT_EQ(nbsvc::WithoutAcceptEncoding(partial), partial);
 }
 
 }  // namespace
