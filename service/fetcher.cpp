@@ -20,9 +20,21 @@ bool MayBeComplete(const std::string& data) {
          ParseResponseHead(data).hasContentLength;
 }
 
+// A head whose Content-Length already exceeds the cap: no need to read on.
+bool AnnouncedTooBig(const std::string& data, bool headRequest, std::size_t cap) {
+  if (headRequest) return false;
+  std::size_t from = FinalResponseOffset(data);
+  ResponseHead h = ParseResponseHead(data.substr(from, 65536));
+  return h.complete && h.hasContentLength && h.contentLength > cap - from - h.headLen;
+}
+
 }  // namespace
 
 bool IsHeadRequest(const std::string& request) { return request.compare(0, 5, "HEAD ") == 0; }
+
+bool IsRepeatableRequest(const std::string& request) {
+  return request.compare(0, 4, "GET ") == 0 || IsHeadRequest(request);
+}
 
 FetchResult Fetch(std::uint32_t ipNet, std::uint16_t port, const std::string& request,
                   const FetchLimits& limits) {
@@ -37,6 +49,7 @@ FetchResult Fetch(std::uint32_t ipNet, std::uint16_t port, const std::string& re
     return r;
   }
   bool head = IsHeadRequest(request);
+  bool repeatable = IsRepeatableRequest(request);
   std::string buf(kReadStep, '\0');
   for (;;) {
     std::size_t room = limits.maxResponse - r.response.size();
@@ -52,6 +65,11 @@ FetchResult Fetch(std::uint32_t ipNet, std::uint16_t port, const std::string& re
       return r;
     }
     r.response.append(buf, 0, io.bytes);
+    // A GET or HEAD goes to the client's direct road anyway: stop early.
+    if (repeatable && AnnouncedTooBig(r.response, head, limits.maxResponse)) {
+      r.status = FetchStatus::Truncated;
+      return r;
+    }
     if (MayBeComplete(r.response) && ResponseComplete(r.response, head)) {
       r.status = FetchStatus::Complete;
       return r;

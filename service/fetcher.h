@@ -12,7 +12,7 @@ enum class FetchStatus {
   ConnectFailed,  // no connection to the web server
   SendFailed,     // the request could not be sent
   TimedOut,       // the server fell silent; response holds what came
-  Truncated,      // the response reached the size cap and was cut there
+  Truncated,      // the response reached (or announced more than) the size cap
 };
 
 struct FetchResult {
@@ -33,5 +33,7 @@ FetchResult Fetch(std::uint32_t ipNet, std::uint16_t port, const std::string& re
 
 // True when the request line's method is HEAD (its answer has no body).
 bool IsHeadRequest(const std::string& request);
+// True for GET and HEAD, which the client may safely send again itself.
+bool IsRepeatableRequest(const std::string& request);
 
 }  // namespace nbsvc

@@ -1,6 +1,7 @@
 // Accept loop of the service.
 #include "server.h"
 
+#include <chrono>
 #include <thread>
 
 #include "destination.h"
@@ -33,7 +34,7 @@ bool Server::Listen(std::string* error) {
 
 std::uint16_t Server::BoundPort() const { return nbplat::LocalPort(listener_.get()); }
 
-void Server::Run() {
+bool Server::Run(int graceMs) {
   while (!stopping_.load()) {
     {
       std::unique_lock<std::mutex> lock(mu_);
@@ -54,7 +55,7 @@ void Server::Run() {
     std::thread(&Server::Serve, this, c).detach();
   }
   std::unique_lock<std::mutex> lock(mu_);
-  cv_.wait(lock, [this] { return active_ == 0; });
+  return cv_.wait_for(lock, std::chrono::milliseconds(graceMs), [this] { return active_ == 0; });
 }
 
 void Server::Serve(nbplat::Socket s) {

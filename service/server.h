@@ -24,8 +24,10 @@ class Server {
   bool Listen(std::string* error);
   // Port actually bound (useful with port 0).
   std::uint16_t BoundPort() const;
-  // Accepts and serves until Stop(); then waits for running connections.
-  void Run();
+  // Accepts and serves until Stop(); then waits up to graceMs for running
+  // connections. False when some were still running: the caller must then
+  // end the process without destroying the server.
+  bool Run(int graceMs = 5000);
   // Ends Run from any thread.
   void Stop();
 

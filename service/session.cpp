@@ -224,6 +224,14 @@ void Session::Answer() {
   // After a time correction the resent header carries no quality code; the
   // first header's code is the one that counts.
   std::string response = FetchOrErrorPage(header_, request_, config_, &rec_);
+  if (rec_.result == "served-truncated" && IsRepeatableRequest(request_)) {
+    // Too big to hold here: a no-money answer naming login 0 makes the
+    // client fetch this one request directly and keep using the service
+    // for the next ones, instead of handing the browser a cut-off answer.
+    SendBare(s_, &rec_, NB_PACKET_NOMONEY, 0, MoneyForHeader(charged_ ? account_.money : 0));
+    rec_.result = "too-big-direct";
+    return;
+  }
   PackedAnswer answer = PackResponse(response, header_.jpegLevel);
   response.clear();
   std::uint64_t total = 0;

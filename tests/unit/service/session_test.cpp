@@ -366,6 +366,25 @@ TEST_F(ServiceFixture, UnreachableSiteGetsBadGatewayPage) {
   EXPECT_EQ(content.compare(0, 12, "HTTP/1.0 502"), 0) << content;
 }
 
+TEST_F(ServiceFixture, AnswerAboveTheCapSendsGetToTheDirectRoad) {
+  std::string big =
+      "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
+      "Content-Length: 20000\r\n\r\n" +
+      std::string(20000, 'b');
+  TinySite site(big);
+  config_.maxResponse = 8192;
+  Start();
+  auto packets = Exchange(Header(42, digest_, site.port()), digest_);
+  ASSERT_EQ(packets.size(), 1u);
+  EXPECT_EQ(packets[0].header.msg, NB_PACKET_NOMONEY);
+  EXPECT_EQ(packets[0].header.size, 0u);  // this request only, not the account
+  EXPECT_EQ(Money(42), 100000);
+  // A POST is not repeated by the client: it gets what fitted.
+  auto post = Exchange(Header(42, digest_, site.port()), digest_,
+                       "POST /form HTTP/1.0\r\nContent-Length: 0\r\n\r\n");
+  EXPECT_EQ(nbtest::Contents(post), big.substr(0, 8192));
+}
+
 TEST_F(ServiceFixture, ConcurrentRequestsChargeEveryAnswerOnce) {
   TinySite site(kPage);
   Start();
