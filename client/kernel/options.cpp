@@ -14,10 +14,6 @@
 
 namespace {
 
-// Saves go to this file first and are renamed over the options file only
-// once they were written whole.
-constexpr const char* kOptionsTempName = "NimbrelClient.ini.tmp";
-
 // The file is read word by word, so a value can hold no white space: a value
 // is stored up to its first white-space byte. This is also all a reload would
 // see, and it keeps a value from smuggling further key words into the file.
@@ -111,6 +107,12 @@ void ApplyWord(const std::string& word, Program_Options& po) {
 }
 
 }  // namespace
+
+std::string OptionsTempFileName() {
+  // Thread ids are unique across processes while they run, so two copies of
+  // the program saving at the same moment never share a temporary file.
+  return std::string(kOptionsFileName) + "." + std::to_string(nbplat::CurrentThreadId()) + ".tmp";
+}
 
 Program_Options GetProgramOptions() {
   dbgmsg("Program_Options GetProgramOptions()");
@@ -212,12 +214,15 @@ bool SaveProgramOptions() {
   Program_Options po = GetProgramOptions();
   nbLockGuard lock(mtxProgramOptions);
   const std::string text = FormatProgramOptions(po);
-  if (!WriteWholeFile(kOptionsTempName, text)) {
+  // Written whole to a temporary file first and then renamed over the old
+  // file, so a failed or interrupted save never leaves a cut-off file.
+  const std::string temp = OptionsTempFileName();
+  if (!WriteWholeFile(temp.c_str(), text)) {
     dbgmsg("RET bool SaveProgramOptions()");
     return false;
   }
-  if (!nbplat::ReplaceFile(kOptionsTempName, kOptionsFileName)) {
-    std::remove(kOptionsTempName);
+  if (!nbplat::ReplaceFile(temp, kOptionsFileName)) {
+    std::remove(temp.c_str());
     dbgmsg("RET bool SaveProgramOptions()");
     return false;
   }

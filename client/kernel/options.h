@@ -65,5 +65,8 @@ std::string FormatProgramOptions(const Program_Options& po);
 // Returns true when the last read attempt found no word (the stream ended
 // in a failed state, so the file is to be rewritten).
 bool ParseProgramOptions(const std::string& text, Program_Options& po);
+// The temporary file a save from the calling thread writes before renaming
+// it over the options file (unique per running thread, across processes).
+std::string OptionsTempFileName();
 // "%g" with six significant digits and an exponent of at least three digits.
 std::string FormatOptionDouble(double d);

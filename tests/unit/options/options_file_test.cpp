@@ -205,17 +205,22 @@ TEST_F(OptionsFileTest, FailedSaveLeavesTheOldFileWhole) {
 
   // A directory where the temporary file must go: the write fails before
   // anything could be renamed over the options file.
-  std::filesystem::create_directory("NimbrelClient.ini.tmp");
+  std::filesystem::create_directory(OptionsTempFileName());
   ChangeProgramOptions([](Program_Options& po) { po.iPort = 6000; });
   EXPECT_FALSE(SaveProgramOptions());
   EXPECT_EQ(ReadIni(), before);
   EXPECT_EQ(GetProgramOptions().iPort, 6000) << "the record in memory is unaffected";
 
-  std::filesystem::remove("NimbrelClient.ini.tmp");
+  std::filesystem::remove(OptionsTempFileName());
   EXPECT_TRUE(SaveProgramOptions());
   EXPECT_EQ(ValueOf(ReadIni(), "Port"), "6000");
   EXPECT_EQ(ValueOf(ReadIni(), "ProxyName"), "keep");
-  EXPECT_FALSE(std::filesystem::exists("NimbrelClient.ini.tmp"));
+  int files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
+    EXPECT_EQ(entry.path().filename(), kOptionsFileName) << "left behind";
+    ++files;
+  }
+  EXPECT_EQ(files, 1);
 }
 
 TEST_F(OptionsFileTest, ValuesCannotInjectFurtherKeys) {
