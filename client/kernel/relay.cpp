@@ -208,8 +208,11 @@ void RelayAnswer(ThreadArgs* a) {
     dbgmsg("send data from site to browser");
     if (!bFirst) iPart = 0;
     bFirst = false;
+    // The block is filled with reads as large as the room left in it: reads
+    // of 1000 bytes cost two system calls per kilobyte and capped large
+    // downloads at a fraction of what the link gives.
     while (bLast && !(bContentLength && total >= iContLen) && iPart < nb::kMaxPacketSize) {
-      const int step = std::min(nb::kRelayReadStep, nb::kMaxPacketSize - iPart);
+      const int step = nb::kMaxPacketSize - iPart;
       const std::size_t n = Recv(a->sckServer, buff + iPart, step, nb::kServerIdleMs);
       bLast = n > 0;
       iPart += static_cast<int>(n);
