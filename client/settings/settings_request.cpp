@@ -29,13 +29,13 @@ std::vector<HeaderLine> ParseHead(const std::string& request) {
   std::size_t pos = head.find('\n');
   while (pos != std::string::npos) {
     std::size_t next = head.find('\n', pos + 1);
-    std::string line = head.substr(pos + 1, next == std::string::npos ? std::string::npos
-                                                                       : next - pos - 1);
+    std::string line =
+        head.substr(pos + 1, next == std::string::npos ? std::string::npos : next - pos - 1);
     if (!line.empty() && line.back() == '\r') line.pop_back();
     std::size_t colon = line.find(':');
     if (colon != std::string::npos) {
-      lines.push_back({StrLCase(TrimBlanks(line.substr(0, colon))),
-                       TrimBlanks(line.substr(colon + 1))});
+      lines.push_back(
+          {StrLCase(TrimBlanks(line.substr(0, colon))), TrimBlanks(line.substr(colon + 1))});
     }
     pos = next;
   }
@@ -131,8 +131,7 @@ bool ReadFormData(std::string& request, nbSocket& client, std::string& form) {
     if (pos != std::string::npos) {
       form = request.substr(pos, static_cast<std::size_t>(length));
     } else {
-      RecvWithin(client, form, static_cast<int>(length > 0 ? length : 1),
-                 nbset::kRecvTimeoutMs);
+      RecvWithin(client, form, static_cast<int>(length > 0 ? length : 1), nbset::kRecvTimeoutMs);
     }
     return true;
   }
@@ -141,8 +140,7 @@ bool ReadFormData(std::string& request, nbSocket& client, std::string& form) {
   std::string body = request.substr(headEnd + 4);
   std::string more;
   while (static_cast<long long>(body.size()) < length &&
-         RecvWithin(client, more, static_cast<int>(length - body.size()),
-                    nbset::kRecvTimeoutMs)) {
+         RecvWithin(client, more, static_cast<int>(length - body.size()), nbset::kRecvTimeoutMs)) {
     body += more;
   }
   if (static_cast<long long>(body.size()) < length) return false;

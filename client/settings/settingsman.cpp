@@ -164,14 +164,13 @@ bool SettingsMan::IsFileBinary(std::string& fileName) {
 
 bool SettingsMan::IsHostValid(std::string host) {
   TraceScope t("bool SettingsMan::IsHostValid(string host)");
-  return host.find("127.0.0.1") != std::string::npos ||
-         host.find("localhost") != std::string::npos;
+  return host.find("127.0.0.1") != std::string::npos || host.find("localhost") != std::string::npos;
 }
 
 int SettingsMan::SendBinaryFile(std::string fileName, nbSocket& Socket) {
   TraceScope t("int SettingsMan::SendBinaryFile(string fileName, nbSocket &Socket)");
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(fileName.c_str(), "rb"),
-                                                     &std::fclose);
+                                                    &std::fclose);
   if (!f) {
     dbgmsg("SettingsMan::SendBinaryFile ==> NBC_ERR_COULDNOT_OPEN_FILE");
     return NBC_ERR_COULDNOT_OPEN_FILE;

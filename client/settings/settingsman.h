@@ -10,12 +10,12 @@
 
 namespace nbset {
 
-inline constexpr int kRequestLimit = 4096;     // one receive of a request head
-inline constexpr int kFileBlock = 4096;        // image sent in blocks of this size
-inline constexpr int kPassPauseMs = 300;       // pause after each connection
-inline constexpr int kStopDelayMs = 2000;      // stop page shown, then the program ends
-inline constexpr int kRecvTimeoutMs = 5000;    // a silent local connection is dropped
-inline constexpr int kMaxFormBytes = 65536;    // largest form body read in full
+inline constexpr int kRequestLimit = 4096;   // one receive of a request head
+inline constexpr int kFileBlock = 4096;      // image sent in blocks of this size
+inline constexpr int kPassPauseMs = 300;     // pause after each connection
+inline constexpr int kStopDelayMs = 2000;    // stop page shown, then the program ends
+inline constexpr int kRecvTimeoutMs = 5000;  // a silent local connection is dropped
+inline constexpr int kMaxFormBytes = 65536;  // largest form body read in full
 inline constexpr const char* kTemplateFile = "share/ClientHtmlGUI.htm";
 inline constexpr const char* kImageFile = "share/elefant256.jpg";
 // Address of the service's login page shown on the settings page.
@@ -63,7 +63,7 @@ class SettingsMan {
   std::atomic<bool> m_bEnabled;
   int m_iPort;
   nbSocket* m_pSocket;
-  std::mutex m_mtxSocket;         // guards m_pSocket and m_pRetired
+  std::mutex m_mtxSocket;  // guards m_pSocket and m_pRetired
   nbSocket* m_pRetired = nullptr;
   std::atomic<bool> m_bLooping{false};  // the server loop is running
 };

@@ -32,14 +32,6 @@ TEST(SettingsUrl, RequestWithoutUrlIsAnError) {
   EXPECT_EQ(file, "unchanged");
 }
 
-TEST(SettingsUrl, BinaryUnlessHtml) {
-  SettingsMan sm;
-  std::string a = "share/elefant256.jpg", b = "share/ClientHtmlGUI.htm", c = "x.html";
-  EXPECT_TRUE(sm.IsFileBinary(a));
-  EXPECT_FALSE(sm.IsFileBinary(b));
-  EXPECT_FALSE(sm.IsFileBinary(c));
-}
-
 TEST(SettingsUrl, OnlyLoopbackOneAndLocalhostAreValidPeers) {
   SettingsMan sm;
   EXPECT_TRUE(sm.IsHostValid("127.0.0.1"));
@@ -58,15 +50,15 @@ TEST(SettingsGuard, BrowserFormFromTheOwnPageIsAccepted) {
       Post("Host: localhost:3344\r\nOrigin: http://localhost:3344\r\n"
            "Sec-Fetch-Site: same-origin\r\nReferer: http://localhost:3344/\r\n"),
       3344));
-  EXPECT_TRUE(IsSameOriginRequest(
-      Post("host: 127.0.0.1:3344\r\norigin: http://127.0.0.1:3344\r\n"
-           "referer: http://127.0.0.1:3344/settings\r\n"),
-      3344));
+  EXPECT_TRUE(IsSameOriginRequest(Post("host: 127.0.0.1:3344\r\norigin: http://127.0.0.1:3344\r\n"
+                                       "referer: http://127.0.0.1:3344/settings\r\n"),
+                                  3344));
   // A plain client that sends only the host.
   EXPECT_TRUE(IsSameOriginRequest(Post("Host: localhost\r\n"), 3344));
-  EXPECT_TRUE(IsSameOriginRequest("GET /stop HTTP/1.0\r\nHost: 127.0.0.1\r\n"
-                                  "Sec-Fetch-Site: none\r\n\r\n",
-                                  3344));
+  EXPECT_TRUE(
+      IsSameOriginRequest("GET /stop HTTP/1.0\r\nHost: 127.0.0.1\r\n"
+                          "Sec-Fetch-Site: none\r\n\r\n",
+                          3344));
 }
 
 TEST(SettingsGuard, HostMustNameThisComputerAndPort) {
@@ -75,8 +67,7 @@ TEST(SettingsGuard, HostMustNameThisComputerAndPort) {
   EXPECT_FALSE(IsSameOriginRequest(Post("Host: localhost.evil.example\r\n"), 3344));
   EXPECT_FALSE(IsSameOriginRequest(Post("Host: localhost:4444\r\n"), 3344));
   EXPECT_FALSE(IsSameOriginRequest(Post("Host: localhost:3344x\r\n"), 3344));
-  EXPECT_FALSE(
-      IsSameOriginRequest(Post("Host: localhost:3344\r\nHost: evil.example\r\n"), 3344));
+  EXPECT_FALSE(IsSameOriginRequest(Post("Host: localhost:3344\r\nHost: evil.example\r\n"), 3344));
 }
 
 TEST(SettingsGuard, ForeignOriginRefererOrFetchSiteIsRefused) {
@@ -92,9 +83,10 @@ TEST(SettingsGuard, ForeignOriginRefererOrFetchSiteIsRefused) {
                                                "localhost:3344/\r\n"),
                                    3344));
   // An image tag on another site pointing at /stop.
-  EXPECT_FALSE(IsSameOriginRequest("GET /stop HTTP/1.1\r\nHost: localhost:3344\r\n"
-                                   "Sec-Fetch-Site: cross-site\r\nReferer: http://127.0.0.2/\r\n\r\n",
-                                   3344));
+  EXPECT_FALSE(
+      IsSameOriginRequest("GET /stop HTTP/1.1\r\nHost: localhost:3344\r\n"
+                          "Sec-Fetch-Site: cross-site\r\nReferer: http://127.0.0.2/\r\n\r\n",
+                          3344));
 }
 
 TEST(SettingsGuard, HeadersInTheBodyDoNotCount) {

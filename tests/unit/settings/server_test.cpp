@@ -194,11 +194,12 @@ TEST_F(SettingsServer, PagesAndImage) {
 }
 
 TEST_F(SettingsServer, FormIsStoredSavedAndShown) {
-  std::string body = "idJpgLvl=2&idBlockFlash=0&idForbiddenUrls=ads.one%0D%0A%0D%0Aads.two"
-                     "&idProxyName=&idProxyPassword=";
+  std::string body =
+      "idJpgLvl=2&idBlockFlash=0&idForbiddenUrls=ads.one%0D%0A%0D%0Aads.two"
+      "&idProxyName=&idProxyPassword=";
   std::string answer = Exchange(port_, Post(body) + body);
-  EXPECT_EQ(answer, std::string(kPageHead) +
-                        "<html>\nL=42 J=2 F=0\nU=ads.one\nads.two\n P=\n</html>\n");
+  EXPECT_EQ(answer,
+            std::string(kPageHead) + "<html>\nL=42 J=2 F=0\nU=ads.one\nads.two\n P=\n</html>\n");
   Program_Options po = GetProgramOptions();
   EXPECT_EQ(po.iJpegLvl, 2);
   EXPECT_FALSE(po.bBlockFlash);
@@ -237,9 +238,8 @@ TEST_F(SettingsServer, ForgedRequestsChangeNothing) {
                         "Content-Length: " +
                         std::to_string(body.size()) + "\r\n\r\n" + body;
   EXPECT_EQ(Exchange(port_, foreign), "");
-  std::string rebound = "POST /settings HTTP/1.1\r\nHost: evil.example:" +
-                        std::to_string(port_) + "\r\nContent-Length: " +
-                        std::to_string(body.size()) + "\r\n\r\n" + body;
+  std::string rebound = "POST /settings HTTP/1.1\r\nHost: evil.example:" + std::to_string(port_) +
+                        "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
   EXPECT_EQ(Exchange(port_, rebound), "");
   EXPECT_EQ(Exchange(port_, Get("/stop", "Sec-Fetch-Site: cross-site\r\n")), "");
   EXPECT_EQ(Exchange(port_, Get("/stop", "Referer: http://127.0.0.2/page.html\r\n")), "");
