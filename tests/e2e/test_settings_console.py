@@ -52,6 +52,35 @@ def browser(scenario, **args):
     return json.loads(p.stdout.strip().splitlines()[-1])
 
 
+class InstallerDefaults(unittest.TestCase):
+
+    def test_default_options_file_loads_and_shows(self):
+        with open(os.path.join(h.ARGS.source, "share", "NimbrelClient.ini"), "rb") as f:
+            text = f.read().decode("cp1251")
+        client = h.ClientInstall(ini=text)
+        client.start()
+        try:
+            h.wait_port("127.0.0.1", 3344, proc=client.proc)
+            raw = h.raw_request(b"GET / HTTP/1.0\r\nHost: localhost:3344\r\n\r\n", port=3344)
+            status, _, body = h.split_answer(raw)
+            self.assertEqual(status, "HTTP/1.0 200 OK")
+            page = body.decode("cp1251")
+            urls = page.split('id="idForbiddenUrls"')[1].split(">", 1)[1].split("</textarea>")[0]
+            entries = urls.split("\n")[:-1]
+            self.assertEqual(len(entries), 49)
+            self.assertEqual(len(set(entries)), 48)
+            for fragment in ("adserver", "GetAd", "hitometer.js"):
+                self.assertIn(fragment, entries)
+            self.assertIn('nbSelect("idJpgLvl", 1);', page)
+            self.assertIn('nbSelect("idBlockFlash", 1);', page)
+            ini = client.read_ini()
+            self.assertEqual(ini["CompressOff"], "0")  # compression starts switched on
+            self.assertEqual(ini["TrafficCost"], "3")
+            self.assertNotEqual(ini["StatSince"], "")
+        finally:
+            client.stop()
+
+
 class SettingsConsole(unittest.TestCase):
 
     @classmethod

@@ -217,6 +217,12 @@ TEST_F(SettingsServer, BodyArrivingAfterTheHeadIsRead) {
   EXPECT_FALSE(GetProgramOptions().bBlockFlash);
 }
 
+TEST_F(SettingsServer, FormWithoutContentLength) {
+  std::string request = "POST /settings HTTP/1.0\r\nHost: localhost\r\n\r\nidJpgLvl=0";
+  EXPECT_EQ(Exchange(port_, request).rfind(kPageHead, 0), 0u);
+  EXPECT_EQ(GetProgramOptions().iJpegLvl, 0);
+}
+
 TEST_F(SettingsServer, LongListsAreReadWhole) {
   std::string urls;
   std::vector<std::string> expected;
