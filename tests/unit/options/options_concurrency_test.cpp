@@ -1,5 +1,6 @@
 // Many threads changing and saving the options at once.
 #include <atomic>
+#include <chrono>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -40,8 +41,18 @@ TEST_F(OptionsConcurrencyTest, ReadersNeverSeeAPartialFile) {
   // A reader that opens the file while writers keep saving: with a save by
   // rename it always finds a whole file of 21 lines.
   std::thread reader([&] {
+    auto burst = std::chrono::steady_clock::now();
     while (!done) {
+      // Reads in bursts of 2 ms with 1 ms pauses: on Windows an open file
+      // cannot be replaced, and a reader that never lets go starves the savers.
+      if (std::chrono::steady_clock::now() - burst >= std::chrono::milliseconds(2)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        burst = std::chrono::steady_clock::now();
+      }
       std::ifstream f(kOptionsFileName, std::ios::binary);
+      // Windows refuses the open for a moment while the file is replaced:
+      // no file is not a partial file.
+      if (!f.is_open()) continue;
       std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
       int lines = 0;
       for (std::size_t p = text.find("\r\n"); p != std::string::npos; p = text.find("\r\n", p + 2))
