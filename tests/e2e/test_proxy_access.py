@@ -118,6 +118,25 @@ class Access(unittest.TestCase):
             for s in silent:
                 s.close()
 
+    def test_silent_browsers_free_their_workers(self):
+        # 100 browsers that connect and say nothing hold every worker only
+        # until the idle time-out (30 s) ends their reads.
+        self.start()
+        silent = silent_connections(100)
+        try:
+            # The first may slip in while the 100th worker starts (see above).
+            first, second = self.live_request(), self.live_request()
+            self.assertTrue(answered_within(second, 60), "silent browsers kept their workers")
+            for live in (first, second):
+                self.assertTrue(h.read_all(live, 10).endswith(PAGE))
+                live.close()
+            for s in silent:
+                s.settimeout(10)
+                self.assertEqual(s.recv(100), b"")
+        finally:
+            for s in silent:
+                s.close()
+
     def test_every_worker_slot_is_given_back(self):
         self.start()
         mixed = [
