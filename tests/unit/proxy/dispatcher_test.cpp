@@ -94,16 +94,4 @@ TEST_F(DispatcherTest, SettingsPortOnlyForTheLocalBrowser) {
   answer.join();
 }
 
-TEST_F(DispatcherTest, RefusedRequestsGetNoAnswer) {
-  Program_Options po = GetProgramOptions();
-  po.bBlockBanners = true;
-  po.vsBlockingUrls = {"adserver"};
-  po.bBlockFlash = true;
-  SetProgramOptions(po);
-  EXPECT_EQ(Serve(Get("http://127.0.0.1:9/adserver/x.gif", "127.0.0.1:9")), "");
-  EXPECT_EQ(Serve(Get("http://127.0.0.1:9/m.swf", "127.0.0.1:9")), "");
-  EXPECT_EQ(Serve("GET http://127.0.0.1:9/ HTTP/1.1\r\nAccept: */*\r\n\r\n"), "");  // no Host
-  EXPECT_EQ(Serve("OPTIONS * HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"), "");
-}
-
 }  // namespace

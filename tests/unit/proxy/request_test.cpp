@@ -20,12 +20,6 @@ RequestState Classify(const std::string& text) {
   return ClassifyRequest(buff.data(), static_cast<int>(text.size()));
 }
 
-TEST(ClassifyRequest, GetIsCompleteWithItsHead) {
-  EXPECT_EQ(Classify("GET http://h/ HTTP/1.1\r\nHost: h\r\n"), RequestState::Incomplete);
-  EXPECT_EQ(Classify("GET http://h/ HTTP/1.1\r\nHost: h\r\n\r\n"), RequestState::Complete);
-  EXPECT_EQ(Classify(""), RequestState::Incomplete);
-}
-
 TEST(ClassifyRequest, PostWaitsForItsWholeBody) {
   const std::string head = "POST /f HTTP/1.1\r\nHost: h\r\nContent-Length: 10\r\n\r\n";
   EXPECT_EQ(Classify(head), RequestState::Incomplete);
@@ -35,13 +29,6 @@ TEST(ClassifyRequest, PostWaitsForItsWholeBody) {
   EXPECT_EQ(Classify(head + "1234567890"), RequestState::Complete);
   EXPECT_EQ(RequestWireSize((head + "12").c_str(), static_cast<int>(head.size()) + 2),
             static_cast<int>(head.size()) + 10);
-}
-
-TEST(ClassifyRequest, OtherMethodsEndTheReadOnceTheirHeadIsComplete) {
-  EXPECT_EQ(Classify("CONNECT h:443 HTTP/1.1\r\nHost: h:443\r\n"), RequestState::Incomplete);
-  EXPECT_EQ(Classify("CONNECT h:443 HTTP/1.1\r\nHost: h:443\r\n\r\n"), RequestState::OtherMethod);
-  EXPECT_EQ(Classify("HEAD / HTTP/1.1\r\nHost: h\r\n\r\n"), RequestState::OtherMethod);
-  EXPECT_EQ(Classify("get / HTTP/1.1\r\nHost: h\r\n\r\n"), RequestState::OtherMethod);
 }
 
 // Runs ReadBrowserRequest with no idle limit on a helper thread; the guard
