@@ -183,15 +183,16 @@ void RelayAnswer(ThreadArgs* a) {
   dbgmsg(bContentType ? "bContentType = true" : "bContentType = false");
   dbgmsg(bContentLength ? "bContentLength = true" : "bContentLength = false");
 
-  if (!bContentType) {
-    // No body type: only what came with the head is passed on.
-    if (!SendAll(a->sckBrowser, buff, count)) dbgmsg("error send, in not content type request.");
-    return;
-  }
-
   const int iContLen = getRequestSize(buff, count);
   dbgmsg("iContLen");
   dbgmsg(static_cast<double>(iContLen));
+  if (!bContentType && !(bContentLength && count < iContLen)) {
+    // No body type (a redirect, a 304): only what came with the head is
+    // passed on. A body whose length is announced is relayed in full below,
+    // type or not, so that it never reaches the browser cut short.
+    if (!SendAll(a->sckBrowser, buff, count)) dbgmsg("error send, in not content type request.");
+    return;
+  }
   if (bContentLength && count >= iContLen) {
     // The whole answer is here (a site that sent more than it announced
     // gets what it sent passed on, too).

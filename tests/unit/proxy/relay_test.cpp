@@ -173,6 +173,18 @@ TEST_F(RelayTest, AnswerWithoutContentTypeGetsOnlyWhatCameWithItsHead) {
   EXPECT_EQ(got, first);
 }
 
+TEST_F(RelayTest, AnnouncedBodyWithoutContentTypeArrivesWhole) {
+  const std::string body(50000, 'q');
+  const std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: 50000\r\n\r\n" + body;
+  Peer site([&](nbplat::Socket s, Peer&) {
+    ReadRequest(s);
+    nbtest::SendText(s, answer.substr(0, 100));
+    nbplat::SleepMs(20);
+    nbtest::SendText(s, answer.substr(100));
+  });
+  EXPECT_TRUE(Relay(kGet, nbtest::kLoopback, site.port()) == answer);
+}
+
 TEST_F(RelayTest, AnswerWithoutLengthIsRelayedUntilTheSiteCloses) {
   const std::string answer = Answer(std::string(300000, 'z'), false);
   Peer site([&](nbplat::Socket s, Peer&) {
