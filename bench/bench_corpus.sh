@@ -1,0 +1,38 @@
+#!/bin/bash
+# Traffic, image quality and throughput of the compressed road on a corpus
+# taken from Debian packages (documentation pages and photos nobody here
+# wrote). Prints figures; asserts nothing.
+#
+#   bench/bench_corpus.sh [BUILD_DIR]
+#
+# BUILD_DIR holds client/NimbrelClient and service/NimbrelService; without
+# it a Release build is made in build-bench/. Needs root (packages, network
+# namespace).
+set -euo pipefail
+
+SRC="$(cd "$(dirname "$0")/.." && pwd)"
+BUILD="${1:-$SRC/build-bench}"
+CORPUS="${NB_CORPUS:-/tmp/nb-corpus}"
+
+# The corpus and the measuring tools: documentation pages, photos, and
+# numpy for the SSIM figure.
+PKGS="python3.11-doc mate-backgrounds ukui-wallpapers python3-numpy nginx-light imagemagick"
+missing=""
+for p in $PKGS; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null
+fi
+
+if [ $# -lt 1 ]; then
+  cmake -S "$SRC" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DNIMBREL_E2E=OFF >/dev/null
+  cmake --build "$BUILD" -j2 --target NimbrelClient NimbrelService >/dev/null
+fi
+
+"$SRC/bench/corpus_assemble.sh" "$CORPUS"
+# The distribution's interpreter: numpy comes from its package.
+exec /usr/bin/python3 "$SRC/bench/corpus_measure.py" --corpus "$CORPUS" \
+  --client "$BUILD/client/NimbrelClient" --service "$BUILD/service/NimbrelService" \
+  --source "$SRC"
