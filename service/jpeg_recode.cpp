@@ -156,29 +156,6 @@ bool Encode(const std::vector<unsigned char>& pixels, int w, int h, int comps, J
 
 }  // namespace
 
-bool ReadJpegInfo(const std::string& jpeg, JpegInfo* info) {
-  jpeg_decompress_struct cinfo;
-  ErrorMgr err;
-  std::memset(&cinfo, 0, sizeof cinfo);
-  cinfo.err = &err.pub;
-  InitErrors(&err);
-  if (setjmp(err.jump)) {
-    jpeg_destroy_decompress(&cinfo);
-    return false;
-  }
-  jpeg_create_decompress(&cinfo);
-  jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(jpeg.data()),
-               static_cast<unsigned long>(jpeg.size()));
-  bool ok = jpeg_read_header(&cinfo, TRUE) == JPEG_HEADER_OK;
-  if (ok) {
-    info->width = static_cast<int>(cinfo.image_width);
-    info->height = static_cast<int>(cinfo.image_height);
-    info->components = cinfo.num_components;
-  }
-  jpeg_destroy_decompress(&cinfo);
-  return ok;
-}
-
 bool RecodeJpeg(const std::string& jpeg, int quality, std::string* out) {
   out->clear();
   if (jpeg.empty() || quality < 1 || quality > 100) return false;

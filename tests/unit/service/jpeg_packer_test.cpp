@@ -50,16 +50,6 @@ TEST(JpegRecode, SmallerDecodableSameSize) {
   EXPECT_LT(low.size(), medium.size());
 }
 
-TEST(JpegRecode, ReadsImageInfo) {
-  std::string original = nbtest::MakePhotoJpeg(200, 100, 90, 2);
-  nbsvc::JpegInfo info;
-  ASSERT_TRUE(nbsvc::ReadJpegInfo(original, &info));
-  EXPECT_EQ(info.width, 200);
-  EXPECT_EQ(info.height, 100);
-  EXPECT_EQ(info.components, 3);
-  EXPECT_FALSE(nbsvc::ReadJpegInfo("not a jpeg at all", &info));
-}
-
 TEST(JpegRecode, DamagedOrForeignDataIsNotRecoded) {
   std::string original = nbtest::MakePhotoJpeg(320, 240, 90, 3);
   std::string out;
