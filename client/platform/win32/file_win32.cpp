@@ -29,8 +29,8 @@ bool ReplaceFile(const std::string& from, const std::string& to) {
   DWORD pause = kReplaceFirstPauseMs;
   DWORD waited = 0;
   for (;;) {
-    if (MoveFileExA(from.c_str(), to.c_str(),
-                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0)
+    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
+        0)
       return true;
     if (!IsTransient(GetLastError()) || waited >= kReplaceTotalWaitMs) return false;
     Sleep(pause);

@@ -38,6 +38,17 @@ bool SetNonBlocking(SOCKET s, bool on) {
   return ioctlsocket(s, FIONBIO, &mode) == 0;
 }
 
+// After our own shut-down of the receive side, select never reports the
+// socket readable; a non-blocking peek tells that end apart from silence.
+bool ReceiveSideEnded(SOCKET s) {
+  if (!SetNonBlocking(s, true)) return false;
+  char c;
+  int n = recv(s, &c, 1, MSG_PEEK);
+  int err = n < 0 ? WSAGetLastError() : 0;
+  SetNonBlocking(s, false);
+  return n == 0 || err == WSAESHUTDOWN;
+}
+
 }  // namespace
 
 namespace win32 {
@@ -202,7 +213,7 @@ IoResult RecvSome(Socket s, void* data, std::size_t len, int timeoutMs) {
   SOCKET h = Sock(s);
   if (timeoutMs >= 0) {
     int w = WaitFor(h, false, timeoutMs);
-    if (w == 0) return {IoStatus::TimedOut, 0};
+    if (w == 0) return {ReceiveSideEnded(h) ? IoStatus::Closed : IoStatus::TimedOut, 0};
     if (w < 0) return {IoStatus::Failed, 0};
   }
   for (;;) {

@@ -1,7 +1,7 @@
 // Win32 process services: clock, threads, program path, stop events,
 // messages, helper programs.
-#include <windows.h>
 #include <shellapi.h>
+#include <windows.h>
 
 #include <atomic>
 #include <string>

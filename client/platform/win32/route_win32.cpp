@@ -1,9 +1,14 @@
 // The routing table as "netstat -r" prints it (numeric addresses), captured
-// through a temporary file route.dat in the current (program's) folder.
+// through a temporary file route.dat in the current (program's) folder. Where
+// the command gives nothing (it may be missing or refuse -r), the IP helper's
+// forwarding table is written out in the same numeric form instead.
+#include <iphlpapi.h>
 #include <windows.h>
+#include <winsock2.h>
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/win32/handle_win32.h"
@@ -26,9 +31,52 @@ std::string CommandInterpreter() {
   return std::string(dir, n) + "\\cmd.exe";
 }
 
-}  // namespace
+std::string Dotted(DWORD ipNet) {
+  const unsigned char* b = reinterpret_cast<const unsigned char*>(&ipNet);
+  char text[16];
+  std::snprintf(text, sizeof text, "%u.%u.%u.%u", b[0], b[1], b[2], b[3]);
+  return text;
+}
 
-std::string ReadRouteTable() {
+std::string Column(const std::string& s, std::size_t width) {
+  return s.size() >= width ? s + " " : s + std::string(width - s.size(), ' ');
+}
+
+// The IPv4 forwarding table from iphlpapi.dll, loaded when needed so that
+// the program does not depend on it at start.
+std::string ForwardingTable() {
+  using GetTableFn = DWORD(WINAPI*)(PMIB_IPFORWARDTABLE, PULONG, BOOL);
+  HMODULE lib = LoadLibraryA("iphlpapi.dll");
+  if (lib == nullptr) return std::string();
+  auto getTable = reinterpret_cast<GetTableFn>(
+      reinterpret_cast<void*>(GetProcAddress(lib, "GetIpForwardTable")));
+  std::string out;
+  ULONG size = 0;
+  if (getTable != nullptr && getTable(nullptr, &size, TRUE) == ERROR_INSUFFICIENT_BUFFER) {
+    // The table may grow between the two calls; one retry with the new size.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      std::vector<unsigned char> buf(size);
+      auto* table = reinterpret_cast<PMIB_IPFORWARDTABLE>(buf.data());
+      DWORD r = getTable(table, &size, TRUE);
+      if (r == ERROR_INSUFFICIENT_BUFFER) continue;
+      if (r != NO_ERROR) break;
+      out =
+          "IPv4 Route Table\n"
+          "Network Destination Netmask          Gateway          Metric\n";
+      for (DWORD i = 0; i < table->dwNumEntries; ++i) {
+        const MIB_IPFORWARDROW& row = table->table[i];
+        out += Column(Dotted(row.dwForwardDest), 20) + Column(Dotted(row.dwForwardMask), 17) +
+               Column(Dotted(row.dwForwardNextHop), 17) + std::to_string(row.dwForwardMetric1) +
+               "\n";
+      }
+      break;
+    }
+  }
+  FreeLibrary(lib);
+  return out;
+}
+
+std::string ReadNetstatOutput() {
   DeleteFileA(kRouteFile);
   std::string command = "\"" + CommandInterpreter() + "\" /c \"netstat -r > " + kRouteFile + "\"";
   win32::UniqueHandle process;
@@ -48,6 +96,13 @@ std::string ReadRouteTable() {
   std::fclose(f);
   DeleteFileA(kRouteFile);
   return table;
+}
+
+}  // namespace
+
+std::string ReadRouteTable() {
+  std::string table = ReadNetstatOutput();
+  return table.empty() ? ForwardingTable() : table;
 }
 
 }  // namespace nbplat
