@@ -1,7 +1,8 @@
 // Win32 process services: clock, threads, program path, stop events,
 // messages, helper programs.
-#include <shellapi.h>
 #include <windows.h>
+// After <windows.h>, which it builds on.
+#include <shellapi.h>
 
 #include <atomic>
 #include <string>

@@ -2,9 +2,11 @@
 // through a temporary file route.dat in the current (program's) folder. Where
 // the command gives nothing (it may be missing or refuse -r), the IP helper's
 // forwarding table is written out in the same numeric form instead.
-#include <iphlpapi.h>
-#include <windows.h>
 #include <winsock2.h>
+// <winsock2.h> must come before <windows.h>.
+#include <windows.h>
+// <iphlpapi.h> builds on both.
+#include <iphlpapi.h>
 
 #include <cstdio>
 #include <string>
