@@ -137,7 +137,9 @@ class Service:
         return out
 
     def stop(self):
-        return self.proc.stop()
+        rc = self.proc.stop()
+        shutil.rmtree(self.dir, ignore_errors=True)
+        return rc
 
 
 def client_ini(login=0, password_digest="", jpeg_level=1):
