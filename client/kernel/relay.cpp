@@ -110,20 +110,18 @@ bool OpenTunnel(ThreadArgs* a, const Program_Options& po) {
   dbgmsg("proxy req: " + sReq);
   if (!SendAll(a->sckServer, sReq.data(), static_cast<int>(sReq.size()))) return false;
 
-  // The proxy's answer goes into the connection buffer, whose request bytes
-  // are kept aside while the tunnel is being opened.
-  std::string sSavedRequest(a->buff, static_cast<std::size_t>(a->iSize));
-  const std::size_t n = Recv(a->sckServer, a->buff, nb::kProxyAnswerSize, nb::kServerIdleMs);
+  // The proxy's answer is read aside: the connection buffer still holds the
+  // request that goes through the tunnel.
+  std::string sAnswer(static_cast<std::size_t>(nb::kProxyAnswerSize), '\0');
+  sAnswer.resize(Recv(a->sckServer, &sAnswer[0], nb::kProxyAnswerSize, nb::kServerIdleMs));
   dbgmsg("recv header to proxy");
-  const std::string sAnswer(a->buff, n);
   dbgmsg("proxy answer: " + sAnswer);
-  if (n > 0 && TunnelOpened(sAnswer)) {
-    std::memcpy(a->buff, sSavedRequest.data(), sSavedRequest.size());
-    a->buff[a->iSize] = 0;
-    return true;
-  }
+  if (!sAnswer.empty() && TunnelOpened(sAnswer)) return true;
   dbgmsg("Error: Proxy close connection.\n");
-  if (n > 0) PassProxyRefusal(a, a->buff, static_cast<int>(n));
+  if (!sAnswer.empty()) {
+    std::memcpy(a->buff, sAnswer.data(), sAnswer.size());
+    PassProxyRefusal(a, a->buff, static_cast<int>(sAnswer.size()));
+  }
   return false;
 }
 
