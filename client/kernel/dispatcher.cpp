@@ -40,12 +40,14 @@ class WorkerScope {
   }
   ~WorkerScope() {
     if (args_ != nullptr) {
-      if (HasSocket(args_->sckBrowser)) nbplat::CloseSocket(args_->sckBrowser);
-      if (HasSocket(args_->sckServer)) nbplat::CloseSocket(args_->sckServer);
+      // Forget the browser socket before closing it: once closed, its number
+      // may come back at once for a connection the acceptor records.
       {
         nbLockGuard lock(mtxSocketSet);
         setClientSockets.erase(args_->sckBrowser);
       }
+      if (HasSocket(args_->sckBrowser)) nbplat::CloseSocket(args_->sckBrowser);
+      if (HasSocket(args_->sckServer)) nbplat::CloseSocket(args_->sckServer);
       args_->buff = nullptr;
     }
     buff_.reset();

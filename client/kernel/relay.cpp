@@ -229,6 +229,8 @@ void processRequestDirect(ThreadArgs* a) {
   if (a == nullptr || a->buff == nullptr) return;
   dbgmsg("ip, port = " + IpIntToStr(a->ipHost) + ":" + IntToStr(a->iHostPort));
 
+  // A socket left by an earlier road (the service link) is not leaked.
+  if (a->sckServer != nbplat::kNoSocket && a->sckServer != 0) nbplat::CloseSocket(a->sckServer);
   a->sckServer = nbplat::TcpSocket();
   if (a->sckServer == nbplat::kNoSocket) return;
 
