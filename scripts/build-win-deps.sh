@@ -48,7 +48,9 @@ cd "$work"
 srcdir="$(find . -maxdepth 1 -type d -name 'bzip2-*' | head -1)"
 if [ -z "$srcdir" ]; then
   # As root, apt may drop privileges to the _apt user for the download; let it write here.
-  apt-get source -q --download-only -o APT::Sandbox::User=root bzip2
+  # Package lists may predate the deb-src entry: refresh them once on failure.
+  get_source() { apt-get source -q --download-only -o APT::Sandbox::User=root bzip2; }
+  get_source || { apt-get update -q && get_source; }
   dpkg-source -x --no-check ./bzip2_*.dsc >/dev/null
   srcdir="$(find . -maxdepth 1 -type d -name 'bzip2-*' | head -1)"
 fi
