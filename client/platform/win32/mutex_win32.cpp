@@ -1,6 +1,8 @@
-// Re-entrant lock as a named Win32 kernel mutex: objects (in this process or
-// another) created with the same name share one mutex.
+// Re-entrant lock as a named Win32 kernel mutex: objects of this process
+// created with the same name share one mutex.
 #include <windows.h>
+
+#include <string>
 
 #include "platform/platform.h"
 
@@ -11,10 +13,14 @@ HANDLE H(void* impl) { return static_cast<HANDLE>(impl); }
 
 }  // namespace
 
-// When the name cannot be used (another kind of object already holds it),
-// an unnamed mutex still gives mutual exclusion within this process.
+// Kernel names are seen by every process of the session, but these locks
+// guard data of this process only: the name carries the process id, so two
+// copies of the program started within one tick never share a lock. When
+// the name cannot be used (another kind of object already holds it), an
+// unnamed mutex still gives mutual exclusion within this process.
 NamedMutex::NamedMutex(const std::string& name) {
-  HANDLE h = CreateMutexA(nullptr, FALSE, name.c_str());
+  const std::string kernelName = name + "-" + std::to_string(GetCurrentProcessId());
+  HANDLE h = CreateMutexA(nullptr, FALSE, kernelName.c_str());
   if (h == nullptr) h = CreateMutexA(nullptr, FALSE, nullptr);
   impl_ = h;
 }
