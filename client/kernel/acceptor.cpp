@@ -71,11 +71,21 @@ void waitConnection() {
   thArgs->sckServer = nbplat::kNoSocket;
   thArgs->sckBrowser = s;
   thArgs->ipClient = ipClient;
+  // The slot is counted here, before the next pass checks the count, so a
+  // worker that has not started running yet still holds its place.
+  {
+    nbLockGuard lock(mtxProgramOptions);
+    ++iAmountThread;
+  }
   try {
     std::thread(processRequest, static_cast<void*>(thArgs.get())).detach();
-    thArgs.release();  // the worker owns and frees it now
+    thArgs.release();  // the worker owns and frees it, and gives the slot back
   } catch (const std::system_error&) {
     dbgmsg("worker thread failed");
+    {
+      nbLockGuard lock(mtxProgramOptions);
+      --iAmountThread;
+    }
     DropConnection(s);
   }
   dbgmsg("RET void WaitConnection()");

@@ -29,15 +29,13 @@ constexpr char kNotModified[] = "HTTP/1.1 304 Not Modified\r\n\r\n";
 
 bool HasSocket(nbplat::Socket s) { return s != nbplat::kNoSocket && s != 0; }
 
-// Owns the connection for the whole life of the worker: counts the worker
-// slot on creation, and on destruction closes both sockets, drops the browser
-// socket from the open set, frees buffer and record and gives the slot back.
+// Owns the connection for the whole life of the worker (the acceptor counted
+// its slot before starting it): on destruction closes both sockets, drops the
+// browser socket from the open set, frees buffer and record and gives the
+// slot back.
 class WorkerScope {
  public:
-  explicit WorkerScope(ThreadArgs* args) : args_(args) {
-    nbLockGuard lock(mtxProgramOptions);
-    ++iAmountThread;
-  }
+  explicit WorkerScope(ThreadArgs* args) : args_(args) {}
   ~WorkerScope() {
     if (args_ != nullptr) {
       // Forget the browser socket before closing it: once closed, its number

@@ -34,6 +34,7 @@ class DispatcherTest : public ::testing::Test {
     args->sckBrowser = pair.far.release();
     args->ipClient = ipClient;
     const int before = iAmountThread.load();
+    ++iAmountThread;  // the acceptor counts the slot before the worker starts
     std::thread worker(processRequest, static_cast<void*>(args));
     std::string got = nbtest::ReadToEnd(pair.near.get());
     worker.join();
