@@ -24,7 +24,7 @@ mkdir -p "$(dirname "$prefix")"
 (
   flock 9
   if [ ! -f "$prefix/system.reg" ]; then
-    "$wine" wineboot -i </dev/null >/dev/null 2>&1 9>&- || true
+    WINEDLLOVERRIDES="mscoree,mshtml=" "$wine" wineboot -i </dev/null >/dev/null 2>&1 9>&- || true
     "$server" -w </dev/null >/dev/null 2>&1 9>&- || true
   fi
   # Starts a server that outlives this test by a minute; when one already

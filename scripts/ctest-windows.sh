@@ -22,7 +22,7 @@ wine=/usr/lib/wine/wine64
 
 if [ ! -f "$prefix/system.reg" ]; then
   mkdir -p "$(dirname "$prefix")"
-  "$wine" wineboot -i </dev/null >/dev/null 2>&1 || true
+  WINEDLLOVERRIDES="mscoree,mshtml=" "$wine" wineboot -i </dev/null >/dev/null 2>&1 || true
   "$server" -w </dev/null >/dev/null 2>&1 || true
 fi
 # One server for the whole run (if one already runs, it stays). Its stdio and
