@@ -211,8 +211,10 @@ bool LoadProgramOptions() {
 
 bool SaveProgramOptions() {
   dbgmsg("bool SaveProgramOptions()");
-  Program_Options po = GetProgramOptions();
+  // The copy is taken under the lock that covers the write, so two saves
+  // racing each other can never leave the older state in the file.
   nbLockGuard lock(mtxProgramOptions);
+  Program_Options po = GetProgramOptions();
   const std::string text = FormatProgramOptions(po);
   // Written whole to a temporary file first and then renamed over the old
   // file, so a failed or interrupted save never leaves a cut-off file.
