@@ -12,18 +12,6 @@
 
 namespace {
 
-// Traces the function's signature on entry and "RET " + signature on return.
-class FnTrace {
- public:
-  explicit FnTrace(const char* sig) : sig_(sig) { dbgmsg(sig_); }
-  ~FnTrace() { dbgmsg(std::string("RET ") + sig_); }
-  FnTrace(const FnTrace&) = delete;
-  FnTrace& operator=(const FnTrace&) = delete;
-
- private:
-  const char* sig_;
-};
-
 bool IsAddressChar(char c) { return (c >= '0' && c <= '9') || c == '.'; }
 
 // True when `needle` stands in `text` as a whole dotted address: neither
@@ -44,7 +32,7 @@ bool ContainsWholeAddress(const std::string& text, const std::string& needle) {
 }  // namespace
 
 bool isBanner(const std::string& request) {
-  FnTrace trace("bool isBanner(char* request)");
+  nbTraceScope trace("bool isBanner(char* request)");
   const Program_Options po = GetProgramOptions();
   const std::string sUrl = GetUrlFromHttpRequest(request);
   // A request whose URL cannot be found is refused whatever the options say.
@@ -59,7 +47,7 @@ bool isBanner(const std::string& request) {
 }
 
 bool isBlockFileExtension(const std::string& request) {
-  FnTrace trace("bool isBlockFileExtension(char* request)");
+  nbTraceScope trace("bool isBlockFileExtension(char* request)");
   const Program_Options po = GetProgramOptions();
   const std::string sExt = GetFileExtensionFromHttpRequest(request);
   if (sExt.empty()) {
@@ -78,7 +66,7 @@ bool isBlockFileExtension(const std::string& request) {
 }
 
 bool isFreeOfChargeIP(unsigned int ip) {
-  FnTrace trace("bool isFreeOfChargeIP(unsigned int ip)");
+  nbTraceScope trace("bool isFreeOfChargeIP(unsigned int ip)");
   // The address is in network byte order: its first byte is the lowest.
   const unsigned b0 = ip & 0xFFu;
   const unsigned b1 = (ip >> 8) & 0xFFu;
@@ -90,7 +78,7 @@ bool isFreeOfChargeIP(unsigned int ip) {
 }
 
 bool isFileCantCompress(const char* sExt) {
-  FnTrace trace("bool isFileCantCompress(char* sExt)");
+  nbTraceScope trace("bool isFileCantCompress(char* sExt)");
   if (sExt == nullptr) return false;
   static const char* const kNoCompress[] = {"rar", "zip", "mp3", "avi", "mpg"};
   for (const char* ext : kNoCompress) {
@@ -100,7 +88,7 @@ bool isFileCantCompress(const char* sExt) {
 }
 
 bool BadKeywordsInContent(const char* content) {
-  FnTrace trace("bool BadKeywordsInContent(char* content)");
+  nbTraceScope trace("bool BadKeywordsInContent(char* content)");
   if (content == nullptr) return false;
   const Program_Options po = GetProgramOptions();
   for (const std::string& word : po.vsBlockingContent) {

@@ -24,18 +24,6 @@ namespace {
 
 constexpr const char* kSignature = "void processRequestDirect(ThreadArgs* thArgs)";
 
-// Traces the signature on entry and "RET " + signature on every return.
-class FnTrace {
- public:
-  explicit FnTrace(const char* sig) : sig_(sig) { dbgmsg(sig_); }
-  ~FnTrace() { dbgmsg(std::string("RET ") + sig_); }
-  FnTrace(const FnTrace&) = delete;
-  FnTrace& operator=(const FnTrace&) = delete;
-
- private:
-  const char* sig_;
-};
-
 // Bytes a read may move, or 0 when the peer closed, failed or stayed silent.
 std::size_t Recv(nbplat::Socket s, char* at, int len, int idleMs) {
   if (len <= 0) return 0;
@@ -225,7 +213,7 @@ void RelayAnswer(ThreadArgs* a) {
 }  // namespace
 
 void processRequestDirect(ThreadArgs* a) {
-  FnTrace trace(kSignature);
+  nbTraceScope trace(kSignature);
   if (a == nullptr || a->buff == nullptr) return;
   dbgmsg("ip, port = " + IpIntToStr(a->ipHost) + ":" + IntToStr(a->iHostPort));
 

@@ -12,20 +12,6 @@
 
 SettingsMan* SetMan = nullptr;
 
-namespace {
-
-// Traces the signature on entry and "RET " + signature on every return.
-class TraceScope {
- public:
-  explicit TraceScope(const char* sig) : sig_(sig) { dbgmsg(sig_); }
-  ~TraceScope() { dbgmsg(std::string("RET ") + sig_); }
-
- private:
-  const char* sig_;
-};
-
-}  // namespace
-
 void StartSettingsMan(void*) {
   dbgmsg("StartSettingsMan");
   if (SetMan == nullptr) SetMan = new SettingsMan();
@@ -46,7 +32,7 @@ SettingsMan::~SettingsMan() {
 }
 
 int SettingsMan::AssignPort(int iPort) {
-  TraceScope t("int SettingsMan::AssignPort(int iPort)");
+  nbTraceScope t("int SettingsMan::AssignPort(int iPort)");
   if (iPort == m_iPort) {
     dbgmsg("SettingsMan::AssignPort ==> NBC_ERR_PORT_ALREADY_ASSIGNED");
     return NBC_ERR_PORT_ALREADY_ASSIGNED;
@@ -55,7 +41,7 @@ int SettingsMan::AssignPort(int iPort) {
 }
 
 int SettingsMan::CreateSocket(int iPort) {
-  TraceScope t("int SettingsMan::CreateSocket(int iPort)");
+  nbTraceScope t("int SettingsMan::CreateSocket(int iPort)");
   DestroySocket();
   std::lock_guard<std::mutex> lock(m_mtxSocket);
   m_pSocket = new nbSocket();
@@ -70,7 +56,7 @@ int SettingsMan::CreateSocket(int iPort) {
 }
 
 int SettingsMan::DestroySocket() {
-  TraceScope t("int SettingsMan::DestroySocket()");
+  nbTraceScope t("int SettingsMan::DestroySocket()");
   std::lock_guard<std::mutex> lock(m_mtxSocket);
   if (m_pSocket == nullptr) {
     dbgmsg("SettingsMan::DestroySocket ==> NBC_ERR_INVALID_OPERATION");
@@ -102,7 +88,7 @@ void SettingsMan::WakeAccept(int iPort) {
 }
 
 int SettingsMan::Stop() {
-  TraceScope t("int SettingsMan::Stop()");
+  nbTraceScope t("int SettingsMan::Stop()");
   if (!m_bEnabled) {
     dbgmsg("SettingsMan::Stop ==> NBC_ERR_INVALID_OPERATION");
     return NBC_ERR_INVALID_OPERATION;
@@ -131,12 +117,12 @@ int SettingsMan::Stop() {
 }
 
 bool SettingsMan::Enabled() {
-  TraceScope t("bool SettingsMan::Enabled()");
+  nbTraceScope t("bool SettingsMan::Enabled()");
   return m_bEnabled;
 }
 
 int SettingsMan::GetFileNameFromRequest(std::string& request, std::string& fileName) {
-  TraceScope t("int SettingsMan::GetFileNameFromRequest(string &request, string &fileName)");
+  nbTraceScope t("int SettingsMan::GetFileNameFromRequest(string &request, string &fileName)");
   char url[nbset::kRequestLimit] = {0};
   if (!getUrlFromRequest(url, sizeof url, request.c_str())) {
     dbgmsg("SettingsMan::GetFileNameFromRequest ==> NBC_ERR_COULDNOT_EXTRACT_URL");
@@ -158,17 +144,17 @@ int SettingsMan::GetFileNameFromRequest(std::string& request, std::string& fileN
 }
 
 bool SettingsMan::IsFileBinary(std::string& fileName) {
-  TraceScope t("bool SettingsMan::IsFileBinary(string &fileName)");
+  nbTraceScope t("bool SettingsMan::IsFileBinary(string &fileName)");
   return fileName.find(".htm") == std::string::npos;
 }
 
 bool SettingsMan::IsHostValid(std::string host) {
-  TraceScope t("bool SettingsMan::IsHostValid(string host)");
+  nbTraceScope t("bool SettingsMan::IsHostValid(string host)");
   return host.find("127.0.0.1") != std::string::npos || host.find("localhost") != std::string::npos;
 }
 
 int SettingsMan::SendBinaryFile(std::string fileName, nbSocket& Socket) {
-  TraceScope t("int SettingsMan::SendBinaryFile(string fileName, nbSocket &Socket)");
+  nbTraceScope t("int SettingsMan::SendBinaryFile(string fileName, nbSocket &Socket)");
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> f(std::fopen(fileName.c_str(), "rb"),
                                                     &std::fclose);
   if (!f) {

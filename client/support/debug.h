@@ -11,6 +11,19 @@ void dbgmsg(const char* s);
 void dbgmsg(double d);
 void dprintf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
+// Traces a function's signature on entry and "RET " + signature on every
+// way out of the scope.
+class nbTraceScope {
+ public:
+  explicit nbTraceScope(const char* sig) : sig_(sig) { dbgmsg(sig_); }
+  ~nbTraceScope() { dbgmsg(std::string("RET ") + sig_); }
+  nbTraceScope(const nbTraceScope&) = delete;
+  nbTraceScope& operator=(const nbTraceScope&) = delete;
+
+ private:
+  const char* sig_;
+};
+
 // Where trace lines go; nullptr (the default) discards them. Not thread-safe
 // to change while other threads trace: set it once at start (tests, debugging).
 using TraceSink = void (*)(const std::string& line);
