@@ -27,19 +27,6 @@ std::uint32_t GetU32(const unsigned char* p) {
   return v;
 }
 
-// Two's-complement reinterpretation without implementation-defined casts.
-std::int32_t ToSigned(std::uint32_t v) {
-  std::int32_t s;
-  std::memcpy(&s, &v, sizeof s);
-  return s;
-}
-
-std::uint32_t ToUnsigned(std::int32_t v) {
-  std::uint32_t u;
-  std::memcpy(&u, &v, sizeof u);
-  return u;
-}
-
 // libbz2 counts lengths in unsigned int; keep well inside that range.
 constexpr std::size_t kBz2MaxInput = UINT_MAX / 2;
 
@@ -47,25 +34,25 @@ constexpr std::size_t kBz2MaxInput = UINT_MAX / 2;
 
 void EncodeClientHeader(const nbClientHeader& h, unsigned char out[kClientHeaderSize]) {
   std::memset(out, 0, kClientHeaderSize);
-  PutU32(out + 0, ToUnsigned(h.login));
+  PutU32(out + 0, AsUnsigned(h.login));
   // The address is kept in network order in memory: copy its bytes as they lie.
   std::memcpy(out + 4, &h.ipNet, 4);
   PutU16(out + 8, h.port);
   PutU16(out + 10, h.authCode);
   PutU16(out + 12, h.jpegLevel);
-  PutU32(out + 16, ToUnsigned(h.time));
+  PutU32(out + 16, AsUnsigned(h.time));
   PutU32(out + 20, h.size);
   PutU32(out + 24, h.decompSize);
 }
 
 nbClientHeader DecodeClientHeader(const unsigned char in[kClientHeaderSize]) {
   nbClientHeader h;
-  h.login = ToSigned(GetU32(in + 0));
+  h.login = AsSigned(GetU32(in + 0));
   std::memcpy(&h.ipNet, in + 4, 4);
   h.port = GetU16(in + 8);
   h.authCode = GetU16(in + 10);
   h.jpegLevel = GetU16(in + 12);
-  h.time = ToSigned(GetU32(in + 16));
+  h.time = AsSigned(GetU32(in + 16));
   h.size = GetU32(in + 20);
   h.decompSize = GetU32(in + 24);
   return h;
@@ -76,7 +63,7 @@ void EncodeServiceHeader(const nbServiceHeader& h, unsigned char out[kServiceHea
   PutU32(out + 0, h.size);
   PutU32(out + 4, h.decompSize);
   PutU16(out + 8, h.msg);
-  PutU32(out + 12, ToUnsigned(h.money));
+  PutU32(out + 12, AsUnsigned(h.money));
 }
 
 nbServiceHeader DecodeServiceHeader(const unsigned char in[kServiceHeaderSize]) {
@@ -84,7 +71,7 @@ nbServiceHeader DecodeServiceHeader(const unsigned char in[kServiceHeaderSize]) 
   h.size = GetU32(in + 0);
   h.decompSize = GetU32(in + 4);
   h.msg = GetU16(in + 8);
-  h.money = ToSigned(GetU32(in + 12));
+  h.money = AsSigned(GetU32(in + 12));
   return h;
 }
 

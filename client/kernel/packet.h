@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 enum nbPacketKind : std::uint16_t {
@@ -39,6 +40,19 @@ struct nbServiceHeader {
   std::uint16_t msg = 0;
   std::int32_t money = 0;
 };
+
+// Two's-complement reinterpretation between the wire's 32-bit words and
+// signed values, without implementation-defined casts.
+inline std::int32_t AsSigned(std::uint32_t v) {
+  std::int32_t s;
+  std::memcpy(&s, &v, sizeof s);
+  return s;
+}
+inline std::uint32_t AsUnsigned(std::int32_t v) {
+  std::uint32_t u;
+  std::memcpy(&u, &v, sizeof u);
+  return u;
+}
 
 // Serialise / parse the fixed headers (padding written as zero).
 void EncodeClientHeader(const nbClientHeader& h, unsigned char out[kClientHeaderSize]);

@@ -29,18 +29,6 @@ const char* const kProcSig = "void processRequestWithService(ThreadArgs* thArgs)
 const char* const kSendSig =
     "void sendDataToServer(SOCKET ssocket, int ip, int port, char* buff , int iSize)";
 
-std::int32_t AsSigned(std::uint32_t v) {
-  std::int32_t s;
-  std::memcpy(&s, &v, sizeof s);
-  return s;
-}
-
-std::uint32_t AsUnsigned(std::int32_t v) {
-  std::uint32_t u;
-  std::memcpy(&u, &v, sizeof u);
-  return u;
-}
-
 // Reads len bytes unless the peer closes, fails or stays silent for the idle
 // time first; returns the count received.
 std::size_t RecvFull(nbplat::Socket s, void* data, std::size_t len) {
