@@ -16,7 +16,9 @@ cp build/linux/client/NimbrelClient "$run/"
 cp -r share "$run/"
 [ -f "$run/NimbrelClient.ini" ] || cp share/NimbrelClient.ini "$run/"
 
-build/linux/service/NimbrelService --listen 127.0.0.1 --port 443 \
+# The service listens on loopback only, so it may also fetch from sites on
+# this machine and its local network.
+build/linux/service/NimbrelService --listen 127.0.0.1 --port 443 --allow-private \
   --db "$run/service.db" --log "$run/service.log" &
 service=$!
 trap 'kill "$service" 2>/dev/null || true' EXIT
