@@ -2,6 +2,7 @@
 // listener on 127.0.0.1 and whole-stream reads, all through the platform layer.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -82,6 +83,19 @@ inline std::string ReadToEnd(nbplat::Socket s, int idleMs = 20000) {
     if (!r.ok()) return out;
     out.append(buf, r.bytes);
   }
+}
+
+// Exactly n bytes, or fewer when the peer closes or stays silent for idleMs.
+inline std::string ReadExactly(nbplat::Socket s, std::size_t n, int idleMs = 5000) {
+  std::string out(n, '\0');
+  std::size_t got = 0;
+  while (got < n) {
+    const nbplat::IoResult r = nbplat::RecvSome(s, &out[got], n - got, idleMs);
+    if (!r.ok()) break;
+    got += r.bytes;
+  }
+  out.resize(got);
+  return out;
 }
 
 // Reads until `text` has arrived (or the peer closes); returns what was read.

@@ -10,6 +10,7 @@
 #include "kernel/packet.h"
 #include "kernel/service_link.h"
 #include "kernel/state.h"
+#include "loopback.h"
 #include "platform/platform.h"
 
 namespace {
@@ -107,38 +108,6 @@ TEST(ServiceClockTest, OffsetFollowsTheServiceAcrossTickWrap) {
   EXPECT_EQ(ServiceClock(0, ServiceTimeShift(0, -5)), -5);
 }
 
-// A connected pair of loopback sockets.
-struct LoopbackPair {
-  nbplat::Socket a = nbplat::kNoSocket;
-  nbplat::Socket b = nbplat::kNoSocket;
-  LoopbackPair() {
-    const std::uint32_t lo = Ip(127, 0, 0, 1);
-    nbplat::Socket l = nbplat::TcpSocket();
-    if (nbplat::BindIPv4(l, 0, lo) && nbplat::ListenOn(l, 1)) {
-      a = nbplat::TcpSocket();
-      std::uint32_t peer = 0;
-      if (nbplat::ConnectIPv4(a, lo, nbplat::LocalPort(l))) b = nbplat::AcceptConnection(l, &peer);
-    }
-    nbplat::CloseSocket(l);
-  }
-  ~LoopbackPair() {
-    nbplat::CloseSocket(a);
-    nbplat::CloseSocket(b);
-  }
-};
-
-std::string ReadExactly(nbplat::Socket s, std::size_t n) {
-  std::string out(n, '\0');
-  std::size_t got = 0;
-  while (got < n) {
-    nbplat::IoResult r = nbplat::RecvSome(s, &out[got], n - got, 5000);
-    if (!r.ok()) break;
-    got += r.bytes;
-  }
-  out.resize(got);
-  return out;
-}
-
 TEST(SendDataToServerTest, WireCarriesHeaderAndCompressedRequest) {
   Program_Options saved = GetProgramOptions();
   Program_Options po = saved;
@@ -151,14 +120,14 @@ TEST(SendDataToServerTest, WireCarriesHeaderAndCompressedRequest) {
   for (const std::string& request :
        {std::string("GET http://10.0.0.1:8080/ HTTP/1.0\r\nHost: 10.0.0.1:8080\r\n\r\n"),
         std::string(), std::string(150000, 'x')}) {
-    LoopbackPair pair;
-    ASSERT_NE(pair.b, nbplat::kNoSocket);
+    nbtest::SocketPair pair = nbtest::MakePair();
+    ASSERT_NE(pair.far.get(), nbplat::kNoSocket);
     const std::int32_t before = ServiceClock(nbplat::TickCountMs(), 1000);
-    ASSERT_TRUE(sendDataToServer(pair.a, Ip(10, 0, 0, 1), 8080, request.data(),
+    ASSERT_TRUE(sendDataToServer(pair.near.get(), Ip(10, 0, 0, 1), 8080, request.data(),
                                  static_cast<int>(request.size())));
     const std::int32_t after = ServiceClock(nbplat::TickCountMs(), 1000);
 
-    std::string raw = ReadExactly(pair.b, kClientHeaderSize);
+    std::string raw = nbtest::ReadExactly(pair.far.get(), kClientHeaderSize);
     ASSERT_EQ(raw.size(), kClientHeaderSize);
     nbClientHeader h = DecodeClientHeader(reinterpret_cast<const unsigned char*>(raw.data()));
     EXPECT_EQ(h.login, 4242);
@@ -169,7 +138,7 @@ TEST(SendDataToServerTest, WireCarriesHeaderAndCompressedRequest) {
     EXPECT_LE(h.time, after);
     EXPECT_EQ(h.authCode, getAuthCode(po.sPassword.c_str(), h.time));
     EXPECT_EQ(h.decompSize, request.size());
-    std::string body = ReadExactly(pair.b, h.size);
+    std::string body = nbtest::ReadExactly(pair.far.get(), h.size);
     ASSERT_EQ(body.size(), h.size);
     std::string plain;
     ASSERT_TRUE(Bz2Decompress(body.data(), body.size(), 200000, plain));

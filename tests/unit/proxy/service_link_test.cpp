@@ -22,6 +22,7 @@
 #include "kernel/packet.h"
 #include "kernel/state.h"
 #include "kernel/thread_args.h"
+#include "loopback.h"
 #include "platform/platform.h"
 
 namespace fs = std::filesystem;
@@ -32,35 +33,6 @@ const char* const kDigest = "5ebe2294ecd0e0f08eab7690d2a6ee69";
 const std::string kRequest = "GET http://127.0.0.1/page.html HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n";
 const std::string kSitePage =
     "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 9\r\n\r\nsite page";
-
-std::uint32_t Loopback() {
-  const unsigned char b[4] = {127, 0, 0, 1};
-  std::uint32_t ip;
-  std::memcpy(&ip, b, 4);
-  return ip;
-}
-
-std::string RecvExactly(nbplat::Socket s, std::size_t n) {
-  std::string out(n, '\0');
-  std::size_t got = 0;
-  while (got < n) {
-    nbplat::IoResult r = nbplat::RecvSome(s, &out[got], n - got, 5000);
-    if (!r.ok()) break;
-    got += r.bytes;
-  }
-  out.resize(got);
-  return out;
-}
-
-std::string RecvAll(nbplat::Socket s) {
-  std::string out;
-  char chunk[65536];
-  for (;;) {
-    nbplat::IoResult r = nbplat::RecvSome(s, chunk, sizeof chunk, 10000);
-    if (!r.ok()) return out;
-    out.append(chunk, r.bytes);
-  }
-}
 
 std::string RecvHead(nbplat::Socket s) {
   std::string out;
@@ -81,7 +53,7 @@ class LoopbackServer {
   explicit LoopbackServer(Handler handle) : handle_(std::move(handle)) {
     listener_ = nbplat::TcpSocket();
     nbplat::SetReuseAddress(listener_);
-    if (nbplat::BindIPv4(listener_, 0, Loopback()) && nbplat::ListenOn(listener_, 16)) {
+    if (nbplat::BindIPv4(listener_, 0, nbtest::kLoopback) && nbplat::ListenOn(listener_, 16)) {
       port_ = nbplat::LocalPort(listener_);
     }
     acceptor_ = std::thread([this] { Run(); });
@@ -89,7 +61,7 @@ class LoopbackServer {
   ~LoopbackServer() {
     stop_ = true;
     nbplat::Socket wake = nbplat::TcpSocket();  // unblocks a pending accept
-    nbplat::ConnectIPv4(wake, Loopback(), static_cast<std::uint16_t>(port_), 2000);
+    nbplat::ConnectIPv4(wake, nbtest::kLoopback, static_cast<std::uint16_t>(port_), 2000);
     acceptor_.join();
     nbplat::CloseSocket(wake);
     for (std::thread& t : workers_) t.join();
@@ -134,10 +106,10 @@ struct ServiceRequest {
 
 ServiceRequest ReadRequest(nbplat::Socket s) {
   ServiceRequest r;
-  std::string raw = RecvExactly(s, kClientHeaderSize);
+  std::string raw = nbtest::ReadExactly(s, kClientHeaderSize);
   if (raw.size() != kClientHeaderSize) return r;
   r.h = DecodeClientHeader(reinterpret_cast<const unsigned char*>(raw.data()));
-  std::string body = RecvExactly(s, r.h.size);
+  std::string body = nbtest::ReadExactly(s, r.h.size);
   r.ok =
       body.size() == r.h.size && Bz2Decompress(body.data(), body.size(), r.h.decompSize, r.request);
   return r;
@@ -239,8 +211,8 @@ class ServiceExchange : public ::testing::Test {
     std::vector<char> buff(nb::kRequestBufferSize);
     std::memcpy(buff.data(), kRequest.data(), kRequest.size());
     ThreadArgs th;
-    th.ipClient = Loopback();
-    th.ipHost = Loopback();
+    th.ipClient = nbtest::kLoopback;
+    th.ipHost = nbtest::kLoopback;
     th.iHostPort = sitePort;
     th.buff = buff.data();
     th.iSize = th.iRequestSize = static_cast<int>(kRequest.size());
@@ -248,15 +220,15 @@ class ServiceExchange : public ::testing::Test {
     nbplat::Socket browser = nbplat::kNoSocket;
     {
       nbplat::Socket l = nbplat::TcpSocket();
-      EXPECT_TRUE(nbplat::BindIPv4(l, 0, Loopback()) && nbplat::ListenOn(l, 1));
+      EXPECT_TRUE(nbplat::BindIPv4(l, 0, nbtest::kLoopback) && nbplat::ListenOn(l, 1));
       browser = nbplat::TcpSocket();
       std::uint32_t peer = 0;
-      EXPECT_TRUE(nbplat::ConnectIPv4(browser, Loopback(), nbplat::LocalPort(l)));
+      EXPECT_TRUE(nbplat::ConnectIPv4(browser, nbtest::kLoopback, nbplat::LocalPort(l)));
       th.sckBrowser = nbplat::AcceptConnection(l, &peer);
       nbplat::CloseSocket(l);
     }
     std::string received;
-    std::thread reader([&] { received = RecvAll(browser); });
+    std::thread reader([&] { received = nbtest::ReadToEnd(browser, 10000); });
     processRequestWithService(&th);
     nbplat::CloseSocket(th.sckBrowser);
     nbplat::CloseSocket(th.sckServer);
@@ -299,7 +271,7 @@ TEST_F(ServiceExchange, Bz2PacketsArriveInOrderAndAreCountedAndSaved) {
   ASSERT_TRUE(seen.ok);
   EXPECT_EQ(seen.request, kRequest);
   EXPECT_EQ(seen.h.login, 77);
-  EXPECT_EQ(seen.h.ipNet, Loopback());
+  EXPECT_EQ(seen.h.ipNet, nbtest::kLoopback);
   EXPECT_EQ(seen.h.port, 80);
   EXPECT_EQ(seen.h.jpegLevel, 1);
   EXPECT_EQ(seen.h.authCode, getAuthCode(kDigest, seen.h.time));
@@ -360,7 +332,7 @@ TEST_F(ServiceExchange, TimeCorrectionResendsTheHeaderAndShiftsTheClock) {
       // The correction has no body: the next packet follows at once.
       SendHeader(c, NB_PACKET_TIMESHIFT, static_cast<std::uint32_t>(T), 0, 555500);
       SendPacket(c, NB_PACKET_NOCOMPRESS, "after shift", 11, 100);
-      reply = RecvExactly(c, kClientHeaderSize);
+      reply = nbtest::ReadExactly(c, kClientHeaderSize);
     });
     EXPECT_EQ(Serve(service.port()), "after shift");
   }
@@ -449,7 +421,7 @@ TEST_F(ServiceExchange, SilentServiceFreesTheWorker) {
   iServiceIdleMs.store(200);
   LoopbackServer service([&](nbplat::Socket c) {
     ReadRequest(c);
-    RecvAll(c);  // until the client gives up and closes
+    nbtest::ReadToEnd(c, 10000);  // until the client gives up and closes
   });
   EXPECT_EQ(Serve(service.port()), "");
   EXPECT_EQ(GetProgramOptions().dTotalTraffic, 0.0);
