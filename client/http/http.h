@@ -13,7 +13,8 @@ bool isHttpHeaderExists(const char* request, int iSize);
 int getHeaderLen(const char* request);
 // Value of the first header line named `name` (case-insensitive), trimmed,
 // copied into value (at most cap-1 bytes and a zero). False when absent.
-bool getParameterFromHttpHeader(const char* name, char* value, std::size_t cap, const char* request);
+bool getParameterFromHttpHeader(const char* name, char* value, std::size_t cap,
+                                const char* request);
 // Total size the message announces (see the POST/answer rules), or -1.
 int getRequestSize(const char* request, int iSize);
 // Second word of the request line into url (capacity cap).

@@ -9,12 +9,12 @@
 #include "platform/platform.h"
 #include "support/nbMutex.h"
 
-extern std::atomic<bool> bServerEnabled;    // the proxy accepts connections
-extern nbplat::Socket lsocket;              // listening socket on the proxy port
-extern std::string sRouteTable;             // written once at start, then only read
+extern std::atomic<bool> bServerEnabled;  // the proxy accepts connections
+extern nbplat::Socket lsocket;            // listening socket on the proxy port
+extern std::string sRouteTable;           // written once at start, then only read
 extern std::set<nbplat::Socket> setClientSockets;
-extern nbMutex mtxSocketSet;                // guards setClientSockets
-extern std::atomic<int> iAmountThread;      // running workers; changed under mtxProgramOptions
+extern nbMutex mtxSocketSet;            // guards setClientSockets
+extern std::atomic<int> iAmountThread;  // running workers; changed under mtxProgramOptions
 
 // Service link (single words, atomic).
 extern std::string sServiceHostName;
