@@ -5,15 +5,13 @@
 #include <memory>
 #include <new>
 #include <string>
-#include <system_error>
-#include <thread>
 
 #include "http/nbHttp.h"
-#include "kernel/dispatcher.h"
 #include "kernel/limits.h"
 #include "kernel/options.h"
 #include "kernel/state.h"
 #include "kernel/thread_args.h"
+#include "kernel/worker_pool.h"
 #include "platform/platform.h"
 #include "support/debug.h"
 
@@ -77,10 +75,9 @@ void waitConnection() {
     nbLockGuard lock(mtxProgramOptions);
     ++iAmountThread;
   }
-  try {
-    std::thread(processRequest, static_cast<void*>(thArgs.get())).detach();
+  if (DispatchToWorker(thArgs.get())) {
     thArgs.release();  // the worker owns and frees it, and gives the slot back
-  } catch (const std::system_error&) {
+  } else {
     dbgmsg("worker thread failed");
     {
       nbLockGuard lock(mtxProgramOptions);
