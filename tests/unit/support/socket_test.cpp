@@ -127,14 +127,22 @@ TEST(nbSocketListen, PortRangeIsOneTo65534AndNoSocketOperationsFail) {
   EXPECT_EQ(text, "kept");
 }
 
-TEST(nbSocketConversation, SendRecvAndPeerClose) {
-  std::uint16_t port = FreePort();
+// A listening nbSocket, a raw browser connected to it and the accepted end.
+class nbSocketConversation : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    port = FreePort();
+    ASSERT_TRUE(listener.Listen(port));
+    ASSERT_TRUE(nbplat::ConnectIPv4(browser.s, Loopback(), port, 5000));
+    ASSERT_TRUE(listener.Accept(conn));
+  }
+  std::uint16_t port = 0;
   nbSocket listener;
-  ASSERT_TRUE(listener.Listen(port));
   RawSocket browser;
-  ASSERT_TRUE(nbplat::ConnectIPv4(browser.s, Loopback(), port, 5000));
   nbSocket conn;
-  ASSERT_TRUE(listener.Accept(conn));
+};
+
+TEST_F(nbSocketConversation, SendRecvAndPeerClose) {
   EXPECT_EQ(conn.ip(), Loopback());
 
   EXPECT_TRUE(conn.Send(""));
@@ -161,14 +169,7 @@ TEST(nbSocketConversation, SendRecvAndPeerClose) {
   EXPECT_TRUE(listener.Close());
 }
 
-TEST(nbSocketConversation, CloseShutsTheConnectionDown) {
-  std::uint16_t port = FreePort();
-  nbSocket listener;
-  ASSERT_TRUE(listener.Listen(port));
-  RawSocket browser;
-  ASSERT_TRUE(nbplat::ConnectIPv4(browser.s, Loopback(), port, 5000));
-  nbSocket conn;
-  ASSERT_TRUE(listener.Accept(conn));
+TEST_F(nbSocketConversation, CloseShutsTheConnectionDown) {
   ASSERT_TRUE(conn.Close());
   char c;
   EXPECT_EQ(nbplat::RecvSome(browser.s, &c, 1, 5000).status, nbplat::IoStatus::Closed);
