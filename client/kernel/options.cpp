@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <sstream>
 
@@ -56,19 +57,28 @@ bool WriteWholeFile(const char* name, const std::string& text) {
   return ok;
 }
 
+// A port read from the file outside 1..65535 counts as 0, so the default
+// applies instead of a number cut to 16 bits.
+int PortValue(const std::string& value) {
+  int port = StrToInteger(value);
+  return port >= 1 && port <= 65535 ? port : 0;
+}
+
 void ApplyWord(const std::string& word, Program_Options& po) {
-  std::vector<std::string> pieces = StrExplode(word, ":", true);
-  if (pieces.size() < 2) return;
-  const std::string& key = pieces[0];
-  const std::string& value = pieces[1];
+  // The key ends at the first ":"; the value is all that follows it, so a
+  // password or a list entry may itself hold ":".
+  std::size_t colon = word.find(':');
+  if (colon == 0 || colon == std::string::npos || colon + 1 == word.size()) return;
+  const std::string key = word.substr(0, colon);
+  const std::string value = word.substr(colon + 1);
   if (key == "Login") {
     po.iLogin = StrToInteger(value);
   } else if (key == "Password") {
     po.sPassword = value;
   } else if (key == "Port") {
-    po.iPort = StrToInteger(value);
+    po.iPort = PortValue(value);
   } else if (key == "SettingsPort") {
-    po.iSettingsPort = StrToInteger(value);
+    po.iSettingsPort = PortValue(value);
   } else if (key == "JpgLvl") {
     po.iJpegLvl = StrToInteger(value);
   } else if (key == "ProxyName") {
@@ -103,10 +113,36 @@ void ApplyWord(const std::string& word, Program_Options& po) {
     po.dMoney = StrToDbl(value);
   } else if (key == "StatSince") {
     po.dStatSince = StrToDbl(value);
+  } else if (key == "ServiceHost") {
+    po.sServiceHost = value;
   }
 }
 
 }  // namespace
+
+bool SplitServiceHost(const std::string& value, int defaultPort, std::string& host, int& port) {
+  std::size_t colon = value.find(':');
+  std::string name = value.substr(0, colon);
+  if (name.empty()) return false;
+  for (char c : name) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (std::isspace(u) || std::iscntrl(u) || std::strchr("\"'<>&/?#@[]", c) != nullptr)
+      return false;
+  }
+  int number = defaultPort;
+  if (colon != std::string::npos) {
+    const std::string digits = value.substr(colon + 1);
+    if (digits.empty() || digits.size() > 5) return false;
+    for (char c : digits) {
+      if (c < '0' || c > '9') return false;
+    }
+    number = std::atoi(digits.c_str());
+    if (number < 1 || number > 65535) return false;
+  }
+  host = name;
+  port = number;
+  return true;
+}
 
 std::string OptionsTempFileName() {
   // Thread ids are unique across processes while they run, so two copies of
@@ -174,6 +210,10 @@ std::string FormatProgramOptions(const Program_Options& po) {
   line("ProxyPort", FirstWord(po.sProxyPort));
   line("ProxyLogin", FirstWord(po.sProxyLogin));
   line("ProxyPassword", FirstWord(po.sProxyPassword));
+  // Written only when set, so files of clients that never set it stay as
+  // they were.
+  const std::string serviceHost = FirstWord(po.sServiceHost);
+  if (!serviceHost.empty()) line("ServiceHost", serviceHost);
   return out;
 }
 

@@ -31,6 +31,8 @@ struct Program_Options {
   double dMoney = 0;
   double dStatSince = 0;
   bool bCompressOff = false;
+  // Compression service as "host" or "host:port"; empty: the build setting.
+  std::string sServiceHost;
 };
 
 // Guards ProgramOptions, the writing of the options file and iAmountThread.
@@ -68,5 +70,9 @@ bool ParseProgramOptions(const std::string& text, Program_Options& po);
 // The temporary file a save from the calling thread writes before renaming
 // it over the options file (unique per running thread, across processes).
 std::string OptionsTempFileName();
+// Splits a ServiceHost value into host and port (defaultPort when the value
+// names none). False when it is malformed: an empty host, blanks, markup
+// characters, or a port that is not a number in 1..65535.
+bool SplitServiceHost(const std::string& value, int defaultPort, std::string& host, int& port);
 // "%g" with six significant digits and an exponent of at least three digits.
 std::string FormatOptionDouble(double d);

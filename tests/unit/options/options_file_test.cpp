@@ -59,22 +59,57 @@ TEST_F(OptionsFileTest, ZeroPortsAndCostTakeTheirDefaults) {
   EXPECT_EQ(po.iSettingsPort, 3344);
   EXPECT_EQ(po.dTrafficCost, 3);
   EXPECT_EQ(po.dStatSince, 5);
-  po = LoadFrom("Port:8080 TrafficCost:1.5 Port:70000\r\n");
-  EXPECT_EQ(po.iPort, 70000) << "the later word wins; the port keeps its full value";
+  po = LoadFrom("Port:8080 TrafficCost:1.5 Port:65535\r\n");
+  EXPECT_EQ(po.iPort, 65535) << "the later word wins";
   EXPECT_EQ(po.dTrafficCost, 1.5);
+  // Ports outside 1..65535 count as 0 instead of being cut to 16 bits.
+  po = LoadFrom("Port:-1\r\nSettingsPort:99999\r\n");
+  EXPECT_EQ(po.iPort, 4321);
+  EXPECT_EQ(po.iSettingsPort, 3344);
+  EXPECT_EQ(LoadFrom("Port:65536\r\n").iPort, 4321);
 }
 
 TEST_F(OptionsFileTest, ValueRulesOfTheWordReader) {
   Program_Options start;
   start.sProxyName = "previous";
   SetProgramOptions(start);
-  Program_Options po =
-      LoadFrom("ProxyName:\r\nProxyLogin:two words\r\nPassword:abc:def\r\nport:8080\r\n");
+  Program_Options po = LoadFrom(
+      "ProxyName:\r\nProxyLogin:two words\r\nProxyPassword:a:b\r\nport:8080\r\n"
+      "BlockingUrls:ads;host:8080;last;\r\n");
   EXPECT_EQ(po.sProxyName, "previous") << "nothing after the colon keeps the value";
   EXPECT_EQ(po.sProxyLogin, "two") << "a blank ends the value";
-  EXPECT_EQ(po.sPassword, "abc") << "anything after a second colon is lost";
+  EXPECT_EQ(po.sProxyPassword, "a:b") << "the value is all after the first colon";
+  EXPECT_EQ(po.vsBlockingUrls, (std::vector<std::string>{"ads", "host:8080", "last"}));
   EXPECT_EQ(po.iPort, 4321) << "keys are case-sensitive";
-  EXPECT_EQ(LoadFrom("ProxyName:host:8080\r\n").sProxyName, "host");
+  EXPECT_EQ(ValueOf(ReadIni(), "BlockingUrls"), "ads;host:8080;last;");
+  EXPECT_EQ(LoadFrom("ProxyName:host:8080\r\n").sProxyName, "host:8080");
+}
+
+TEST_F(OptionsFileTest, ServiceHostIsTheLastLineOnlyWhenSet) {
+  Program_Options po = LoadFrom("Port:5000\r\nServiceHost:svc.example:8443\r\n");
+  EXPECT_EQ(po.sServiceHost, "svc.example:8443");
+  const std::string text = ReadIni();
+  EXPECT_EQ(LineCount(text), 22u);
+  EXPECT_EQ(text.substr(text.rfind("\r\n", text.size() - 3) + 2),
+            "ServiceHost:svc.example:8443\r\n");
+  ChangeProgramOptions([](Program_Options& p) { p.sServiceHost.clear(); });
+  ASSERT_TRUE(SaveProgramOptions());
+  EXPECT_EQ(ValueOf(ReadIni(), "ServiceHost"), "<none>");
+  EXPECT_EQ(LineCount(ReadIni()), 21u);
+}
+
+TEST(ServiceHostValue, HostAndPort) {
+  std::string host = "unchanged";
+  int port = 0;
+  EXPECT_TRUE(SplitServiceHost("svc.example", 443, host, port));
+  EXPECT_EQ(host + ":" + std::to_string(port), "svc.example:443");
+  EXPECT_TRUE(SplitServiceHost("10.0.0.7:8443", 443, host, port));
+  EXPECT_EQ(host + ":" + std::to_string(port), "10.0.0.7:8443");
+  for (const char* bad : {"", ":443", "svc:", "svc:0", "svc:65536", "svc:44x", "svc:1:2", "a b",
+                          "svc\"><b>", "user@svc"}) {
+    EXPECT_FALSE(SplitServiceHost(bad, 443, host, port)) << bad;
+  }
+  EXPECT_EQ(host, "10.0.0.7");
 }
 
 TEST_F(OptionsFileTest, ListsAndFlagsRoundTrip) {
