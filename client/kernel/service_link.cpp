@@ -60,9 +60,10 @@ bool TunnelEstablished(const char* answer) {
 
 // Opens a tunnel to the service through the upstream proxy on the connected
 // socket s. False when the proxy does not confirm it.
-bool OpenProxyTunnel(nbplat::Socket s, const Program_Options& po, int servicePort) {
+bool OpenProxyTunnel(nbplat::Socket s, const Program_Options& po, const std::string& serviceHost,
+                     int servicePort) {
   const std::string credentials = Base64::encode(po.sProxyLogin + ":" + po.sProxyPassword);
-  const std::string request = "CONNECT " + sServiceHostName + ":" + std::to_string(servicePort) +
+  const std::string request = "CONNECT " + serviceHost + ":" + std::to_string(servicePort) +
                               " HTTP/1.0\r\nUser-Agent: Mozilla/4.08 [en] (WinNT; U)\r\n"
                               "Authorization: Basic " +
                               credentials + "\r\nProxy-Authorization: Basic " + credentials +
@@ -92,10 +93,17 @@ bool OpenProxyTunnel(nbplat::Socket s, const Program_Options& po, int servicePor
 // Connects sckServer (already created) to the service, directly or through
 // the upstream proxy's tunnel. False when the service cannot be reached.
 bool ConnectService(ThreadArgs* thArgs, const Program_Options& po) {
-  const int servicePort = iServicePort.load();
+  // The ServiceHost option, or else the build setting.
+  std::string serviceHost = sServiceHostName;
+  int servicePort = iServicePort.load();
+  if (!po.sServiceHost.empty() &&
+      !SplitServiceHost(po.sServiceHost, servicePort, serviceHost, servicePort)) {
+    dbgmsg("Service address malformed");
+    return false;
+  }
   std::uint32_t ip = 0;
   if (po.sProxyName.empty()) {
-    if (!nbplat::ResolveIPv4(sServiceHostName, &ip)) {
+    if (!nbplat::ResolveIPv4(serviceHost, &ip)) {
       dbgmsg("Service hostent error");
       return false;
     }
@@ -115,7 +123,7 @@ bool ConnectService(ThreadArgs* thArgs, const Program_Options& po) {
     dbgmsg("Proxy socket failed");
     return false;
   }
-  if (!OpenProxyTunnel(thArgs->sckServer, po, servicePort)) {
+  if (!OpenProxyTunnel(thArgs->sckServer, po, serviceHost, servicePort)) {
     dbgmsg("Proxy refused the tunnel to the service");
     return false;
   }

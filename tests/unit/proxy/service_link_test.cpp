@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <filesystem>
@@ -490,6 +491,38 @@ TEST(ServiceLinkOptions, JpegCodeAndMoneyUseTheSharedOptions) {
   EXPECT_EQ(GetProgramOptions().dTotalTraffic, 11.0);
   EXPECT_EQ(GetProgramOptions().sProxyName, "keep");
   SetProgramOptions(saved);
+}
+
+TEST_F(ServiceExchange, ServiceHostOptionNamesTheServiceDirectlyAndInTheTunnel) {
+  LoopbackServer service([&](nbplat::Socket c) {
+    if (ReadRequest(c).request == kRequest) SendPacket(c, NB_PACKET_NOCOMPRESS, "direct", 6);
+  });
+  sServiceHostName = "build-setting.invalid";
+  ChangeOptions([&](Program_Options& po) {
+    po.sServiceHost = "127.0.0.1:" + std::to_string(service.port());
+  });
+  EXPECT_EQ(Serve(1), "direct");
+
+  std::mutex mtx;
+  std::vector<std::string> heads;
+  LoopbackServer proxy([&](nbplat::Socket c) {
+    std::lock_guard<std::mutex> lock(mtx);
+    heads.push_back(RecvHead(c));
+  });
+  for (const char* host : {"svc.example:8443", "svc.example"}) {
+    ChangeOptions([&](Program_Options& po) {
+      po.sServiceHost = host;
+      po.sProxyName = "127.0.0.1";
+      po.sProxyPort = std::to_string(proxy.port());
+    });
+    Serve(443, 1);
+  }
+  std::lock_guard<std::mutex> lock(mtx);
+  ASSERT_GE(heads.size(), 2u);
+  EXPECT_EQ(heads[0].rfind("CONNECT svc.example:8443 HTTP/1.0\r\n", 0), 0u) << heads[0];
+  EXPECT_TRUE(std::any_of(heads.begin() + 1, heads.end(), [](const std::string& h) {
+    return h.rfind("CONNECT svc.example:443 HTTP/1.0\r\n", 0) == 0;
+  }));
 }
 
 }  // namespace
