@@ -2,6 +2,7 @@
 // then stored and saved.
 #include <vector>
 
+#include "http/http.h"
 #include "kernel/md5.h"
 #include "settings/settingsman.h"
 #include "support/debug.h"
@@ -19,21 +20,41 @@ std::string Md5Text(const std::string& s) {
 
 int Truncated(const std::string& s) { return static_cast<int>(StrToDbl(s)); }
 
+// A name or value as the browser encoded it: "+" is a blank, then the
+// percent escapes are decoded.
+std::string FormDecoded(std::string s) {
+  for (char& c : s) {
+    if (c == '+') c = ' ';
+  }
+  UndecorateHttpString(&s);
+  return s;
+}
+
+// The lines of a text area, empty lines dropped.
+std::vector<std::string> Lines(const std::string& value) {
+  return StrExplode(StrReplace(value, "\r", "\n"), "\n", true);
+}
+
+std::string TrimmedBlanks(const std::string& s) {
+  std::size_t b = s.find_first_not_of(" \t");
+  if (b == std::string::npos) return "";
+  return s.substr(b, s.find_last_not_of(" \t") - b + 1);
+}
+
 }  // namespace
 
 void ApplySettingsForm(const std::string& settings, Program_Options& po) {
+  // Split while still encoded, so a "&" or "=" the user typed (sent as an
+  // escape) stays inside its value.
   for (const std::string& field : StrExplode(settings, "&", true)) {
     std::vector<std::string> parts = StrExplode(field, "=", true);
     if (parts.empty()) continue;
-    const std::string& name = parts[0];
-    const bool bValue = parts.size() > 1;
-    const std::string value = bValue ? parts[1] : std::string();
+    const std::string name = FormDecoded(parts[0]);
+    const std::string value = parts.size() > 1 ? FormDecoded(parts[1]) : std::string();
+    const bool bValue = !value.empty();
     dbgmsg(name);
     dbgmsg(value);
-    std::vector<std::string> entries;
-    if (bValue) {
-      entries = StrExplode(StrReplace(StrReplace(value, "\r", "+"), "\n", "+"), "++", true);
-    }
+    const std::vector<std::string> entries = Lines(value);
 
     if (name == "idJpgLvl") {
       if (bValue) po.iJpegLvl = Truncated(value);
@@ -73,6 +94,13 @@ void ApplySettingsForm(const std::string& settings, Program_Options& po) {
       po.sProxyLogin = value;
     } else if (name == "idProxyPassword") {
       if (bValue && value != kUnchangedPassword) po.sProxyPassword = value;
+    } else if (name == "idServiceHost") {
+      // Empty falls back to the build setting; a malformed address is not
+      // taken, so the page goes on showing the one in use.
+      std::string host;
+      int port = 0;
+      std::string typed = TrimmedBlanks(value);
+      if (typed.empty() || SplitServiceHost(typed, 1, host, port)) po.sServiceHost = typed;
     }
   }
 }

@@ -18,6 +18,30 @@ std::string Flag(bool b) { return b ? "1" : "0"; }
 
 double Megabytes(double bytes) { return bytes / 1024 / 1024; }
 
+// Text safe inside an attribute value or element content.
+std::string HtmlEscaped(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
 // Placeholder words and their values, in the order the page defines them.
 std::vector<std::pair<std::string, std::string>> PlaceholderValues(const Program_Options& po) {
   double dTotalMb = Megabytes(po.dTotalTraffic);
@@ -48,6 +72,7 @@ std::vector<std::pair<std::string, std::string>> PlaceholderValues(const Program
       {"idForbiddenContentValue", StrJoin(po.vsBlockingContent, "\n", true)},
       {"idForbiddenUrlsValue", StrJoin(po.vsBlockingUrls, "\n", true)},
       {"idChildClientsValue", StrJoin(po.vsAllowHosts, "\n", true)},
+      {"idServiceHostValue", HtmlEscaped(po.sServiceHost)},
   };
 }
 

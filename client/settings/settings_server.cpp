@@ -88,10 +88,7 @@ bool SettingsMan::ServePass(nbSocket& client) {
     }
     std::string form;
     if (ReadFormData(request, client, form)) {
-      UndecorateHttpString(&form);
-      for (char& c : form) {
-        if (c == '\r' || c == '\n') c = '+';
-      }
+      // Still encoded: the form handler splits it into fields first.
       dbgmsg("SetMan: POST params:");
       dbgmsg(form);
       ProcessPostRequest(form, client);

@@ -68,7 +68,7 @@ class SettingsMan {
   std::atomic<bool> m_bLooping{false};  // the server loop is running
 };
 
-// The settings page for a template text and an options record: the 21
+// The settings page for a template text and an options record: the
 // placeholder words replaced by their values (single pass, so a value that
 // contains a placeholder word is shown as it stands).
 std::string RenderSettingsPage(const std::string& sTemplate, const Program_Options& po);
@@ -80,7 +80,9 @@ std::string SettingsTemplateMissingPage();
 // The statistics start in local time as month/day/two-digit year and 24-hour time.
 std::string FormatStatSince(double dStatSince);
 
-// Applies decoded form text ("name=value&..."; line breaks as "++") to po.
+// Applies the form body as the browser sent it ("name=value&...", each name
+// and value encoded, "+" for a blank) to po. Text areas give one entry per
+// non-empty line.
 void ApplySettingsForm(const std::string& settings, Program_Options& po);
 
 // True when a request for the form or /stop can only have come from the

@@ -33,7 +33,7 @@ async function readForm(page) {
       },
       fields: ['idLogin', 'idPassword', 'idTrafficCost', 'idProxyName', 'idProxyPort',
         'idProxyLogin', 'idProxyPassword', 'idForbiddenContent', 'idForbiddenUrls',
-        'idChildClients'].reduce((o, n) => { o[n] = value(n); return o; }, {}),
+        'idChildClients', 'idServiceHost'].reduce((o, n) => { o[n] = value(n); return o; }, {}),
       types: { idPassword: f.elements.idPassword.type, idProxyPassword: f.elements.idProxyPassword.type },
       image: img ? { complete: img.complete, width: img.naturalWidth } : null,
       stopButton: Array.from(document.querySelectorAll('form')).filter(
@@ -52,13 +52,14 @@ async function edit(page, args) {
   await page.selectOption('#idJpgLvl', '2');
   await page.selectOption('#idBlockFlash', '0');
   await page.selectOption('#idBlockBanners', '0');
-  await page.fill('#idForbiddenContent', 'casino\n\npoker');
+  await page.fill('#idForbiddenContent', 'casino\n\nc++&q=1');
   await page.fill('#idForbiddenUrls', 'ads.one.example\nads.two.example\n');
   await page.fill('#idChildClients', '');
   await page.fill('#idProxyName', '127.0.0.3');
   await page.fill('#idProxyPort', '3128');
   await page.fill('#idProxyLogin', 'squser');
-  await page.fill('#idProxyPassword', 'sqpass');
+  await page.fill('#idProxyPassword', 'sq&pa=ss+');
+  await page.fill('#idServiceHost', 'svc.example:8443');
   await page.fill('#idTrafficCost', '2.5');
   await Promise.all([page.waitForNavigation(), page.click('input[type=submit][value="Применить"]')]);
   const after = await readForm(page);

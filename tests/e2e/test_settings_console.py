@@ -117,8 +117,9 @@ class SettingsConsole(unittest.TestCase):
         self.assertEqual(f["idForbiddenUrls"], "adserver\nGetAd\n")
         self.assertEqual(f["idChildClients"], "192.168.5.*\n")
         self.assertEqual(f["idProxyName"], "")
+        self.assertEqual(f["idServiceHost"], "")
         for text in ("Настройки сжатия", "Данные пользователя", "Статистика", "Внешний прокси",
-                     "Многопользовательский доступ", "Доступ: Приоритетный",
+                     "Сервис сжатия", "Многопользовательский доступ", "Доступ: Приоритетный",
                      "Качество графики:", "Баннеры:"):
             self.assertIn(text, b["text"])
         # 10 MB before, 5 MB after at 3 roubles: ratio 2, 30, 15 and 15 saved.
@@ -135,20 +136,23 @@ class SettingsConsole(unittest.TestCase):
         a = r["after"]
         self.assertEqual(a["selected"], {"idJpgLvl": 2, "idBlockFlash": 0,
                                          "idBlockActiveX": 1, "idBlockBanners": 0})
-        self.assertEqual(a["fields"]["idForbiddenContent"], "casino\npoker\n")
+        # "+", "&" and "=" typed by the user arrive whole.
+        self.assertEqual(a["fields"]["idForbiddenContent"], "casino\nc++&q=1\n")
+        self.assertEqual(a["fields"]["idServiceHost"], "svc.example:8443")
         self.assertEqual(a["fields"]["idProxyName"], "127.0.0.3")
         ini = self.client.read_ini()
         self.assertEqual(ini["JpgLvl"], "2")
         self.assertEqual(ini["BlockingFlash"], "0")
         self.assertEqual(ini["BlockingActiveX"], "1")
         self.assertEqual(ini["BlockingBanners"], "0")
-        self.assertEqual(ini["BlockingContent"], "casino;poker;")
+        self.assertEqual(ini["BlockingContent"], "casino;c++&q=1;")
         self.assertEqual(ini["BlockingUrls"], "ads.one.example;ads.two.example;")
         self.assertEqual(ini["AllowHosts"], "")
         self.assertEqual(ini["ProxyName"], "127.0.0.3")
         self.assertEqual(ini["ProxyPort"], "3128")
         self.assertEqual(ini["ProxyLogin"], "squser")
-        self.assertEqual(ini["ProxyPassword"], "sqpass")
+        self.assertEqual(ini["ProxyPassword"], "sq&pa=ss+")
+        self.assertEqual(ini["ServiceHost"], "svc.example:8443")
         self.assertEqual(ini["TrafficCost"], "2.5")
         self.assertEqual(ini["Login"], "31337")
         self.assertEqual(ini["Password"], "")  # "********" left it as it was

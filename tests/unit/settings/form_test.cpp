@@ -112,11 +112,11 @@ TEST(SettingsForm, RemoteLoginAndPassword) {
 
 TEST(SettingsForm, TextAreas) {
   // Three lines, the middle one empty: two entries.
-  Program_Options po = Applied("idForbiddenUrls=ads.one++++ads.two");
+  Program_Options po = Applied("idForbiddenUrls=ads.one%0D%0A%0D%0Aads.two");
   EXPECT_EQ(po.vsBlockingUrls, (std::vector<std::string>{"ads.one", "ads.two"}));
   po = Applied("idForbiddenContent=");
   EXPECT_TRUE(po.vsBlockingContent.empty());
-  po = Applied("idForbiddenContent=++++");
+  po = Applied("idForbiddenContent=%0D%0A%0D%0A");
   EXPECT_TRUE(po.vsBlockingContent.empty());
   // Line breaks that were not turned into "+" earlier are split too.
   po = Applied("idChildClients=10.0.0.1\r\n10.0.0.2\r\n\r\n10.0.0.3");
@@ -129,6 +129,30 @@ TEST(SettingsForm, UnknownAndRepeatedFields) {
   EXPECT_EQ(po.iSettingsPort, 0);
   po = Applied("idProxyName=a=b");  // a third piece is ignored
   EXPECT_EQ(po.sProxyName, "a");
+}
+
+TEST(SettingsForm, EncodedTextArrivesWhole) {
+  // "+" is a blank; "&", "=" and "+" typed by the user arrive as escapes and
+  // stay inside their value.
+  Program_Options po = Applied(
+      "idPassword=a+b&idProxyPassword=p%26q%3Dr%2B&idForbiddenContent=x%26y%0D%0Ac%2B%2B"
+      "&idProxyLogin=two+words");
+  EXPECT_EQ(po.sPassword, Md5("a b"));
+  EXPECT_EQ(po.sProxyPassword, "p&q=r+");
+  EXPECT_EQ(po.vsBlockingContent, (std::vector<std::string>{"x&y", "c++"}));
+  EXPECT_EQ(po.sProxyLogin, "two words");
+}
+
+TEST(SettingsForm, ServiceHost) {
+  EXPECT_EQ(Applied("idServiceHost=svc.example%3A8443").sServiceHost, "svc.example:8443");
+  Program_Options po = Stored();
+  po.sServiceHost = "old.example";
+  ApplySettingsForm("idServiceHost=bad+host%3A99999", po);
+  EXPECT_EQ(po.sServiceHost, "old.example") << "a malformed address is not taken";
+  ApplySettingsForm("idServiceHost=+new.example+", po);
+  EXPECT_EQ(po.sServiceHost, "new.example");
+  ApplySettingsForm("idServiceHost=", po);
+  EXPECT_EQ(po.sServiceHost, "") << "empty: back to the build setting";
 }
 
 // ProcessPostRequest stores the result and rewrites the options file.
@@ -156,7 +180,7 @@ TEST_F(SettingsFormSaved, StoresKeepsStatisticsAndWritesTheFile) {
   Program_Options before = GetProgramOptions();
   before.dTotalTraffic = 777;
   SetProgramOptions(before);
-  std::string form = "idJpgLvl=2&idBlockFlash=0&idForbiddenUrls=x.example++y.example";
+  std::string form = "idJpgLvl=2&idBlockFlash=0&idForbiddenUrls=x.example%0D%0Ay.example";
   nbSocket unused;
   SettingsMan sm;
   EXPECT_EQ(sm.ProcessPostRequest(form, unused), 0);

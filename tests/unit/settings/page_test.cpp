@@ -45,6 +45,10 @@ TEST(SettingsPage, SimpleValuesAndFlags) {
   EXPECT_EQ(Bare("idProxyNameValue", po), "proxy.lan");
   EXPECT_EQ(Bare("idProxyPortValue", po), "3128");
   EXPECT_EQ(Bare("idProxyLoginValue", po), "ivan");
+  po.sServiceHost = "svc.example:8443";
+  EXPECT_EQ(Bare("idServiceHostValue", po), "svc.example:8443");
+  po.sServiceHost = "x\"><b>&";  // read from a file: shown as text
+  EXPECT_EQ(Bare("idServiceHostValue", po), "x&quot;&gt;&lt;b&gt;&amp;");
 }
 
 TEST(SettingsPage, NoTrafficGivesRatioOneAndZeroMoney) {
