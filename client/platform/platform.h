@@ -48,6 +48,9 @@ bool BindIPv4(Socket s, std::uint16_t port, std::uint32_t ipNet = 0);
 bool ListenOn(Socket s, int backlog);
 // Port the socket is bound to (host order), 0 when unknown.
 std::uint16_t LocalPort(Socket s);
+// IPv4 address (network byte order) the socket's local end is bound to, 0
+// when unknown.
+std::uint32_t LocalIPv4(Socket s);
 // Blocks for the next connection; *peerIpNet receives the peer's IPv4
 // address in network byte order. kNoSocket on failure.
 Socket AcceptConnection(Socket listener, std::uint32_t* peerIpNet);

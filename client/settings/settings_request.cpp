@@ -1,6 +1,7 @@
 // Reading and vetting the console's requests: a receive with a time-out, the
 // form data of a POST, and the check that a state-changing request comes
 // from the console's own page rather than from another site.
+#include <algorithm>
 #include <vector>
 
 #include "http/http.h"
@@ -50,34 +51,37 @@ bool IsDecimal(const std::string& s) {
   return true;
 }
 
-// "localhost" or "127.0.0.1", optionally with ":<iPort>".
-bool IsLocalHostHeader(const std::string& value, int iPort) {
+// "localhost", "127.0.0.1" or the local address, optionally with ":<iPort>".
+bool IsLocalHostHeader(const std::string& value, int iPort, const std::string& sLocal) {
   std::string v = StrLCase(value);
   std::size_t colon = v.find(':');
   std::string host = v.substr(0, colon);
-  if (host != "localhost" && host != "127.0.0.1") return false;
+  if (host != "localhost" && host != "127.0.0.1" && (sLocal.empty() || host != sLocal))
+    return false;
   if (colon == std::string::npos) return true;
   std::string port = v.substr(colon + 1);
   return IsDecimal(port) && StrToInteger(port) == iPort;
 }
 
 // The console's own origins as a browser writes them.
-std::vector<std::string> OwnOrigins(int iPort) {
+std::vector<std::string> OwnOrigins(int iPort, const std::string& sLocal) {
   std::string port = iPort == 80 ? "" : ":" + IntToStr(iPort);
-  return {"http://localhost" + port, "http://127.0.0.1" + port};
+  std::vector<std::string> origins = {"http://localhost" + port, "http://127.0.0.1" + port};
+  if (!sLocal.empty()) origins.push_back("http://" + sLocal + port);
+  return origins;
 }
 
-bool IsOwnOrigin(const std::string& value, int iPort) {
+bool IsOwnOrigin(const std::string& value, int iPort, const std::string& sLocal) {
   std::string v = StrLCase(value);
-  for (const std::string& o : OwnOrigins(iPort)) {
+  for (const std::string& o : OwnOrigins(iPort, sLocal)) {
     if (v == o) return true;
   }
   return false;
 }
 
-bool IsOwnReferer(const std::string& value, int iPort) {
+bool IsOwnReferer(const std::string& value, int iPort, const std::string& sLocal) {
   std::string v = StrLCase(value);
-  for (const std::string& o : OwnOrigins(iPort)) {
+  for (const std::string& o : OwnOrigins(iPort, sLocal)) {
     if (v == o || v.compare(0, o.size() + 1, o + "/") == 0) return true;
   }
   return false;
@@ -85,22 +89,54 @@ bool IsOwnReferer(const std::string& value, int iPort) {
 
 }  // namespace
 
-bool IsSameOriginRequest(const std::string& request, int iPort) {
+bool IsConsoleHost(const std::string& request, int iPort, const std::string& sLocalAddress) {
   bool bHost = false;
   for (const HeaderLine& h : ParseHead(request)) {
-    if (h.name == "host") {
-      if (bHost || !IsLocalHostHeader(h.value, iPort)) return false;
-      bHost = true;
-    } else if (h.name == "sec-fetch-site") {
+    if (h.name != "host") continue;
+    if (bHost || !IsLocalHostHeader(h.value, iPort, sLocalAddress)) return false;
+    bHost = true;
+  }
+  return bHost;
+}
+
+bool IsSameOriginRequest(const std::string& request, int iPort, const std::string& sLocalAddress) {
+  if (!IsConsoleHost(request, iPort, sLocalAddress)) return false;
+  for (const HeaderLine& h : ParseHead(request)) {
+    if (h.name == "sec-fetch-site") {
       std::string v = StrLCase(h.value);
       if (v != "same-origin" && v != "none") return false;
     } else if (h.name == "origin") {
-      if (!IsOwnOrigin(h.value, iPort)) return false;
+      if (!IsOwnOrigin(h.value, iPort, sLocalAddress)) return false;
     } else if (h.name == "referer") {
-      if (!IsOwnReferer(h.value, iPort)) return false;
+      if (!IsOwnReferer(h.value, iPort, sLocalAddress)) return false;
     }
   }
-  return bHost;
+  return true;
+}
+
+HeadRead ReadRequestHead(nbSocket& client, std::string& request, std::size_t limit,
+                         int deadlineMs) {
+  request.clear();
+  if (!client.HasSocket()) return HeadRead::Cut;
+  const std::uint32_t start = nbplat::TickCountMs();
+  char chunk[nbset::kRequestLimit];
+  while (request.size() < limit) {
+    const int elapsed = static_cast<int>(nbplat::TickCountMs() - start);
+    if (elapsed >= deadlineMs) return HeadRead::Cut;
+    const int wait = std::min(deadlineMs - elapsed, nbset::kRecvTimeoutMs);
+    const std::size_t room = std::min(sizeof chunk, limit - request.size());
+    nbplat::IoResult r = nbplat::RecvSome(client.Handle(), chunk, room, wait);
+    if (!r.ok()) return HeadRead::Cut;
+    // The head ends at its first blank line (CR LF CR LF, or bare LFs); only
+    // the new bytes and the three before them need a look.
+    const std::size_t from = request.size() > 3 ? request.size() - 3 : 0;
+    request.append(chunk, r.bytes);
+    if (request.find("\r\n\r\n", from) != std::string::npos ||
+        request.find("\n\n", from) != std::string::npos) {
+      return HeadRead::Complete;
+    }
+  }
+  return HeadRead::TooLarge;
 }
 
 bool RecvWithin(nbSocket& Socket, std::string& s, int iLength, int timeoutMs) {

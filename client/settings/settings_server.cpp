@@ -17,6 +17,16 @@ std::string PeerAddress(const nbSocket& client) {
   return std::string(sip);
 }
 
+// Dotted text of the address the client reached the console on; "" when
+// unknown.
+std::string LocalAddress(const nbSocket& client) {
+  std::uint32_t ip = nbplat::LocalIPv4(client.Handle());
+  if (ip == 0) return "";
+  char sip[nbset::kRequestLimit] = {0};
+  ip_int2str(ip, sip);
+  return std::string(sip);
+}
+
 }  // namespace
 
 int SettingsMan::Start(int iPort) {
@@ -67,10 +77,7 @@ bool SettingsMan::ServePass(nbSocket& client) {
   dbgmsg(bAccepted ? "SetMan: socket has accepted" : "SetMan: socket has not accepted");
   if (!bAccepted || !m_bEnabled) return true;
 
-  std::string request;
-  if (!RecvWithin(client, request, nbset::kRequestLimit, nbset::kRecvTimeoutMs)) return true;
-  dbgmsg(request);
-  dbgmsg("SetMan: got the new request");
+  // Other computers are turned away before anything is read from them.
   dbgmsg("SetMan: from address:");
   std::string sAddress = PeerAddress(client);
   dbgmsg(sAddress);
@@ -80,9 +87,35 @@ bool SettingsMan::ServePass(nbSocket& client) {
   }
   dbgmsg("connection from the local address: accept");
 
+  // The whole head is read before any decision, so no header can be pushed
+  // out of sight of the checks below.
+  std::string request;
+  HeadRead head = ReadRequestHead(client, request, nbset::kHeadLimit, nbset::kHeadDeadlineMs);
+  if (head == HeadRead::TooLarge) {
+    dbgmsg("SetMan: request head too large: refused");
+    client.Send(SettingsHeadTooLargePage());
+    // The rest of the head is read and dropped for a moment, so that closing
+    // with unread bytes does not reset the answer away before it is read.
+    std::string rest;
+    for (int i = 0; i < nbset::kHeadLimit / nbset::kRequestLimit &&
+                    RecvWithin(client, rest, nbset::kRequestLimit, nbset::kDrainMs);
+         ++i) {
+    }
+    return true;
+  }
+  if (head != HeadRead::Complete) return true;
+  dbgmsg(request);
+  dbgmsg("SetMan: got the new request");
+
+  const std::string sLocal = LocalAddress(client);
+  if (!IsConsoleHost(request, m_iPort, sLocal)) {
+    dbgmsg("SetMan: request for another host name: decline");
+    return true;
+  }
+
   if (request.compare(0, 4, "POST") == 0) {
     dbgmsg("POST request");
-    if (!IsSameOriginRequest(request, m_iPort)) {
+    if (!IsSameOriginRequest(request, m_iPort, sLocal)) {
       dbgmsg("SetMan: form from another site: decline");
       return true;
     }
@@ -108,7 +141,7 @@ bool SettingsMan::ServePass(nbSocket& client) {
   dbgmsg("buf=");
   dbgmsg(fileName);
   if (fileName == "stop") {
-    if (!IsSameOriginRequest(request, m_iPort)) {
+    if (!IsSameOriginRequest(request, m_iPort, sLocal)) {
       dbgmsg("SetMan: stop from another site: decline");
       return true;
     }

@@ -133,9 +133,12 @@ int SettingsMan::GetFileNameFromRequest(std::string& request, std::string& fileN
   std::string sUrl(url);
   dbgmsg("SetMan: URL requested:");
   dbgmsg(sUrl);
+  // Only the path /stop ends the program (the stop form adds an empty
+  // query); any other URL that merely contains the word shows the page.
+  const std::string sPath = sUrl.substr(0, sUrl.find('?'));
   if (sUrl.find("elefant256.jpg") != std::string::npos) {
     fileName = nbset::kImageFile;
-  } else if (sUrl.find("stop") != std::string::npos) {
+  } else if (sPath == "/stop") {
     fileName = "stop";
   } else {
     fileName = nbset::kTemplateFile;
@@ -168,6 +171,12 @@ int SettingsMan::SendBinaryFile(std::string fileName, nbSocket& Socket) {
     if (!Socket.Send(std::string(block, n))) break;  // the browser went away
   }
   return 0;
+}
+
+std::string SettingsHeadTooLargePage() {
+  return "HTTP/1.0 431 Request Header Fields Too Large\r\nContent-Type: text/html\r\n"
+         "Connection: Close\r\n\r\n<html><meta http-equiv=\"Content-Type\" content=\"text/html; "
+         "charset=windows-1251\"><body>Слишком длинный запрос</body></html>";
 }
 
 std::string SettingsStopPage() {

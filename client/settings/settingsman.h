@@ -10,12 +10,15 @@
 
 namespace nbset {
 
-inline constexpr int kRequestLimit = 4096;   // one receive of a request head
-inline constexpr int kFileBlock = 4096;      // image sent in blocks of this size
-inline constexpr int kPassPauseMs = 300;     // pause after each connection
-inline constexpr int kStopDelayMs = 2000;    // stop page shown, then the program ends
-inline constexpr int kRecvTimeoutMs = 5000;  // a silent local connection is dropped
-inline constexpr int kMaxFormBytes = 65536;  // largest form body read in full
+inline constexpr int kRequestLimit = 4096;     // URL and header value texts
+inline constexpr int kHeadLimit = 16384;       // largest request head read whole
+inline constexpr int kHeadDeadlineMs = 10000;  // the whole head must arrive within this
+inline constexpr int kDrainMs = 200;           // unread bytes dropped before a refusal closes
+inline constexpr int kFileBlock = 4096;        // image sent in blocks of this size
+inline constexpr int kPassPauseMs = 300;       // pause after each connection
+inline constexpr int kStopDelayMs = 2000;      // stop page shown, then the program ends
+inline constexpr int kRecvTimeoutMs = 5000;    // a silent local connection is dropped
+inline constexpr int kMaxFormBytes = 65536;    // largest form body read in full
 inline constexpr const char* kTemplateFile = "share/ClientHtmlGUI.htm";
 inline constexpr const char* kImageFile = "share/elefant256.jpg";
 // Address of the service's login page shown on the settings page.
@@ -85,10 +88,24 @@ std::string FormatStatSince(double dStatSince);
 // non-empty line.
 void ApplySettingsForm(const std::string& settings, Program_Options& po);
 
+// True when the request has one Host line naming this console: localhost,
+// 127.0.0.1 or sLocalAddress (the dotted address it was reached on), with
+// the port iPort if one is given. Every request must pass it, so a page of
+// another site reaching the console through a rebound name gets nothing.
+bool IsConsoleHost(const std::string& request, int iPort, const std::string& sLocalAddress = "");
 // True when a request for the form or /stop can only have come from the
-// console's own page: Host names localhost or 127.0.0.1 (port, if given,
-// iPort), and Sec-Fetch-Site, Origin and Referer, where present, same-origin.
-bool IsSameOriginRequest(const std::string& request, int iPort);
+// console's own page: IsConsoleHost, and Sec-Fetch-Site, Origin and Referer,
+// where present, same-origin.
+bool IsSameOriginRequest(const std::string& request, int iPort,
+                         const std::string& sLocalAddress = "");
+
+// Outcome of reading a request head: whole (with whatever of the body came
+// along), larger than kHeadLimit, or cut off (end of stream, silence, error
+// or kHeadDeadlineMs passed).
+enum class HeadRead { Complete, TooLarge, Cut };
+// Reads until the blank line that ends the head, at most limit bytes and
+// within deadlineMs in all.
+HeadRead ReadRequestHead(nbSocket& client, std::string& request, std::size_t limit, int deadlineMs);
 
 // The form data of a POST: what follows "idJpgLvl" in the request (or one
 // further receive when it is absent), completed up to Content-Length by
@@ -100,6 +117,8 @@ bool RecvWithin(nbSocket& Socket, std::string& s, int iLength, int timeoutMs);
 
 // The answer to a stop request.
 std::string SettingsStopPage();
+// The answer to a request head larger than kHeadLimit.
+std::string SettingsHeadTooLargePage();
 
 extern SettingsMan* SetMan;
 // Thread entry of the settings console; the argument is ignored.

@@ -89,6 +89,15 @@ std::uint16_t LocalPort(Socket s) {
   return ntohs(a.sin_port);
 }
 
+std::uint32_t LocalIPv4(Socket s) {
+  if (s == kNoSocket) return 0;
+  sockaddr_in a{};
+  socklen_t len = sizeof a;
+  if (getsockname(Fd(s), reinterpret_cast<sockaddr*>(&a), &len) != 0 || a.sin_family != AF_INET)
+    return 0;
+  return a.sin_addr.s_addr;
+}
+
 Socket AcceptConnection(Socket listener, std::uint32_t* peerIpNet) {
   if (listener == kNoSocket) return kNoSocket;
   for (;;) {

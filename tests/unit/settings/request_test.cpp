@@ -21,7 +21,11 @@ TEST(SettingsUrl, FileChosenByTextInTheUrl) {
   EXPECT_EQ(FileFor("GET /elefant256.jpg HTTP/1.1"), "share/elefant256.jpg");
   EXPECT_EQ(FileFor("GET /img/x/elefant256.jpg?stop HTTP/1.1"), "share/elefant256.jpg");
   EXPECT_EQ(FileFor("GET /stop? HTTP/1.1"), "stop");
-  EXPECT_EQ(FileFor("GET /nonstop.html HTTP/1.0"), "stop");
+  EXPECT_EQ(FileFor("GET /stop HTTP/1.0"), "stop");
+  // Only the path /stop ends the program.
+  EXPECT_EQ(FileFor("GET /nonstop.html HTTP/1.0"), "share/ClientHtmlGUI.htm");
+  EXPECT_EQ(FileFor("GET /settings?stop HTTP/1.1"), "share/ClientHtmlGUI.htm");
+  EXPECT_EQ(FileFor("GET /stop/x HTTP/1.1"), "share/ClientHtmlGUI.htm");
 }
 
 TEST(SettingsUrl, RequestWithoutUrlIsAnError) {
@@ -68,6 +72,17 @@ TEST(SettingsGuard, HostMustNameThisComputerAndPort) {
   EXPECT_FALSE(IsSameOriginRequest(Post("Host: localhost:4444\r\n"), 3344));
   EXPECT_FALSE(IsSameOriginRequest(Post("Host: localhost:3344x\r\n"), 3344));
   EXPECT_FALSE(IsSameOriginRequest(Post("Host: localhost:3344\r\nHost: evil.example\r\n"), 3344));
+}
+
+TEST(SettingsGuard, EveryRequestNeedsTheConsoleHost) {
+  const std::string get = "GET / HTTP/1.1\r\nHost: ";
+  EXPECT_TRUE(IsConsoleHost(get + "localhost:3344\r\n\r\n", 3344));
+  EXPECT_TRUE(IsConsoleHost(get + "127.0.0.5:3344\r\n\r\n", 3344, "127.0.0.5"));
+  EXPECT_TRUE(IsSameOriginRequest(Post("Host: 127.0.0.5:3344\r\nOrigin: http://127.0.0.5:3344\r\n"),
+                                  3344, "127.0.0.5"));
+  EXPECT_FALSE(IsConsoleHost(get + "attacker.example:3344\r\n\r\n", 3344, "127.0.0.1"));
+  EXPECT_FALSE(IsConsoleHost(get + "127.0.0.5:3344\r\n\r\n", 3344, "127.0.0.1"));
+  EXPECT_FALSE(IsConsoleHost("GET / HTTP/1.0\r\n\r\n", 3344));
 }
 
 TEST(SettingsGuard, ForeignOriginRefererOrFetchSiteIsRefused) {

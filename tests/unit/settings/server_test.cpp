@@ -256,6 +256,30 @@ TEST_F(SettingsServer, ForgedRequestsChangeNothing) {
   EXPECT_EQ(Exchange(port_, Get("/")).rfind(kPageHead, 0), 0u);
 }
 
+TEST_F(SettingsServer, WholeHeadIsCheckedAndBounded) {
+  // A long query must not push Origin and Sec-Fetch-Site out of the checks.
+  std::string body = "idJpgLvl=2&idProxyName=evil.example";
+  std::string pushed = "POST /settings?" + std::string(4030, 'A') +
+                       " HTTP/1.1\r\nHost: localhost:" + std::to_string(port_) +
+                       "\r\nUser-Agent: curl/7.88.1\r\nAccept: */*\r\n"
+                       "Origin: http://evil.example\r\nSec-Fetch-Site: cross-site\r\n"
+                       "Content-Length: " +
+                       std::to_string(body.size()) + "\r\n\r\n" + body;
+  EXPECT_EQ(Exchange(port_, pushed), "");
+  EXPECT_EQ(GetProgramOptions().sProxyName, "proxy.lan");
+  // Rebound name: not even the page is shown.
+  EXPECT_EQ(Exchange(port_, "GET / HTTP/1.1\r\nHost: attacker.example:" + std::to_string(port_) +
+                                "\r\n\r\n"),
+            "");
+  // A head beyond the bound is refused; a long but bounded one is served.
+  EXPECT_EQ(Exchange(port_, Get("/", "X-Pad: " + std::string(nbset::kHeadLimit, 'p') + "\r\n"))
+                .rfind("HTTP/1.0 431 ", 0),
+            0u);
+  EXPECT_EQ(
+      Exchange(port_, Get("/", "X-Pad: " + std::string(8000, 'p') + "\r\n")).rfind(kPageHead, 0),
+      0u);
+}
+
 TEST_F(SettingsServer, OtherAddressGetsNoAnswer) {
   std::string answer = Exchange(port_, Get("/"), Ip(127, 0, 0, 2));
   if (answer == "<no bind>") GTEST_SKIP() << "no second loopback address here";
