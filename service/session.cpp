@@ -1,6 +1,7 @@
 // One client connection of the service.
 #include "session.h"
 
+#include <chrono>
 #include <memory>
 
 #include "accounts.h"
@@ -20,20 +21,31 @@ HeaderCheck CheckRequestHeader(const nbClientHeader& h) {
   return HeaderCheck::Ok;
 }
 
-ReadOutcome ReadRequest(nbplat::Socket s, int idleMs, nbClientHeader* header,
-                        std::string* request) {
+namespace {
+
+// Silent when no byte came for idleMs; Slow when the deadline passed first.
+ReadOutcome ReadFailure(nbplat::IoStatus st, Deadline deadline) {
+  if (st != nbplat::IoStatus::TimedOut) return ReadOutcome::Closed;
+  return std::chrono::steady_clock::now() >= deadline ? ReadOutcome::Slow : ReadOutcome::Silent;
+}
+
+}  // namespace
+
+ReadOutcome ReadRequest(nbplat::Socket s, int idleMs, nbClientHeader* header, std::string* request,
+                        int headerDeadlineMs) {
+  auto start = std::chrono::steady_clock::now();
+  Deadline headerBy = start + std::chrono::milliseconds(headerDeadlineMs);
+  Deadline requestBy = start + std::chrono::milliseconds(kRequestDeadlineMs);
   unsigned char raw[kClientHeaderSize];
-  nbplat::IoStatus st = RecvExact(s, raw, sizeof raw, idleMs);
-  if (st == nbplat::IoStatus::TimedOut) return ReadOutcome::Silent;
-  if (st != nbplat::IoStatus::Ok) return ReadOutcome::Closed;
+  nbplat::IoStatus st = RecvExactBy(s, raw, sizeof raw, idleMs, headerBy);
+  if (st != nbplat::IoStatus::Ok) return ReadFailure(st, headerBy);
   *header = DecodeClientHeader(raw);
   HeaderCheck check = CheckRequestHeader(*header);
   if (check == HeaderCheck::TooBig) return ReadOutcome::TooBig;
   if (check == HeaderCheck::Empty) return ReadOutcome::BadBody;
   std::string body(header->size, '\0');
-  st = RecvExact(s, &body[0], body.size(), idleMs);
-  if (st == nbplat::IoStatus::TimedOut) return ReadOutcome::Silent;
-  if (st != nbplat::IoStatus::Ok) return ReadOutcome::Closed;
+  st = RecvExactBy(s, &body[0], body.size(), idleMs, requestBy);
+  if (st != nbplat::IoStatus::Ok) return ReadFailure(st, requestBy);
   if (!Bz2Decompress(body.data(), body.size(), header->decompSize, *request) ||
       request->size() != header->decompSize) {
     return ReadOutcome::BadBody;
@@ -49,6 +61,8 @@ const char* OutcomeName(ReadOutcome o) {
       return "ok";
     case ReadOutcome::Silent:
       return "silent";
+    case ReadOutcome::Slow:
+      return "slow";
     case ReadOutcome::Closed:
       return "closed";
     case ReadOutcome::TooBig:
@@ -147,7 +161,8 @@ class Session {
 };
 
 void Session::Run() {
-  ReadOutcome o = ReadRequest(s_, config_.clientIdleMs, &header_, &request_);
+  ReadOutcome o =
+      ReadRequest(s_, config_.clientIdleMs, &header_, &request_, config_.headerDeadlineMs);
   rec_.login = header_.login;
   if (o != ReadOutcome::Ok) {
     rec_.result = std::string("bad-request-") + OutcomeName(o);

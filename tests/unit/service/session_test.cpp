@@ -173,6 +173,7 @@ class ServiceFixture : public ::testing::Test {
     config_.dbPath = dir_.File("accounts.db");
     config_.logPath = dir_.File("service.log");
     config_.allowPrivate = true;
+    config_.allowGuests = true;
     config_.clientIdleMs = 2000;
     config_.fetchIdleMs = 2000;
     config_.pricePerMiB = 100000;  // expensive, so small answers cost something
@@ -328,9 +329,9 @@ TEST_F(ServiceFixture, EmptyAccountGetsNoMoneyWithItsLogin) {
   EXPECT_EQ(site.hits(), 0);
 }
 
-TEST_F(ServiceFixture, GuestServedUnlessRefused) {
+TEST_F(ServiceFixture, GuestRefusedUnlessAllowed) {
   TinySite site(kPage);
-  config_.allowGuests = false;
+  config_.allowGuests = nbsvc::ParseCommandLine({}).serve.allowGuests;
   Start();
   auto refused = Exchange(Header(0, "", site.port()), "");
   ASSERT_EQ(refused.size(), 1u);
@@ -338,7 +339,7 @@ TEST_F(ServiceFixture, GuestServedUnlessRefused) {
   server_->Stop();
   thread_.join();
   server_.reset();
-  config_.allowGuests = true;
+  config_.allowGuests = nbsvc::ParseCommandLine({"--guest"}).serve.allowGuests;
   Start();
   auto served = Exchange(Header(0, "", site.port()), "");
   EXPECT_EQ(nbtest::Contents(served), kPage);
