@@ -96,9 +96,22 @@ void SendBare(nbplat::Socket s, RequestRecord* rec, std::uint16_t kind, std::uin
   AddKind(rec, kind);
 }
 
-// The web server's answer, or an error page of our own.
+// Tells the client that the answer failed: a content header announcing a
+// body that never comes. The client reads it as an answer cut short and
+// hands the browser no page that looks whole.
+void SendCutMarker(nbplat::Socket s, RequestRecord* rec, std::int32_t money) {
+  nbServiceHeader h;
+  h.msg = NB_PACKET_NOCOMPRESS;
+  h.size = 1;
+  h.money = money;
+  if (SendPacket(s, h, std::string())) rec->sent += kServiceHeaderSize;
+  AddKind(rec, h.msg);
+}
+
+// The web server's answer, or an error page of our own. *cut: the server
+// sent part of an answer and then reset or fell silent.
 std::string FetchOrErrorPage(const nbClientHeader& h, const std::string& request,
-                             const ServiceConfig& config, RequestRecord* rec) {
+                             const ServiceConfig& config, RequestRecord* rec, bool* cut) {
   if (IsRefusedDestination(h.ipNet, h.port, config.allowPrivate)) {
     rec->result = "refused";
     return MakeErrorResponse(403, "Forbidden",
@@ -114,7 +127,10 @@ std::string FetchOrErrorPage(const nbClientHeader& h, const std::string& request
       rec->result = "served";
       break;
     case FetchStatus::TimedOut:
-      rec->result = "served-timeout";
+      rec->result = f.response.empty() ? "timeout" : "cut-timeout";
+      break;
+    case FetchStatus::Cut:
+      rec->result = "cut";
       break;
     case FetchStatus::Truncated:
       rec->result = "served-truncated";
@@ -126,6 +142,7 @@ std::string FetchOrErrorPage(const nbClientHeader& h, const std::string& request
       rec->result = "send-failed";
       break;
   }
+  *cut = (f.status == FetchStatus::TimedOut || f.status == FetchStatus::Cut) && !f.response.empty();
   if (f.response.empty()) {
     return MakeErrorResponse(502, "Bad Gateway",
                              "The web server " + rec->destination + " did not answer.");
@@ -238,13 +255,20 @@ bool Session::Admit() {
 void Session::Answer() {
   // After a time correction the resent header carries no quality code; the
   // first header's code is the one that counts.
-  std::string response = FetchOrErrorPage(header_, request_, config_, &rec_);
+  bool cut = false;
+  std::string response = FetchOrErrorPage(header_, request_, config_, &rec_, &cut);
   if (rec_.result == "served-truncated" && IsRepeatableRequest(request_)) {
     // Too big to hold here: a no-money answer naming login 0 makes the
     // client fetch this one request directly and keep using the service
     // for the next ones, instead of handing the browser a cut-off answer.
     SendBare(s_, &rec_, NB_PACKET_NOMONEY, 0, MoneyForHeader(charged_ ? account_.money : 0));
     rec_.result = "too-big-direct";
+    return;
+  }
+  if (cut) {
+    // The site reset or fell silent before the end: nothing of it is
+    // served as if it were whole, and nothing is charged.
+    SendCutMarker(s_, &rec_, MoneyForHeader(charged_ ? account_.money : 0));
     return;
   }
   PackedAnswer answer = PackResponse(response, header_.jpegLevel);
