@@ -6,7 +6,7 @@
 # at localhost:4321. Ctrl+C stops both.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+scripts/install-deps.sh --run
 cmake --preset linux >/dev/null
 cmake --build --preset linux -j "$(nproc)" --target NimbrelClient NimbrelService
 
