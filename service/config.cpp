@@ -175,7 +175,7 @@ std::string UsageText() {
          "Defaults: listen 0.0.0.0, port 443, database NimbrelService.db, guests\n"
          "(login 0) refused (--guest serves them free of charge), internal\n"
          "destinations refused (--allow-private fetches from them), price 1.00 per\n"
-         "MiB, 200 connections at once and 16 from one address, 10 s to send the\n"
+         "MiB, 200 connections at once and 32 from one address, 10 s to send the\n"
          "request header and 120 s for the whole request.\n";
 }
 

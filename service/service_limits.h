@@ -10,8 +10,9 @@ inline constexpr std::uint16_t kDefaultPort = 443;
 inline constexpr int kListenBacklog = 64;
 inline constexpr int kDefaultMaxConnections = 200;
 // Connections one client address may hold at once; more are closed at once,
-// so a few addresses cannot take every slot.
-inline constexpr int kDefaultMaxPerAddress = 16;
+// so a few addresses cannot take every slot. A browser sends at most about 32
+// requests at once through its proxy, so one busy user stays below it.
+inline constexpr int kDefaultMaxPerAddress = 32;
 
 // A client that sends nothing for this long loses its connection.
 inline constexpr int kDefaultClientIdleMs = 30000;
