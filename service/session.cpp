@@ -199,7 +199,9 @@ bool Session::SettleClock() {
   SendBare(s_, &rec_, NB_PACKET_TIMESHIFT, static_cast<std::uint32_t>(now), 0);
   // The client answers with a header carrying only login, time and code.
   unsigned char raw[kClientHeaderSize];
-  if (RecvExact(s_, raw, sizeof raw, config_.clientIdleMs) != nbplat::IoStatus::Ok) {
+  Deadline by =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(config_.headerDeadlineMs);
+  if (RecvExactBy(s_, raw, sizeof raw, config_.clientIdleMs, by) != nbplat::IoStatus::Ok) {
     rec_.result = "no-resent-header";
     return false;
   }
