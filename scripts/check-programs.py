@@ -103,8 +103,20 @@ def shell_programs(text):
     return [p for p in found if p not in functions]
 
 
+def _skip_case_pattern(text, i):
+    """Index after the ")" that ends a case pattern starting at or after
+    text[i]; i itself when "esac" comes first."""
+    while i < len(text) and text[i] in " \t\n":
+        i += 1
+    if re.match(r"esac\b", text[i:i + 5]):
+        return i
+    while i < len(text) and text[i] != ")":
+        i = _skip_quoted(text, i, text[i]) if text[i] in "'\"" else i + 1
+    return i + 1
+
+
 def _shell_scan(text, found):
-    command, wrapped, case_depth, after_for = True, False, 0, False
+    command, wrapped, case_head = True, False, False
     i, n = 0, len(text)
     while i < n:
         c = text[i]
@@ -121,13 +133,17 @@ def _shell_scan(text, found):
             while i < n and text[i] != "\n":
                 i += 1
             continue
+        if text.startswith(";;", i):
+            i = _skip_case_pattern(text, i + 2)
+            command, wrapped = True, False
+            continue
         if c in "\n;|&(){}" and not _redirection(text, i):
             if c == "(" and i > 0 and text[i - 1] == "$":
                 close = _matching_paren(text, i)
                 _shell_scan(text[i + 1:close], found)
                 i = close + 1
                 continue
-            command, wrapped, after_for = True, False, False
+            command, wrapped = True, False
             i += 1
             continue
         # One word, with its quoted parts; command substitutions inside it
@@ -156,19 +172,15 @@ def _shell_scan(text, found):
             i = _matching_paren(text, i) + 1  # an array assignment
             continue
         if not command:
-            if word == "in" and after_for:
-                after_for = False
+            if case_head and word == "in":
+                case_head = False
+                i = _skip_case_pattern(text, i)
+                command = True
             continue
-        rest = text[i:i + 2].lstrip(" \t")
         if word == "case":
-            case_depth += 1
-            command = False
+            command, case_head = False, True
         elif word == "esac":
-            case_depth -= 1
-        elif case_depth and rest.startswith(")"):
-            pass  # a case pattern
-        elif word == "for":
-            command, after_for = False, True
+            pass
         elif re.match(r"^[A-Za-z_]\w*(\[[^]]*\])?\+?=", word):
             pass  # an assignment; the command, if any, follows
         elif word == "exec":
