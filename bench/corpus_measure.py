@@ -120,7 +120,8 @@ def main():
     workdir = tempfile.mkdtemp(prefix="nb-bench-")
     log = os.path.join(workdir, "service.log")
     service = h.Proc([ARGS.service, "--listen", "127.0.0.1", "--port", "443", "--db",
-                      os.path.join(workdir, "accounts.db"), "--log", log, "--allow-private"],
+                      os.path.join(workdir, "accounts.db"), "--log", log, "--allow-private",
+                      "--guest"],
                      log=os.path.join(workdir, "service.out"))
     h.wait_port("127.0.0.1", 443, proc=service)
     sys.path.insert(0, os.path.join(ARGS.source, "tests", "e2e"))

@@ -6,7 +6,7 @@
 # at localhost:4321. Ctrl+C stops both.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+scripts/install-deps.sh --run
 cmake --preset linux >/dev/null
 cmake --build --preset linux -j "$(nproc)" --target NimbrelClient NimbrelService
 
@@ -17,8 +17,8 @@ cp -r share "$run/"
 [ -f "$run/NimbrelClient.ini" ] || cp share/NimbrelClient.ini "$run/"
 
 # The service listens on loopback only, so it may also fetch from sites on
-# this machine and its local network.
-build/linux/service/NimbrelService --listen 127.0.0.1 --port 443 --allow-private \
+# this machine and its local network, and serve guests (login 0).
+build/linux/service/NimbrelService --listen 127.0.0.1 --port 443 --allow-private --guest \
   --db "$run/service.db" --log "$run/service.log" &
 service=$!
 trap 'kill "$service" 2>/dev/null || true' EXIT

@@ -13,6 +13,9 @@ stage() { printf '\n==== %s (%s)\n' "$1" "$(date -u +%H:%M:%S)"; }
 stage "dependencies"
 scripts/install-deps.sh
 scripts/build-win-deps.sh
+# Every program the tests, benchmarks and scripts start comes from a package
+# installed above, so a fresh machine passes too.
+scripts/check-programs.py
 # The browser driver of the end-to-end tests comes from npm; the tests run
 # in network namespaces without a way out, so it is installed here.
 (cd tests/e2e && npm ci --no-audit --no-fund --loglevel=error)

@@ -122,7 +122,9 @@ ParsedCommand ParseCommandLine(const std::vector<std::string>& args) {
       return p;
     } else if (arg == "--allow-private") {
       c.allowPrivate = true;
-    } else if (arg == "--no-guest") {
+    } else if (arg == "--guest") {
+      c.allowGuests = true;
+    } else if (arg == "--no-guest") {  // the default; still accepted
       c.allowGuests = false;
     } else if (arg == "--listen" && hasValue) {
       if (!ParseIPv4(args[++i], &c.listenIpNet)) return Fail("bad --listen address: " + args[i]);
@@ -148,6 +150,12 @@ ParsedCommand ParseCommandLine(const std::vector<std::string>& args) {
     } else if (arg == "--max-connections" && hasValue) {
       if (!ParseInt(args[++i], 1, 10000, &n)) return Fail("bad --max-connections: " + args[i]);
       c.maxConnections = static_cast<int>(n);
+    } else if (arg == "--max-per-address" && hasValue) {
+      if (!ParseInt(args[++i], 1, 10000, &n)) return Fail("bad --max-per-address: " + args[i]);
+      c.maxPerAddress = static_cast<int>(n);
+    } else if (arg == "--header-ms" && hasValue) {
+      if (!ParseInt(args[++i], 1, 3600000, &n)) return Fail("bad --header-ms: " + args[i]);
+      c.headerDeadlineMs = static_cast<int>(n);
     } else {
       return Fail("unknown or incomplete argument: " + arg);
     }
@@ -158,13 +166,17 @@ ParsedCommand ParseCommandLine(const std::vector<std::string>& args) {
 std::string UsageText() {
   return "Usage:\n"
          "  NimbrelService [--listen ADDR] [--port N] [--db FILE] [--log FILE]\n"
-         "                 [--allow-private] [--no-guest] [--price HUNDREDTHS_PER_MIB]\n"
-         "                 [--idle-ms MS] [--fetch-idle-ms MS] [--max-response BYTES]\n"
-         "                 [--max-connections N]\n"
+         "                 [--allow-private] [--guest] [--price HUNDREDTHS_PER_MIB]\n"
+         "                 [--idle-ms MS] [--header-ms MS] [--fetch-idle-ms MS]\n"
+         "                 [--max-response BYTES] [--max-connections N]\n"
+         "                 [--max-per-address N]\n"
          "  NimbrelService account LOGIN [--db FILE] [--password TEXT | --digest HEX]\n"
          "                 [--money AMOUNT | --add-money AMOUNT] [--show]\n"
          "Defaults: listen 0.0.0.0, port 443, database NimbrelService.db, guests\n"
-         "allowed, internal destinations refused, price 1.00 per MiB.\n";
+         "(login 0) refused (--guest serves them free of charge), internal\n"
+         "destinations refused (--allow-private fetches from them), price 1.00 per\n"
+         "MiB, 200 connections at once and 32 from one address, 10 s to send the\n"
+         "request header and 120 s for the whole request.\n";
 }
 
 }  // namespace nbsvc

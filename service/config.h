@@ -16,12 +16,14 @@ struct ServiceConfig {
   std::string dbPath = "NimbrelService.db";
   std::string logPath;                             // empty: standard output
   bool allowPrivate = false;                       // fetch from loopback/private/link-local too
-  bool allowGuests = true;                         // login 0 without an account is served
+  bool allowGuests = false;                        // login 0 without an account is served
   std::int64_t pricePerMiB = kDefaultPricePerMiB;  // hundredths per MiB sent
   int clientIdleMs = kDefaultClientIdleMs;
   int fetchIdleMs = kDefaultFetchIdleMs;
   std::size_t maxResponse = kDefaultMaxResponse;
   int maxConnections = kDefaultMaxConnections;
+  int maxPerAddress = kDefaultMaxPerAddress;        // connections at once from one client address
+  int headerDeadlineMs = kDefaultHeaderDeadlineMs;  // the 28-byte header, from accept
 };
 
 // The "account" subcommand: create or change one account.

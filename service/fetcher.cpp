@@ -28,6 +28,23 @@ bool AnnouncedTooBig(const std::string& data, bool headRequest, std::size_t cap)
   return h.complete && h.hasContentLength && h.contentLength > cap - from - h.headLen;
 }
 
+// How an answer that stopped arriving ended: Complete when its framing is
+// satisfied, or when it is delimited by the end of the connection and the
+// server closed cleanly; otherwise the answer was cut.
+FetchStatus EndedAnswer(const std::string& data, bool head, bool cleanClose) {
+  if (ResponseComplete(data, head)) return FetchStatus::Complete;
+  std::size_t from = FinalResponseOffset(data);
+  ResponseHead h = ParseResponseHead(data.substr(from, 65536));
+  if (!h.complete) {
+    // Part of a head: cut. Something that is not HTTP at all is passed on
+    // as it came.
+    bool http = data.compare(from, 5, "HTTP/") == 0;
+    return http || !cleanClose ? FetchStatus::Cut : FetchStatus::Complete;
+  }
+  if (h.hasContentLength || h.chunked || !cleanClose) return FetchStatus::Cut;
+  return FetchStatus::Complete;
+}
+
 }  // namespace
 
 bool IsHeadRequest(const std::string& request) { return request.compare(0, 5, "HEAD ") == 0; }
@@ -56,12 +73,11 @@ FetchResult Fetch(std::uint32_t ipNet, std::uint16_t port, const std::string& re
     nbplat::IoResult io =
         nbplat::RecvSome(s.get(), &buf[0], room < kReadStep ? room : kReadStep, limits.idleMs);
     if (io.status == nbplat::IoStatus::TimedOut) {
-      r.status = FetchStatus::TimedOut;
+      r.status = ResponseComplete(r.response, head) ? FetchStatus::Complete : FetchStatus::TimedOut;
       return r;
     }
     if (!io.ok() || io.bytes == 0) {
-      // Closed (or reset after sending): what arrived is the answer.
-      r.status = FetchStatus::Complete;
+      r.status = EndedAnswer(r.response, head, io.status == nbplat::IoStatus::Closed);
       return r;
     }
     r.response.append(buf, 0, io.bytes);

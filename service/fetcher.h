@@ -11,7 +11,8 @@ enum class FetchStatus {
   Complete,       // whole response (by its framing, or the server closed)
   ConnectFailed,  // no connection to the web server
   SendFailed,     // the request could not be sent
-  TimedOut,       // the server fell silent; response holds what came
+  TimedOut,       // the server fell silent before the end; response holds what came
+  Cut,            // reset, or closed before the end its framing announced
   Truncated,      // the response reached (or announced more than) the size cap
 };
 
@@ -28,6 +29,8 @@ struct FetchLimits {
 
 // Connects to ipNet:port, sends request and reads the answer until the
 // response is complete, the server closes, falls silent or the cap is hit.
+// An answer without length or chunking is complete only when the server
+// closes cleanly.
 FetchResult Fetch(std::uint32_t ipNet, std::uint16_t port, const std::string& request,
                   const FetchLimits& limits);
 

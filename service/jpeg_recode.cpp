@@ -8,8 +8,11 @@
 
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
+
+#include "jpeg_meta.h"
 
 namespace nbsvc {
 
@@ -69,9 +72,34 @@ void InitErrors(ErrorMgr* err) {
   err->warnings = 0;
 }
 
-// Decodes into pixels; fills w, h, components. False on any error or warning.
+// What the recoded image carries over from the original: its colour
+// profile and its orientation. Camera data and thumbnails are left behind.
+struct KeptMeta {
+  std::string icc;      // the whole ICC profile, empty when none
+  int orientation = 0;  // EXIF orientation 1..8, 0 when none
+};
+
+void ReadMeta(j_decompress_ptr cinfo, KeptMeta* meta) {
+  JOCTET* icc = nullptr;
+  unsigned int iccLen = 0;
+  if (jpeg_read_icc_profile(cinfo, &icc, &iccLen)) {
+    meta->icc.assign(reinterpret_cast<const char*>(icc), iccLen);
+    std::free(icc);
+  }
+  for (jpeg_saved_marker_ptr m = cinfo->marker_list; m != nullptr; m = m->next) {
+    if (m->marker != JPEG_APP0 + 1) continue;
+    int o = ExifOrientation(m->data, m->data_length);
+    if (o != 0) {
+      meta->orientation = o;
+      break;
+    }
+  }
+}
+
+// Decodes into pixels; fills w, h, components and the metadata to keep.
+// False on any error or warning.
 bool Decode(const std::string& jpeg, std::vector<unsigned char>* pixels, int* w, int* h, int* comps,
-            J_COLOR_SPACE* space) {
+            J_COLOR_SPACE* space, KeptMeta* meta) {
   jpeg_decompress_struct cinfo;
   ErrorMgr err;
   std::memset(&cinfo, 0, sizeof cinfo);
@@ -84,10 +112,13 @@ bool Decode(const std::string& jpeg, std::vector<unsigned char>* pixels, int* w,
   jpeg_create_decompress(&cinfo);
   jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(jpeg.data()),
                static_cast<unsigned long>(jpeg.size()));
+  jpeg_save_markers(&cinfo, JPEG_APP0 + 1, 0xffff);  // EXIF
+  jpeg_save_markers(&cinfo, JPEG_APP0 + 2, 0xffff);  // ICC profile
   if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK) {
     jpeg_destroy_decompress(&cinfo);
     return false;
   }
+  ReadMeta(&cinfo, meta);
   if (cinfo.jpeg_color_space == JCS_GRAYSCALE) {
     cinfo.out_color_space = JCS_GRAYSCALE;
   } else if (cinfo.jpeg_color_space == JCS_YCbCr || cinfo.jpeg_color_space == JCS_RGB) {
@@ -118,7 +149,9 @@ bool Decode(const std::string& jpeg, std::vector<unsigned char>* pixels, int* w,
 }
 
 bool Encode(const std::vector<unsigned char>& pixels, int w, int h, int comps, J_COLOR_SPACE space,
-            int quality, std::string* out) {
+            int quality, const KeptMeta& meta, std::string* out) {
+  // Built before setjmp: nothing with a destructor may be created after it.
+  std::string exif = meta.orientation > 1 ? MinimalExif(meta.orientation) : std::string();
   jpeg_compress_struct cinfo;
   ErrorMgr err;
   StringDest dest;
@@ -143,7 +176,17 @@ bool Encode(const std::vector<unsigned char>& pixels, int w, int h, int comps, J
   jpeg_set_quality(&cinfo, quality, TRUE);
   cinfo.optimize_coding = TRUE;
   jpeg_simple_progression(&cinfo);
+  // EXIF must follow the start of image directly, so no JFIF segment then.
+  if (!exif.empty()) cinfo.write_JFIF_header = FALSE;
   jpeg_start_compress(&cinfo, TRUE);
+  if (!exif.empty()) {
+    jpeg_write_marker(&cinfo, JPEG_APP0 + 1, reinterpret_cast<const JOCTET*>(exif.data()),
+                      static_cast<unsigned int>(exif.size()));
+  }
+  if (!meta.icc.empty()) {
+    jpeg_write_icc_profile(&cinfo, reinterpret_cast<const JOCTET*>(meta.icc.data()),
+                           static_cast<unsigned int>(meta.icc.size()));
+  }
   std::size_t stride = static_cast<std::size_t>(w) * static_cast<std::size_t>(comps);
   while (cinfo.next_scanline < cinfo.image_height) {
     JSAMPROW row = const_cast<unsigned char*>(pixels.data()) + stride * cinfo.next_scanline;
@@ -162,8 +205,9 @@ bool RecodeJpeg(const std::string& jpeg, int quality, std::string* out) {
   std::vector<unsigned char> pixels;
   int w = 0, h = 0, comps = 0;
   J_COLOR_SPACE space = JCS_UNKNOWN;
-  if (!Decode(jpeg, &pixels, &w, &h, &comps, &space)) return false;
-  if (!Encode(pixels, w, h, comps, space, quality, out)) {
+  KeptMeta meta;
+  if (!Decode(jpeg, &pixels, &w, &h, &comps, &space, &meta)) return false;
+  if (!Encode(pixels, w, h, comps, space, quality, meta, out)) {
     out->clear();
     return false;
   }

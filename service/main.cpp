@@ -1,6 +1,8 @@
 // NimbrelService: the compression service the client hands requests to.
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -13,10 +15,24 @@
 
 namespace {
 
+// The running server, for the stop thread. gServerMu is held while the
+// stop thread uses it and while main lets go of it, so a late signal never
+// reaches a server that is being destroyed.
+std::mutex gServerMu;
 nbsvc::Server* gServer = nullptr;
 
+void SetServer(nbsvc::Server* server) {
+  std::lock_guard<std::mutex> lock(gServerMu);
+  gServer = server;
+}
+
 void OnStop() {
-  if (gServer) gServer->Stop();
+  try {
+    std::lock_guard<std::mutex> lock(gServerMu);
+    if (gServer) gServer->Stop();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "NimbrelService: stop: %s\n", e.what());
+  }
 }
 
 int RunAccount(const nbsvc::AccountCommand& a) {
@@ -66,7 +82,7 @@ int RunServer(const nbsvc::ServiceConfig& config) {
     std::fprintf(stderr, "NimbrelService: %s\n", error.c_str());
     return 1;
   }
-  gServer = &server;
+  SetServer(&server);
   nbplat::InstallStopHandler(OnStop);
   log.Note("listening on " + nbsvc::FormatIPv4(config.listenIpNet) + ":" +
            std::to_string(server.BoundPort()) + " database " + config.dbPath +
@@ -79,7 +95,7 @@ int RunServer(const nbsvc::ServiceConfig& config) {
     std::fflush(nullptr);
     std::_Exit(0);
   }
-  gServer = nullptr;
+  SetServer(nullptr);
   log.Note("stopped");
   nbplat::NetCleanup();
   return 0;

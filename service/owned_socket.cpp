@@ -4,10 +4,23 @@
 namespace nbsvc {
 
 nbplat::IoStatus RecvExact(nbplat::Socket s, void* data, std::size_t len, int idleMs) {
+  return RecvExactBy(s, data, len, idleMs, Deadline::max());
+}
+
+nbplat::IoStatus RecvExactBy(nbplat::Socket s, void* data, std::size_t len, int idleMs,
+                             Deadline deadline) {
   unsigned char* p = static_cast<unsigned char*>(data);
   std::size_t got = 0;
   while (got < len) {
-    nbplat::IoResult r = nbplat::RecvSome(s, p + got, len - got, idleMs);
+    int waitMs = idleMs;
+    if (deadline != Deadline::max()) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      deadline - std::chrono::steady_clock::now())
+                      .count();
+      if (left <= 0) return nbplat::IoStatus::TimedOut;
+      if (left < waitMs) waitMs = static_cast<int>(left);
+    }
+    nbplat::IoResult r = nbplat::RecvSome(s, p + got, len - got, waitMs);
     if (!r.ok()) return r.status;
     if (r.bytes == 0) return nbplat::IoStatus::Closed;
     got += r.bytes;

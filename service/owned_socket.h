@@ -1,6 +1,8 @@
 // Closes a platform socket when it goes out of scope.
 #pragma once
 
+#include <chrono>
+
 #include "platform/platform.h"
 
 namespace nbsvc {
@@ -31,5 +33,12 @@ class OwnedSocket {
 // Receives exactly len bytes, each wait at most idleMs. Ok only when all
 // arrived; otherwise the status of the receive that stopped it.
 nbplat::IoStatus RecvExact(nbplat::Socket s, void* data, std::size_t len, int idleMs);
+
+using Deadline = std::chrono::steady_clock::time_point;
+
+// As above, and also TimedOut once deadline has passed, however steadily
+// the bytes arrive.
+nbplat::IoStatus RecvExactBy(nbplat::Socket s, void* data, std::size_t len, int idleMs,
+                             Deadline deadline);
 
 }  // namespace nbsvc

@@ -2,7 +2,8 @@
 #include "server.h"
 
 #include <chrono>
-#include <thread>
+#include <exception>
+#include <system_error>
 
 #include "destination.h"
 #include "service_limits.h"
@@ -10,7 +11,22 @@
 
 namespace nbsvc {
 
-Server::~Server() { Stop(); }
+Server::Server(const ServiceConfig& config, ServiceLog& log)
+    : config_(config),
+      log_(log),
+      startThread_([](std::function<void()> fn) { return std::thread(std::move(fn)); }) {}
+
+Server::~Server() {
+  Stop();
+  std::map<std::uint64_t, std::thread> left;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    left.swap(workers_);
+  }
+  for (auto& w : left) {
+    if (w.second.joinable()) w.second.join();
+  }
+}
 
 bool Server::Listen(std::string* error) {
   OwnedSocket s(nbplat::TcpSocket());
@@ -36,6 +52,7 @@ std::uint16_t Server::BoundPort() const { return nbplat::LocalPort(listener_.get
 
 bool Server::Run(int graceMs) {
   while (!stopping_.load()) {
+    JoinFinished();
     {
       std::unique_lock<std::mutex> lock(mu_);
       cv_.wait(lock, [this] { return active_ < config_.maxConnections || stopping_.load(); });
@@ -48,24 +65,80 @@ bool Server::Run(int graceMs) {
       nbplat::SleepMs(10);  // e.g. out of descriptors: do not spin
       continue;
     }
-    {
-      std::lock_guard<std::mutex> lock(mu_);
-      ++active_;
+    if (!TakeSlot(peer)) {
+      nbplat::CloseSocket(c);
+      continue;
     }
-    std::thread(&Server::Serve, this, c).detach();
+    StartWorker(c, peer);
   }
-  std::unique_lock<std::mutex> lock(mu_);
-  return cv_.wait_for(lock, std::chrono::milliseconds(graceMs), [this] { return active_ == 0; });
+  bool allDone;
+  {
+    std::unique_lock<std::mutex> lock(mu_);
+    allDone =
+        cv_.wait_for(lock, std::chrono::milliseconds(graceMs), [this] { return active_ == 0; });
+  }
+  JoinFinished();
+  return allDone;
 }
 
-void Server::Serve(nbplat::Socket s) {
-  {
+bool Server::TakeSlot(std::uint32_t peer) {
+  std::lock_guard<std::mutex> lock(mu_);
+  int& mine = perPeer_[peer];
+  if (mine >= config_.maxPerAddress) return false;
+  ++mine;
+  ++active_;
+  return true;
+}
+
+void Server::ReleaseSlot(std::uint32_t peer, std::uint64_t id) {
+  std::lock_guard<std::mutex> lock(mu_);
+  auto it = perPeer_.find(peer);
+  if (it != perPeer_.end() && --it->second <= 0) perPeer_.erase(it);
+  --active_;
+  if (id != 0) finished_.push_back(id);
+  cv_.notify_all();
+}
+
+void Server::StartWorker(nbplat::Socket s, std::uint32_t peer) {
+  try {
+    // Started under the lock, so the thread is registered before it can
+    // report itself finished.
+    std::lock_guard<std::mutex> lock(mu_);
+    std::uint64_t id = ++nextId_;
+    workers_.emplace(id, startThread_([this, s, peer, id] { Serve(s, peer, id); }));
+    return;
+  } catch (const std::system_error& e) {
+    log_.Note(std::string("cannot start a thread for a connection: ") + e.what());
+  }
+  nbplat::CloseSocket(s);
+  ReleaseSlot(peer, 0);
+}
+
+void Server::Serve(nbplat::Socket s, std::uint32_t peer, std::uint64_t id) {
+  try {
     OwnedSocket owned(s);
     ServeConnection(owned.get(), config_, log_);
+  } catch (const std::exception& e) {
+    log_.Note(std::string("connection ended by an error: ") + e.what());
   }
-  std::lock_guard<std::mutex> lock(mu_);
-  --active_;
-  cv_.notify_all();
+  ReleaseSlot(peer, id);
+}
+
+void Server::JoinFinished() {
+  std::vector<std::thread> done;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    for (std::uint64_t id : finished_) {
+      auto it = workers_.find(id);
+      if (it == workers_.end()) continue;
+      done.push_back(std::move(it->second));
+      workers_.erase(it);
+    }
+    finished_.clear();
+  }
+  for (auto& t : done) {
+    if (t.joinable()) t.join();
+  }
 }
 
 void Server::Stop() {

@@ -9,9 +9,17 @@ namespace nbsvc {
 inline constexpr std::uint16_t kDefaultPort = 443;
 inline constexpr int kListenBacklog = 64;
 inline constexpr int kDefaultMaxConnections = 200;
+// Connections one client address may hold at once; more are closed at once,
+// so a few addresses cannot take every slot. A browser sends at most about 32
+// requests at once through its proxy, so one busy user stays below it.
+inline constexpr int kDefaultMaxPerAddress = 32;
 
 // A client that sends nothing for this long loses its connection.
 inline constexpr int kDefaultClientIdleMs = 30000;
+// Deadlines from the accept, however steadily the bytes trickle in: the
+// 28-byte request header, and the whole request with its body.
+inline constexpr int kDefaultHeaderDeadlineMs = 10000;
+inline constexpr int kRequestDeadlineMs = 120000;
 // A web server that stays silent for this long ends the fetch.
 inline constexpr int kDefaultFetchIdleMs = 30000;
 inline constexpr int kFetchConnectMs = 15000;

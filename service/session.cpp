@@ -1,6 +1,7 @@
 // One client connection of the service.
 #include "session.h"
 
+#include <chrono>
 #include <memory>
 
 #include "accounts.h"
@@ -20,20 +21,31 @@ HeaderCheck CheckRequestHeader(const nbClientHeader& h) {
   return HeaderCheck::Ok;
 }
 
-ReadOutcome ReadRequest(nbplat::Socket s, int idleMs, nbClientHeader* header,
-                        std::string* request) {
+namespace {
+
+// Silent when no byte came for idleMs; Slow when the deadline passed first.
+ReadOutcome ReadFailure(nbplat::IoStatus st, Deadline deadline) {
+  if (st != nbplat::IoStatus::TimedOut) return ReadOutcome::Closed;
+  return std::chrono::steady_clock::now() >= deadline ? ReadOutcome::Slow : ReadOutcome::Silent;
+}
+
+}  // namespace
+
+ReadOutcome ReadRequest(nbplat::Socket s, int idleMs, nbClientHeader* header, std::string* request,
+                        int headerDeadlineMs) {
+  auto start = std::chrono::steady_clock::now();
+  Deadline headerBy = start + std::chrono::milliseconds(headerDeadlineMs);
+  Deadline requestBy = start + std::chrono::milliseconds(kRequestDeadlineMs);
   unsigned char raw[kClientHeaderSize];
-  nbplat::IoStatus st = RecvExact(s, raw, sizeof raw, idleMs);
-  if (st == nbplat::IoStatus::TimedOut) return ReadOutcome::Silent;
-  if (st != nbplat::IoStatus::Ok) return ReadOutcome::Closed;
+  nbplat::IoStatus st = RecvExactBy(s, raw, sizeof raw, idleMs, headerBy);
+  if (st != nbplat::IoStatus::Ok) return ReadFailure(st, headerBy);
   *header = DecodeClientHeader(raw);
   HeaderCheck check = CheckRequestHeader(*header);
   if (check == HeaderCheck::TooBig) return ReadOutcome::TooBig;
   if (check == HeaderCheck::Empty) return ReadOutcome::BadBody;
   std::string body(header->size, '\0');
-  st = RecvExact(s, &body[0], body.size(), idleMs);
-  if (st == nbplat::IoStatus::TimedOut) return ReadOutcome::Silent;
-  if (st != nbplat::IoStatus::Ok) return ReadOutcome::Closed;
+  st = RecvExactBy(s, &body[0], body.size(), idleMs, requestBy);
+  if (st != nbplat::IoStatus::Ok) return ReadFailure(st, requestBy);
   if (!Bz2Decompress(body.data(), body.size(), header->decompSize, *request) ||
       request->size() != header->decompSize) {
     return ReadOutcome::BadBody;
@@ -49,6 +61,8 @@ const char* OutcomeName(ReadOutcome o) {
       return "ok";
     case ReadOutcome::Silent:
       return "silent";
+    case ReadOutcome::Slow:
+      return "slow";
     case ReadOutcome::Closed:
       return "closed";
     case ReadOutcome::TooBig:
@@ -82,9 +96,22 @@ void SendBare(nbplat::Socket s, RequestRecord* rec, std::uint16_t kind, std::uin
   AddKind(rec, kind);
 }
 
-// The web server's answer, or an error page of our own.
+// Tells the client that the answer failed: a content header announcing a
+// body that never comes. The client reads it as an answer cut short and
+// hands the browser no page that looks whole.
+void SendCutMarker(nbplat::Socket s, RequestRecord* rec, std::int32_t money) {
+  nbServiceHeader h;
+  h.msg = NB_PACKET_NOCOMPRESS;
+  h.size = 1;
+  h.money = money;
+  if (SendPacket(s, h, std::string())) rec->sent += kServiceHeaderSize;
+  AddKind(rec, h.msg);
+}
+
+// The web server's answer, or an error page of our own. *cut: the server
+// sent part of an answer and then reset or fell silent.
 std::string FetchOrErrorPage(const nbClientHeader& h, const std::string& request,
-                             const ServiceConfig& config, RequestRecord* rec) {
+                             const ServiceConfig& config, RequestRecord* rec, bool* cut) {
   if (IsRefusedDestination(h.ipNet, h.port, config.allowPrivate)) {
     rec->result = "refused";
     return MakeErrorResponse(403, "Forbidden",
@@ -100,7 +127,10 @@ std::string FetchOrErrorPage(const nbClientHeader& h, const std::string& request
       rec->result = "served";
       break;
     case FetchStatus::TimedOut:
-      rec->result = "served-timeout";
+      rec->result = f.response.empty() ? "timeout" : "cut-timeout";
+      break;
+    case FetchStatus::Cut:
+      rec->result = "cut";
       break;
     case FetchStatus::Truncated:
       rec->result = "served-truncated";
@@ -112,6 +142,7 @@ std::string FetchOrErrorPage(const nbClientHeader& h, const std::string& request
       rec->result = "send-failed";
       break;
   }
+  *cut = (f.status == FetchStatus::TimedOut || f.status == FetchStatus::Cut) && !f.response.empty();
   if (f.response.empty()) {
     return MakeErrorResponse(502, "Bad Gateway",
                              "The web server " + rec->destination + " did not answer.");
@@ -147,7 +178,8 @@ class Session {
 };
 
 void Session::Run() {
-  ReadOutcome o = ReadRequest(s_, config_.clientIdleMs, &header_, &request_);
+  ReadOutcome o =
+      ReadRequest(s_, config_.clientIdleMs, &header_, &request_, config_.headerDeadlineMs);
   rec_.login = header_.login;
   if (o != ReadOutcome::Ok) {
     rec_.result = std::string("bad-request-") + OutcomeName(o);
@@ -167,7 +199,9 @@ bool Session::SettleClock() {
   SendBare(s_, &rec_, NB_PACKET_TIMESHIFT, static_cast<std::uint32_t>(now), 0);
   // The client answers with a header carrying only login, time and code.
   unsigned char raw[kClientHeaderSize];
-  if (RecvExact(s_, raw, sizeof raw, config_.clientIdleMs) != nbplat::IoStatus::Ok) {
+  Deadline by =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(config_.headerDeadlineMs);
+  if (RecvExactBy(s_, raw, sizeof raw, config_.clientIdleMs, by) != nbplat::IoStatus::Ok) {
     rec_.result = "no-resent-header";
     return false;
   }
@@ -223,13 +257,20 @@ bool Session::Admit() {
 void Session::Answer() {
   // After a time correction the resent header carries no quality code; the
   // first header's code is the one that counts.
-  std::string response = FetchOrErrorPage(header_, request_, config_, &rec_);
+  bool cut = false;
+  std::string response = FetchOrErrorPage(header_, request_, config_, &rec_, &cut);
   if (rec_.result == "served-truncated" && IsRepeatableRequest(request_)) {
     // Too big to hold here: a no-money answer naming login 0 makes the
     // client fetch this one request directly and keep using the service
     // for the next ones, instead of handing the browser a cut-off answer.
     SendBare(s_, &rec_, NB_PACKET_NOMONEY, 0, MoneyForHeader(charged_ ? account_.money : 0));
     rec_.result = "too-big-direct";
+    return;
+  }
+  if (cut) {
+    // The site reset or fell silent before the end: nothing of it is
+    // served as if it were whole, and nothing is charged.
+    SendCutMarker(s_, &rec_, MoneyForHeader(charged_ ? account_.money : 0));
     return;
   }
   PackedAnswer answer = PackResponse(response, header_.jpegLevel);

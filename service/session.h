@@ -8,6 +8,7 @@
 #include "config.h"
 #include "kernel/packet.h"
 #include "platform/platform.h"
+#include "service_limits.h"
 #include "service_log.h"
 
 namespace nbsvc {
@@ -19,12 +20,16 @@ enum class HeaderCheck { Ok, TooBig, Empty };
 // be 1..kMaxBodySize bytes.
 HeaderCheck CheckRequestHeader(const nbClientHeader& h);
 
-// Outcome of reading one request from the connection.
-enum class ReadOutcome { Ok, Silent, Closed, TooBig, BadBody };
+// Outcome of reading one request from the connection. Slow: the bytes kept
+// coming, but not all within the deadline.
+enum class ReadOutcome { Ok, Silent, Slow, Closed, TooBig, BadBody };
 
 // Reads the 28-byte header and its bzip2 body; *request receives exactly
-// decompSize decompressed bytes. Any failure ends the connection.
-ReadOutcome ReadRequest(nbplat::Socket s, int idleMs, nbClientHeader* header, std::string* request);
+// decompSize decompressed bytes. Each wait lasts at most idleMs; the header
+// must be complete headerDeadlineMs after the call, the body
+// kRequestDeadlineMs after it. Any failure ends the connection.
+ReadOutcome ReadRequest(nbplat::Socket s, int idleMs, nbClientHeader* header, std::string* request,
+                        int headerDeadlineMs = kDefaultHeaderDeadlineMs);
 
 // Handles the connection to its end; the caller closes the socket.
 void ServeConnection(nbplat::Socket s, const ServiceConfig& config, ServiceLog& log);

@@ -103,13 +103,14 @@ class Site:
 class Service:
     """NimbrelService on 127.0.0.1:443 with its own database and log."""
 
-    def __init__(self, price=100, extra=()):
+    def __init__(self, price=100, extra=(), guest=True):
         self.dir = tempfile.mkdtemp(prefix="nb-service-")
         self.db = os.path.join(self.dir, "accounts.db")
         self.log = os.path.join(self.dir, "service.log")
         self.proc = h.Proc([h.ARGS.service, "--listen", "127.0.0.1", "--port",
                             str(SERVICE_PORT), "--db", self.db, "--log", self.log,
-                            "--allow-private", "--price", str(price)] + list(extra),
+                            "--allow-private", "--price", str(price)]
+                           + (["--guest"] if guest else []) + list(extra),
                            log=os.path.join(self.dir, "output.log"))
         h.wait_port("127.0.0.1", SERVICE_PORT, proc=self.proc)
 

@@ -1,8 +1,10 @@
 """Accounts of the real NimbrelService seen through the real client: a wrong
 password is refused, an account that runs out of money sends the client to
-the direct road for the rest of its run, a guest is served."""
+the direct road for the rest of its run, a guest is served when allowed, and
+the service stops cleanly on SIGTERM."""
 
 import os
+import socket
 import sys
 import unittest
 
@@ -99,6 +101,18 @@ class ServiceStartFailures(unittest.TestCase):
         self.assertIn("cannot open database", r.stderr)
         r = self.run_service("--port", "notaport")
         self.assertNotEqual(r.returncode, 0)
+
+
+class ServiceStop(unittest.TestCase):
+    def test_sigterm_right_after_serving_ends_with_status_0(self):
+        # Stopping used to race with the stop signal's thread now and then.
+        for _ in range(30):
+            service = sc.Service(guest=False)
+            for _ in range(2):
+                with socket.create_connection(("127.0.0.1", sc.SERVICE_PORT), timeout=5) as c:
+                    c.sendall(bytes(28))  # an empty request: read, refused, logged
+                    c.recv(16)
+            self.assertEqual(service.stop(), 0)
 
 
 if __name__ == "__main__":

@@ -4,6 +4,7 @@
 #include <random>
 
 #include "http_response.h"
+#include "jpeg_meta.h"
 #include "jpeg_recode.h"
 #include "packer.h"
 #include "service_test_util.h"
@@ -59,6 +60,79 @@ TEST(JpegRecode, DamagedOrForeignDataIsNotRecoded) {
   EXPECT_FALSE(nbsvc::RecodeJpeg(original.substr(0, original.size() / 2), 40, &out));
   EXPECT_FALSE(nbsvc::RecodeJpeg(original, 0, &out));
   EXPECT_FALSE(nbsvc::RecodeJpeg("", 40, &out));
+}
+
+// A JPEG segment: marker, big-endian length, payload.
+std::string Segment(unsigned char marker, const std::string& payload) {
+  std::size_t n = payload.size() + 2;
+  return std::string{'\xff', static_cast<char>(marker), static_cast<char>(n >> 8),
+                     static_cast<char>(n & 0xff)} +
+         payload;
+}
+
+// A camera's EXIF block in byte order "II" or "MM": orientation, another
+// tag before it, and a thumbnail-sized tail.
+std::string CameraExif(bool little, int orientation) {
+  auto u16 = [little](int v) {
+    return little ? std::string{static_cast<char>(v & 0xff), static_cast<char>(v >> 8)}
+                  : std::string{static_cast<char>(v >> 8), static_cast<char>(v & 0xff)};
+  };
+  auto u32 = [&](int v) {
+    return little ? u16(v & 0xffff) + u16(v >> 16) : u16(v >> 16) + u16(v & 0xffff);
+  };
+  std::string tiff = (little ? "II" : "MM") + u16(42) + u32(8) + u16(2);
+  tiff += u16(0x010f) + u16(2) + u32(4) + "Cam";  // maker name, then
+  tiff += std::string(1, '\0');
+  tiff += u16(0x0112) + u16(3) + u32(1) + u16(orientation) + u16(0) + u32(0);
+  return std::string("Exif\0\0", 6) + tiff + std::string(20000, 't');
+}
+
+// The APP segments of a JPEG up to its first scan: marker and payload.
+std::vector<std::pair<int, std::string>> AppSegments(const std::string& jpeg) {
+  std::vector<std::pair<int, std::string>> out;
+  std::size_t i = 2;
+  while (i + 4 <= jpeg.size() && static_cast<unsigned char>(jpeg[i]) == 0xff) {
+    int marker = static_cast<unsigned char>(jpeg[i + 1]);
+    if (marker == 0xda) break;
+    std::size_t n =
+        static_cast<unsigned char>(jpeg[i + 2]) << 8 | static_cast<unsigned char>(jpeg[i + 3]);
+    if (marker >= 0xe0 && marker <= 0xef) out.emplace_back(marker, jpeg.substr(i + 4, n - 2));
+    i += 2 + n;
+  }
+  return out;
+}
+
+TEST(JpegRecode, KeepsColourProfileAndOrientationOnly) {
+  std::string icc(3000, '\0');
+  for (std::size_t i = 0; i < icc.size(); ++i) icc[i] = static_cast<char>(i * 7);
+  std::string photo = nbtest::MakePhotoJpeg(320, 240, 92, 12);
+  photo.insert(2, Segment(0xe1, CameraExif(true, 6)) +
+                      Segment(0xe2, std::string("ICC_PROFILE\0\1\1", 14) + icc));
+  std::string out;
+  ASSERT_TRUE(nbsvc::RecodeJpeg(photo, 40, &out));
+  std::string gotIcc;
+  int orientation = 0;
+  std::size_t exifBytes = 0;
+  for (const auto& seg : AppSegments(out)) {
+    const std::string& p = seg.second;
+    if (seg.first == 0xe2 && p.compare(0, 12, std::string("ICC_PROFILE\0", 12)) == 0)
+      gotIcc += p.substr(14);
+    if (seg.first == 0xe1) {
+      orientation =
+          nbsvc::ExifOrientation(reinterpret_cast<const unsigned char*>(p.data()), p.size());
+      exifBytes += p.size();
+    }
+  }
+  EXPECT_EQ(gotIcc, icc);
+  EXPECT_EQ(orientation, 6);
+  EXPECT_LT(exifBytes, 64u);  // the camera's other data and thumbnail are gone
+  int w, h;
+  EXPECT_TRUE(nbtest::DecodeJpeg(out, &w, &h));
+  // Big-endian blocks read alike; a cut one reads as none.
+  std::string mm = CameraExif(false, 8);
+  const auto* raw = reinterpret_cast<const unsigned char*>(mm.data());
+  EXPECT_EQ(nbsvc::ExifOrientation(raw, mm.size()), 8);
+  EXPECT_EQ(nbsvc::ExifOrientation(raw, 30), 0);
 }
 
 TEST(Packer, TextGoesAsBzip2AndRestoresExactly) {

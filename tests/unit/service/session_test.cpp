@@ -122,10 +122,11 @@ TEST(RequestReading, SilentAndHalfSentConnectionsEnd) {
 // ---- whole conversations ---------------------------------------------------
 
 // A web server on 127.0.0.2 that answers every connection with one fixed
-// response and records the last request it got.
+// response, then holds the connection holdMs before closing it.
 class TinySite {
  public:
-  explicit TinySite(std::string response) : response_(std::move(response)) {
+  explicit TinySite(std::string response, int holdMs = 0)
+      : response_(std::move(response)), holdMs_(holdMs) {
     if (nbplat::BindIPv4(sock_.get(), 0, nbtest::Loopback(2)) &&
         nbplat::ListenOn(sock_.get(), 16)) {
       port_ = nbplat::LocalPort(sock_.get());
@@ -155,11 +156,13 @@ class TinySite {
       }
       ++hits_;
       nbplat::SendAll(c.get(), response_.data(), response_.size());
+      if (holdMs_ > 0) nbplat::SleepMs(static_cast<unsigned>(holdMs_));
     }
   }
   nbsvc::OwnedSocket sock_{nbplat::TcpSocket()};
   std::uint16_t port_ = 0;
   std::string response_;
+  int holdMs_;
   std::atomic<bool> stop_{false};
   std::atomic<int> hits_{0};
   std::thread thread_;
@@ -173,6 +176,7 @@ class ServiceFixture : public ::testing::Test {
     config_.dbPath = dir_.File("accounts.db");
     config_.logPath = dir_.File("service.log");
     config_.allowPrivate = true;
+    config_.allowGuests = true;
     config_.clientIdleMs = 2000;
     config_.fetchIdleMs = 2000;
     config_.pricePerMiB = 100000;  // expensive, so small answers cost something
@@ -328,9 +332,9 @@ TEST_F(ServiceFixture, EmptyAccountGetsNoMoneyWithItsLogin) {
   EXPECT_EQ(site.hits(), 0);
 }
 
-TEST_F(ServiceFixture, GuestServedUnlessRefused) {
+TEST_F(ServiceFixture, GuestRefusedUnlessAllowed) {
   TinySite site(kPage);
-  config_.allowGuests = false;
+  config_.allowGuests = nbsvc::ParseCommandLine({}).serve.allowGuests;
   Start();
   auto refused = Exchange(Header(0, "", site.port()), "");
   ASSERT_EQ(refused.size(), 1u);
@@ -338,7 +342,7 @@ TEST_F(ServiceFixture, GuestServedUnlessRefused) {
   server_->Stop();
   thread_.join();
   server_.reset();
-  config_.allowGuests = true;
+  config_.allowGuests = nbsvc::ParseCommandLine({"--guest"}).serve.allowGuests;
   Start();
   auto served = Exchange(Header(0, "", site.port()), "");
   EXPECT_EQ(nbtest::Contents(served), kPage);
@@ -383,6 +387,35 @@ TEST_F(ServiceFixture, AnswerAboveTheCapSendsGetToTheDirectRoad) {
   auto post = Exchange(Header(42, digest_, site.port()), digest_,
                        "POST /form HTTP/1.0\r\nContent-Length: 0\r\n\r\n");
   EXPECT_EQ(nbtest::Contents(post), big.substr(0, 8192));
+}
+
+TEST_F(ServiceFixture, CutAnswerIsSentAsAFailureAndNotCharged) {
+  std::string cut = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 1000\r\n\r\n" +
+                    std::string(100, 'c');
+  TinySite closes(cut);       // closes after 100 of 1000 bytes
+  TinySite falls(cut, 1500);  // falls silent after them
+  config_.fetchIdleMs = 300;
+  Start();
+  for (std::uint16_t port : {closes.port(), falls.port()}) {
+    nbsvc::OwnedSocket s(nbtest::ConnectLocal(server_->BoundPort()));
+    ASSERT_TRUE(nbtest::SendRequest(s.get(), Header(42, digest_, port), "GET / HTTP/1.0\r\n\r\n"));
+    std::string all;
+    char buf[4096];
+    for (;;) {
+      nbplat::IoResult r = nbplat::RecvSome(s.get(), buf, sizeof buf, 5000);
+      if (!r.ok()) break;
+      all.append(buf, r.bytes);
+    }
+    // One content header whose body never comes: the client's "not all data".
+    ASSERT_EQ(all.size(), kServiceHeaderSize) << port;
+    nbServiceHeader h = DecodeServiceHeader(reinterpret_cast<const unsigned char*>(all.data()));
+    EXPECT_EQ(h.msg, NB_PACKET_NOCOMPRESS);
+    EXPECT_GT(h.size, 0u);
+  }
+  EXPECT_EQ(Money(42), 100000);
+  auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 2u);
+  for (const auto& l : lines) EXPECT_NE(l.find("result=cut"), std::string::npos) << l;
 }
 
 TEST_F(ServiceFixture, ConcurrentRequestsChargeEveryAnswerOnce) {
