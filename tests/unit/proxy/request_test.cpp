@@ -31,6 +31,20 @@ TEST(ClassifyRequest, PostWaitsForItsWholeBody) {
             static_cast<int>(head.size()) + 10);
 }
 
+TEST(ClassifyRequest, AbsurdOrConflictingLengthsAreRefused) {
+  const std::string head = "POST /f HTTP/1.1\r\nHost: h\r\n";
+  for (const char* len : {"9223372036854775807", "2000000001", "-1", "12abc", " ", "0x10"}) {
+    EXPECT_EQ(Classify(head + "Content-Length: " + len + "\r\n\r\n"), RequestState::BadLength)
+        << len;
+  }
+  EXPECT_EQ(Classify(head + "Content-Length: 3\r\ncontent-length : 4\r\n\r\nabcd"),
+            RequestState::BadLength);
+  // The same length twice stands; the largest length allowed is awaited.
+  EXPECT_EQ(Classify(head + "Content-Length: 3\r\nContent-Length:3\r\n\r\nabc"),
+            RequestState::Complete);
+  EXPECT_EQ(Classify(head + "Content-Length: 2000000000\r\n\r\n"), RequestState::Incomplete);
+}
+
 // Runs ReadBrowserRequest with no idle limit on a helper thread; the guard
 // only keeps a broken build from hanging the whole suite.
 struct ReadOutcome {
