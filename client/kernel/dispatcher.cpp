@@ -113,8 +113,9 @@ void ServeRequest(ThreadArgs* a, const Program_Options& po) {
     return;
   }
   if (count > iRawSize) {
-    // One request per connection: whatever follows its end is dropped.
-    count = iRawSize;
+    // One request per connection: whatever follows its end is dropped. A
+    // chunked body has no size in its head; the relay passes it to its end.
+    if (!HasHeader(buff, "Transfer-Encoding")) count = iRawSize;
   } else if (count < iRawSize && count < nb::kMaxPacketSize) {
     dbgmsg("request incomplete. exit");
     return;

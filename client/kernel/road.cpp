@@ -2,6 +2,7 @@
 #include "kernel/road.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -35,16 +36,20 @@ bool ParseBodyLength(const std::string& sValue, long long* len) {
 
 // The body length that the Content-Length lines of head declare, found as
 // getParameterFromHttpHeader finds them: true with *len (0 when there is no
-// such line) when every one of them holds the same valid length.
+// such line) when every one of them holds the same valid length and no
+// Transfer-Encoding line contradicts them.
 bool DeclaredBodyLength(const std::string& head, long long* len) {
   *len = 0;
   bool seen = false;
+  bool bTransferEncoding = false;
   const std::vector<std::string> lines = StrExplode(head, "\r\n", true);
   for (std::size_t i = 1; i < lines.size(); ++i) {
-    const std::size_t colon = lines[i].find(':');
-    if (colon == std::string::npos) continue;
+    if (lines[i].find(':') == std::string::npos) continue;
     const std::vector<std::string> pieces = StrExplode(lines[i], ":", true);
-    if (pieces.size() < 2 || StrLCase(StrTrim(pieces[0])) != "content-length") continue;
+    if (pieces.size() < 2) continue;
+    const std::string name = StrLCase(StrTrim(pieces[0]));
+    if (name == "transfer-encoding") bTransferEncoding = true;
+    if (name != "content-length") continue;
     // A value holding a colon is not a number either.
     long long value = 0;
     if (pieces.size() > 2 || !ParseBodyLength(pieces[1], &value)) return false;
@@ -52,7 +57,7 @@ bool DeclaredBodyLength(const std::string& head, long long* len) {
     seen = true;
     *len = value;
   }
-  return true;
+  return !(seen && bTransferEncoding);
 }
 
 }  // namespace
@@ -92,6 +97,7 @@ int RequestWireSize(const char* buff, int count) {
   if (iHead <= 0) return -1;
   long long body = 0;
   if (!DeclaredBodyLength(std::string(buff, static_cast<std::size_t>(iHead)), &body)) return -1;
+  static_assert(nb::kMaxRequestBody + nb::kRequestBufferSize <= INT_MAX, "sizes fit an int");
   return iHead + static_cast<int>(body);
 }
 

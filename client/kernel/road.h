@@ -32,9 +32,10 @@ enum class RequestState {
 RequestState ClassifyRequest(const char* buff, int count);
 
 // Size the request really has on the wire: the head alone for a GET, head
-// plus Content-Length for a POST. -1 while the head is incomplete and when
-// the Content-Length is refused: not a plain decimal number, above
-// nb::kMaxRequestBody, or two Content-Length lines that disagree.
+// plus Content-Length for a POST (a chunked body is not counted). -1 while
+// the head is incomplete and when the Content-Length is refused: not a plain
+// decimal number, above nb::kMaxRequestBody, two Content-Length lines that
+// disagree, or a Transfer-Encoding line beside it.
 int RequestWireSize(const char* buff, int count);
 
 // Reads one request from the browser into buff (capacity cap, at most

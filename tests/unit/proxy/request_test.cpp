@@ -32,17 +32,14 @@ TEST(ClassifyRequest, PostWaitsForItsWholeBody) {
 }
 
 TEST(ClassifyRequest, AbsurdOrConflictingLengthsAreRefused) {
-  const std::string head = "POST /f HTTP/1.1\r\nHost: h\r\n";
-  for (const char* len : {"9223372036854775807", "2000000001", "-1", "12abc", " ", "0x10"}) {
-    EXPECT_EQ(Classify(head + "Content-Length: " + len + "\r\n\r\n"), RequestState::BadLength)
-        << len;
+  const std::string head = "POST /f HTTP/1.1\r\nHost: h\r\nContent-Length: ";
+  for (const char* len : {"9223372036854775807", "2000000001", "-1", "12abc", " ",
+                          "3\r\nContent-length:4", "4\r\nTransfer-Encoding: chunked"}) {
+    EXPECT_EQ(Classify(head + len + "\r\n\r\nabcd"), RequestState::BadLength) << len;
   }
-  EXPECT_EQ(Classify(head + "Content-Length: 3\r\ncontent-length : 4\r\n\r\nabcd"),
-            RequestState::BadLength);
-  // The same length twice stands; the largest length allowed is awaited.
-  EXPECT_EQ(Classify(head + "Content-Length: 3\r\nContent-Length:3\r\n\r\nabc"),
-            RequestState::Complete);
-  EXPECT_EQ(Classify(head + "Content-Length: 2000000000\r\n\r\n"), RequestState::Incomplete);
+  // The same length twice stands; the largest one allowed is awaited.
+  EXPECT_EQ(Classify(head + "3\r\ncontent-length : 3\r\n\r\nabc"), RequestState::Complete);
+  EXPECT_EQ(Classify(head + "2000000000\r\n\r\n"), RequestState::Incomplete);
 }
 
 // Runs ReadBrowserRequest with no idle limit on a helper thread; the guard
