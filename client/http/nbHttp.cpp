@@ -1,6 +1,8 @@
 // String HTTP helpers and the rewriting of a proxy request's head.
 #include "http/nbHttp.h"
 
+#include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "support/debug.h"
@@ -61,14 +63,14 @@ std::string GetHttpHeader(std::string sHttpRequest) {
   return sHttpRequest.substr(0, p + 4);
 }
 
-std::string CorrectingHeader(std::string sHttpRequest) {
+std::string CorrectingHeader(std::string sHttpRequest, std::size_t iMaxSize) {
   dbgmsg("bool CorrectingHeader(string sHttpRequest)");
   const std::string head = GetHttpHeader(sHttpRequest);
   dbgmsg("header before modification: " + head);
   // Without a complete head of a known kind there is nothing to rewrite.
-  if (head.empty()) return sHttpRequest;
+  if (head.empty()) return sHttpRequest.size() > iMaxSize ? std::string() : sHttpRequest;
   std::vector<std::string> lines = StrExplode(head, "\r\n", true);
-  if (lines.empty()) return sHttpRequest;
+  if (lines.empty()) return sHttpRequest.size() > iMaxSize ? std::string() : sHttpRequest;
   const std::string body = sHttpRequest.substr(head.size());
   dbgmsg("sHttpBody: " + body);
 
@@ -76,17 +78,35 @@ std::string CorrectingHeader(std::string sHttpRequest) {
   dbgmsg("sHost=" + sHost);
   AbsoluteUrlToPath(lines[0]);
 
+  // Every Host line may grow to the length of sHost: each line is measured
+  // before it is added, so the result never grows beyond the limit.
+  const std::size_t tail = 2 + body.size();
+  if (tail > iMaxSize) return std::string();
+  const std::size_t room = iMaxSize - tail;
   std::string result;
-  result.reserve(head.size() + 64 + body.size());
+  result.reserve(std::min(room, head.size() + 64) + tail);
   for (const std::string& line : lines) {
     std::vector<std::string> pieces = StrExplode(line, ":", true);
     std::string name = pieces.empty() ? std::string() : StrLCase(pieces[0]);
+    const char* replaced = nullptr;  // the new line's text, when it changes
+    bool bWithHost = false;          // sHost follows that text
     if (name == "proxy-connection" && pieces.size() == 2) {
-      result += "Connection: Close";
+      replaced = "Connection: Close";
     } else if (!sHost.empty() && name == "host" && pieces.size() >= 2) {
-      result += "Host: " + sHost;
-    } else {
+      replaced = "Host: ";
+      bWithHost = true;
+    }
+    const std::size_t len =
+        replaced == nullptr ? line.size() : std::strlen(replaced) + (bWithHost ? sHost.size() : 0);
+    if (len + 2 > room - result.size()) {
+      dbgmsg("header after modification exceeds the limit");
+      return std::string();
+    }
+    if (replaced == nullptr) {
       result += line;
+    } else {
+      result += replaced;
+      if (bWithHost) result += sHost;
     }
     result += "\r\n";
   }
@@ -146,4 +166,28 @@ std::string GetFileExtensionFromHttpRequest(std::string sHttpRequest) {
 std::string IpIntToStr(unsigned int ip) {
   return std::to_string(ip & 0xFFu) + "." + std::to_string((ip >> 8) & 0xFFu) + "." +
          std::to_string((ip >> 16) & 0xFFu) + "." + std::to_string((ip >> 24) & 0xFFu);
+}
+
+std::string HtmlEscape(const std::string& sText) {
+  std::string out;
+  out.reserve(sText.size());
+  for (char c : sText) {
+    switch (c) {
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
 }

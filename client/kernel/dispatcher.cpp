@@ -2,6 +2,7 @@
 // the connection is closed and the worker slot given back.
 #include "kernel/dispatcher.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -98,10 +99,25 @@ bool HasHeader(const char* buff, const char* name) {
 // The body of the worker once the slot is counted and the buffer exists.
 void ServeRequest(ThreadArgs* a, const Program_Options& po) {
   char* buff = a->buff;
-  const int count = ReadBrowserRequest(a->sckBrowser, buff, nb::kRequestBufferSize,
-                                       nb::kMaxPacketSize, nb::kBrowserIdleMs);
+  int count = ReadBrowserRequest(a->sckBrowser, buff, nb::kRequestBufferSize, nb::kMaxPacketSize,
+                                 nb::kBrowserIdleMs);
   if (!isHttpHeaderExists(buff, count)) {
     dbgmsg("Warning: isHttpHeaderExists = false");
+    return;
+  }
+  // The size the browser declared, before any rewriting: the road is chosen
+  // on it, so that a request that did not fit the buffer is never cut.
+  const int iRawSize = RequestWireSize(buff, count);
+  if (iRawSize < 0) {
+    dbgmsg("Content-Length refused. exit");
+    return;
+  }
+  if (count > iRawSize) {
+    // One request per connection: whatever follows its end is dropped. A
+    // chunked body has no size in its head; the relay passes it to its end.
+    if (!HasHeader(buff, "Transfer-Encoding")) count = iRawSize;
+  } else if (count < iRawSize && count < nb::kMaxPacketSize) {
+    dbgmsg("request incomplete. exit");
     return;
   }
   buff[count] = 0;
@@ -115,7 +131,10 @@ void ServeRequest(ThreadArgs* a, const Program_Options& po) {
     dbgmsg("sHost not found. exit");
     return;
   }
-  a->iHostPort = StrToInteger(GetParameterFromHttpHeader(sRequest, "Port")) & 0xFFFF;
+  if (!ParseRequestPort(GetParameterFromHttpHeader(sRequest, "Port"), &a->iHostPort)) {
+    dbgmsg("port out of range. exit");
+    return;
+  }
   dbgmsg("Host=" + sHost);
   dbgmsg("Port=" + IntToStr(a->iHostPort));
 
@@ -136,9 +155,10 @@ void ServeRequest(ThreadArgs* a, const Program_Options& po) {
     return;
   }
 
-  const std::string sCorrected = CorrectingHeader(sRequest);
   // The corrected request must still fit the connection buffer as a limit.
-  if (sCorrected.size() > static_cast<std::size_t>(nb::kMaxPacketSize)) {
+  const std::string sCorrected =
+      CorrectingHeader(sRequest, static_cast<std::size_t>(nb::kMaxPacketSize));
+  if (sCorrected.empty()) {
     dbgmsg("corrected request does not fit the buffer. exit");
     return;
   }
@@ -149,11 +169,16 @@ void ServeRequest(ThreadArgs* a, const Program_Options& po) {
   std::uint32_t ip = 0;
   if (!nbplat::ResolveIPv4(sHost, &ip)) {
     dbgmsg("Host unresolved=" + sHost);
-    SendText(a->sckBrowser, "<b>NimbrelClient:</b> " + sHost + " not found.");
+    SendText(a->sckBrowser, "<b>NimbrelClient:</b> " + HtmlEscape(sHost) + " not found.");
     return;
   }
   a->ipHost = ip;
   dbgmsg("ip=" + IpIntToStr(ip));
+  // A request for our own port would come straight back to us, and again.
+  if (IsOwnListener(ip, a->iHostPort, nbplat::LocalPort(lsocket))) {
+    dbgmsg("request for the proxy's own port refused. exit");
+    return;
+  }
 
   a->iRequestSize = getRequestSize(buff, a->iSize);
   dbgmsg("iRequestSize=");
@@ -176,7 +201,7 @@ void ServeRequest(ThreadArgs* a, const Program_Options& po) {
 
   RoadFacts facts;
   facts.iNoMoneyLogin = iNoMoneyLogin.load();
-  facts.iRequestSize = a->iRequestSize;
+  facts.iRequestSize = std::max(iRawSize, a->iRequestSize);
   facts.bOnLine = bOnLine.load();
   facts.ipHost = a->ipHost;
   facts.sExt = sExt;

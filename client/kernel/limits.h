@@ -19,6 +19,10 @@ inline constexpr int kServerIdleMs = 60000;
 inline constexpr int kServiceIdleMs = 60000;
 inline constexpr int kConnectTimeoutMs = 20000;
 
+// Largest request body a browser may announce; a larger Content-Length is
+// refused, so that a request's whole size always fits an int.
+inline constexpr long long kMaxRequestBody = 2000000000;
+
 }  // namespace nb
 
 #define NB_CLIENT_MAX_PACKET_SIZE 200000

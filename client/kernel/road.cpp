@@ -1,20 +1,64 @@
 // Road choice and request reading of the worker.
 #include "kernel/road.h"
 
+#include <algorithm>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "http/http.h"
 #include "http/nbHttp.h"
 #include "kernel/filters.h"
 #include "kernel/limits.h"
 #include "support/debug.h"
+#include "support/nbString.h"
 
 namespace {
 
 // 127.0.0.1 in network byte order read as one 32-bit little-endian number.
 constexpr std::uint32_t kLoopbackNet = 16777343u;
+
+// A Content-Length value: a plain decimal number of at most
+// nb::kMaxRequestBody, spaces around it allowed. False for anything else.
+bool ParseBodyLength(const std::string& sValue, long long* len) {
+  const std::string text = StrTrim(sValue);
+  if (text.empty()) return false;
+  long long value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    const int digit = c - '0';
+    if (value > (nb::kMaxRequestBody - digit) / 10) return false;
+    value = value * 10 + digit;
+  }
+  *len = value;
+  return true;
+}
+
+// The body length that the Content-Length lines of head declare, found as
+// getParameterFromHttpHeader finds them: true with *len (0 when there is no
+// such line) when every one of them holds the same valid length and no
+// Transfer-Encoding line contradicts them.
+bool DeclaredBodyLength(const std::string& head, long long* len) {
+  *len = 0;
+  bool seen = false;
+  bool bTransferEncoding = false;
+  const std::vector<std::string> lines = StrExplode(head, "\r\n", true);
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    if (lines[i].find(':') == std::string::npos) continue;
+    const std::vector<std::string> pieces = StrExplode(lines[i], ":", true);
+    if (pieces.size() < 2) continue;
+    const std::string name = StrLCase(StrTrim(pieces[0]));
+    if (name == "transfer-encoding") bTransferEncoding = true;
+    if (name != "content-length") continue;
+    // A value holding a colon is not a number either.
+    long long value = 0;
+    if (pieces.size() > 2 || !ParseBodyLength(pieces[1], &value)) return false;
+    if (seen && value != *len) return false;
+    seen = true;
+    *len = value;
+  }
+  return !(seen && bTransferEncoding);
+}
 
 }  // namespace
 
@@ -51,20 +95,18 @@ int RequestWireSize(const char* buff, int count) {
   if (!isHttpHeaderExists(buff, count)) return -1;
   const int iHead = getHeaderLen(buff);
   if (iHead <= 0) return -1;
-  char sLen[32] = {0};
-  long long total = iHead;
-  if (getParameterFromHttpHeader("Content-Length", sLen, sizeof sLen, buff)) {
-    const long long body = std::atoll(sLen);
-    if (body > 0) total += body;
-  }
-  return total > INT_MAX ? INT_MAX : static_cast<int>(total);
+  long long body = 0;
+  if (!DeclaredBodyLength(std::string(buff, static_cast<std::size_t>(iHead)), &body)) return -1;
+  static_assert(nb::kMaxRequestBody + nb::kRequestBufferSize <= INT_MAX, "sizes fit an int");
+  return iHead + static_cast<int>(body);
 }
 
 RequestState ClassifyRequest(const char* buff, int count) {
   if (count <= 0) return RequestState::Incomplete;
   if (isHttpHeaderExists(buff, count)) {
     const int wire = RequestWireSize(buff, count);
-    return (wire >= 0 && wire <= count) ? RequestState::Complete : RequestState::Incomplete;
+    if (wire < 0) return RequestState::BadLength;
+    return wire <= count ? RequestState::Complete : RequestState::Incomplete;
   }
   // A complete head that is not a GET or POST will never become one.
   for (int i = 3; i < count; ++i) {
@@ -80,7 +122,14 @@ int ReadBrowserRequest(nbplat::Socket s, char* buff, int cap, int limit, int idl
   if (limit > cap - 1) limit = cap - 1;
   int count = 0;
   buff[0] = 0;
-  while (count < limit && ClassifyRequest(buff, count) == RequestState::Incomplete) {
+  // The request's whole size, measured once, as soon as its head is there.
+  int wire = -1;
+  while (count < limit) {
+    if (wire < 0) {
+      if (ClassifyRequest(buff, count) != RequestState::Incomplete) break;
+      wire = RequestWireSize(buff, count);
+    }
+    if (wire >= 0 && count >= wire) break;
     const nbplat::IoResult r =
         nbplat::RecvSome(s, buff + count, static_cast<std::size_t>(limit - count), idleMs);
     if (!r.ok()) break;
@@ -90,4 +139,27 @@ int ReadBrowserRequest(nbplat::Socket s, char* buff, int cap, int limit, int idl
     dbgmsg(static_cast<double>(r.bytes));
   }
   return count;
+}
+
+bool ParseRequestPort(const std::string& sPort, int* port) {
+  const std::string text = StrTrim(sPort);
+  if (text.empty()) return false;
+  int value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+    if (value > 65535) return false;  // checked before the next digit can overflow
+  }
+  if (value == 0) return false;
+  *port = value;
+  return true;
+}
+
+bool IsOwnListener(std::uint32_t ipNet, int port, int listenPort) {
+  if (listenPort <= 0 || port != listenPort) return false;
+  unsigned char first = 0;
+  std::memcpy(&first, &ipNet, 1);  // network order: the first byte is the first number
+  if (first == 127 || ipNet == 0) return true;
+  const std::vector<std::uint32_t> own = nbplat::LocalIPv4Addresses();
+  return std::find(own.begin(), own.end(), ipNet) != own.end();
 }

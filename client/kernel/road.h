@@ -27,11 +27,15 @@ enum class RequestState {
   Incomplete,   // read on
   Complete,     // a GET/POST head and its announced body are there
   OtherMethod,  // a complete head of a method we do not serve: stop now
+  BadLength,    // a GET/POST head whose Content-Length is refused: stop now
 };
 RequestState ClassifyRequest(const char* buff, int count);
 
 // Size the request really has on the wire: the head alone for a GET, head
-// plus Content-Length for a POST; -1 while the head is incomplete.
+// plus Content-Length for a POST (a chunked body is not counted). -1 while
+// the head is incomplete and when the Content-Length is refused: not a plain
+// decimal number, above nb::kMaxRequestBody, two Content-Length lines that
+// disagree, or a Transfer-Encoding line beside it.
 int RequestWireSize(const char* buff, int count);
 
 // Reads one request from the browser into buff (capacity cap, at most
@@ -39,3 +43,14 @@ int RequestWireSize(const char* buff, int count);
 // method's head is complete, `limit` bytes are there, the browser closes or
 // stays silent for idleMs. Returns the byte count.
 int ReadBrowserRequest(nbplat::Socket s, char* buff, int cap, int limit, int idleMs);
+
+// The Host header's port text as a port: true and *port when it is a decimal
+// number from 1 to 65535 (spaces around it allowed); false for anything else.
+bool ParseRequestPort(const std::string& sPort, int* port);
+
+// True when ipNet:port reaches this client's own proxy listener, which
+// listens on listenPort on every address: a loopback address (127.x.x.x),
+// 0.0.0.0 or an address of one of this machine's interfaces. listenPort 0
+// (not known) matches nothing. Reads the interface list only when the ports
+// match.
+bool IsOwnListener(std::uint32_t ipNet, int port, int listenPort);

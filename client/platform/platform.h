@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace nbplat {
 
@@ -65,6 +66,10 @@ IoResult SendAll(Socket s, const void* data, std::size_t len);
 IoResult RecvSome(Socket s, void* data, std::size_t len, int timeoutMs = -1);
 // First IPv4 address of host (network byte order); false when it does not resolve.
 bool ResolveIPv4(const std::string& host, std::uint32_t* ipNet);
+// IPv4 addresses of this machine's network interfaces that are up, network
+// byte order, read afresh on each call (addresses come and go). Loopback may
+// or may not be among them. Empty when the system does not tell.
+std::vector<std::uint32_t> LocalIPv4Addresses();
 
 // ---- Time, threads, process ------------------------------------------------
 

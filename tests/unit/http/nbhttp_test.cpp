@@ -82,6 +82,17 @@ TEST(CorrectingHeader, LargeHeadsAreHandledWhole) {
             static_cast<int>(oneLine.size()));
 }
 
+TEST(CorrectingHeader, RewriteNeverGrowsBeyondItsLimit) {
+  // Each Host line takes the "/http:" form's host: 2000 lines would make 2 MB.
+  const std::string host(1000, 'h'), first = "GET /http://" + host + "/p HTTP/1.1\r\n";
+  std::string many = first;
+  for (int i = 0; i < 2000; ++i) many += "Host:x\r\n";
+  EXPECT_EQ(CorrectingHeader(many + "\r\n", 200000), "");
+  const std::string out = "GET /p HTTP/1.1\r\nHost: " + host + "\r\n\r\nbody";
+  EXPECT_EQ(CorrectingHeader(first + "Host:x\r\n\r\nbody", out.size()), out);
+  EXPECT_EQ(CorrectingHeader(first + "Host:x\r\n\r\nbody", out.size() - 1), "");
+}
+
 TEST(NbHttpHeaderValue, HostAndPortReadings) {
   const std::string req = "GET / HTTP/1.1\r\nHost: h.example:8080\r\nReferer: http://r/x\r\n\r\n";
   EXPECT_EQ(GetParameterFromHttpHeader(req, "Port"), "8080");

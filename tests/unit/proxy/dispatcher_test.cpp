@@ -5,10 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <thread>
 
+#include "http/nbHttp.h"
+#include "kernel/limits.h"
 #include "kernel/options.h"
+#include "kernel/service_link.h"
 #include "kernel/state.h"
 #include "kernel/thread_args.h"
 #include "loopback.h"
@@ -29,7 +33,11 @@ class DispatcherTest : public ::testing::Test {
   // returns everything the browser received before the worker closed.
   static std::string Serve(const std::string& request, std::uint32_t ipClient = nbtest::kLoopback) {
     nbtest::SocketPair pair = nbtest::MakePair();
-    nbtest::SendText(pair.near.get(), request);
+    // A short request is all there before the worker reads; a long one
+    // follows while it reads.
+    const std::size_t first = std::min<std::size_t>(request.size(), 16384);
+    nbtest::SendText(pair.near.get(), request.substr(0, first));
+    std::thread browser([&] { nbtest::SendText(pair.near.get(), request.substr(first)); });
     auto* args = new ThreadArgs();
     args->sckBrowser = pair.far.release();
     args->ipClient = ipClient;
@@ -38,9 +46,47 @@ class DispatcherTest : public ::testing::Test {
     std::thread worker(processRequest, static_cast<void*>(args));
     std::string got = nbtest::ReadToEnd(pair.near.get());
     worker.join();
+    browser.join();
     EXPECT_EQ(iAmountThread.load(), before);
     return got;
   }
+};
+
+constexpr char kOk[] = "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok";
+
+// A site on ip serving one connection: answers the first head with `answer`
+// and keeps all it receives until the worker closes. Finish() returns that
+// ("" when nobody came) once the worker has ended.
+class OneShotSite {
+ public:
+  OneShotSite(std::uint32_t ip, std::string answer) : ip_(ip), sock_(nbplat::TcpSocket()) {
+    nbplat::BindIPv4(sock_.get(), 0, ip);
+    nbplat::ListenOn(sock_.get(), 4);
+    port = nbplat::LocalPort(sock_.get());
+    hostPort = IpIntToStr(ip) + ":" + std::to_string(port);
+    thread_ = std::thread([this, answer] {
+      std::uint32_t peer = 0;
+      nbtest::SocketHolder conn(nbplat::AcceptConnection(sock_.get(), &peer));
+      received_ = nbtest::ReadUntil(conn.get(), "\r\n\r\n", 5000);
+      nbtest::SendText(conn.get(), answer);
+      received_ += nbtest::ReadToEnd(conn.get(), 5000);
+    });
+  }
+  std::string Finish() {
+    nbtest::SocketHolder wake(nbplat::TcpSocket());  // ends a wait for nobody
+    nbplat::ConnectIPv4(wake.get(), ip_, port, 5000);
+    wake.reset();
+    thread_.join();
+    return received_;
+  }
+  std::uint16_t port = 0;
+  std::string hostPort;
+
+ private:
+  const std::uint32_t ip_;
+  nbtest::SocketHolder sock_;
+  std::thread thread_;
+  std::string received_;
 };
 
 std::string Get(const std::string& url, const std::string& host, const std::string& extra = "") {
@@ -93,6 +139,51 @@ TEST_F(DispatcherTest, SettingsPortOnlyForTheLocalBrowser) {
             "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n"
             "Content-Length: 8\r\n\r\nsettings");
   answer.join();
+}
+
+TEST_F(DispatcherTest, PostBeyondTheLimitGoesDirectAndWholeThoughItsRewriteIsShorter) {
+  // The service road is open: only the request's size can send it direct.
+  OneShotSite service(nbtest::kLoopback, "");
+  OneShotSite site(0x0200007Fu, kOk);  // 127.0.0.2, which is not 127.0.0.1
+  Program_Options po = GetProgramOptions();
+  po.bCompressOff = false;
+  SetProgramOptions(po);
+  const std::string savedHost = sServiceHostName;
+  sServiceHostName = "127.0.0.1";
+  iServicePort.store(service.port);
+  iServiceIdleMs.store(3000);
+  // Scheme and host come off the URL: the rewrite fits the limit, the
+  // request as sent (a six-digit length) does not.
+  const std::string head = "POST http://" + site.hostPort +
+                           "/up HTTP/1.1\r\nHost: " + site.hostPort + "\r\nContent-Length: ";
+  const std::string body(nb::kMaxPacketSize + 8 - head.size() - 6 - 4, 'b');
+  EXPECT_EQ(Serve(head + std::to_string(body.size()) + "\r\n\r\n" + body), kOk);
+  const std::string got = site.Finish();
+  EXPECT_EQ(got.substr(0, 9) + got.substr(got.find("\r\n\r\n") + 4), "POST /up " + body);
+  EXPECT_EQ(service.Finish(), "");
+  sServiceHostName = savedHost;
+  iServicePort.store(nb::kServicePort);
+  iServiceIdleMs.store(nb::kServiceIdleMs);
+}
+
+TEST_F(DispatcherTest, BytesAfterTheRequestNeverReachTheSite) {
+  for (const char* first : {"GET /a HTTP/1.1\r\n", "POST /a HTTP/1.1\r\nContent-Length: 3\r\n"}) {
+    OneShotSite site(nbtest::kLoopback, kOk);
+    const std::string host = "Host: " + site.hostPort + "\r\n";
+    const std::string one = std::string(first) + host + "\r\n" + (first[0] == 'P' ? "abc" : "");
+    EXPECT_EQ(Serve(one + "GET /blocked HTTP/1.1\r\n" + host + "\r\n"), kOk);
+    EXPECT_EQ(site.Finish(), one);
+  }
+}
+
+TEST_F(DispatcherTest, PortsOutOfRangeAreRefused) {
+  OneShotSite site(nbtest::kLoopback, kOk);
+  // Cut to 16 bits, each of these would be the site's port.
+  for (const std::string& port :
+       {std::to_string(site.port + 65536), "-" + std::to_string(65536 - site.port)}) {
+    EXPECT_EQ(Serve(Get("http://127.0.0.1:" + port + "/", "127.0.0.1:" + port)), "") << port;
+  }
+  EXPECT_EQ(site.Finish(), "");
 }
 
 }  // namespace

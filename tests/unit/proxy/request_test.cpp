@@ -31,6 +31,17 @@ TEST(ClassifyRequest, PostWaitsForItsWholeBody) {
             static_cast<int>(head.size()) + 10);
 }
 
+TEST(ClassifyRequest, AbsurdOrConflictingLengthsAreRefused) {
+  const std::string head = "POST /f HTTP/1.1\r\nHost: h\r\nContent-Length: ";
+  for (const char* len : {"9223372036854775807", "2000000001", "-1", "12abc", " ",
+                          "3\r\nContent-length:4", "4\r\nTransfer-Encoding: chunked"}) {
+    EXPECT_EQ(Classify(head + len + "\r\n\r\nabcd"), RequestState::BadLength) << len;
+  }
+  // The same length twice stands; the largest one allowed is awaited.
+  EXPECT_EQ(Classify(head + "3\r\ncontent-length : 3\r\n\r\nabc"), RequestState::Complete);
+  EXPECT_EQ(Classify(head + "2000000000\r\n\r\n"), RequestState::Incomplete);
+}
+
 // Runs ReadBrowserRequest with no idle limit on a helper thread; the guard
 // only keeps a broken build from hanging the whole suite.
 struct ReadOutcome {

@@ -10,6 +10,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -164,4 +165,16 @@ TEST_F(PlatformRoutes, CaptureLeavesNoTemporaryFileAndIgnoresAStaleOne) {
   WriteFile("route.dat", "stale 203.0.113.77 from an earlier run\n");
   table = nbplat::ReadRouteTable();
   EXPECT_EQ(table.find("203.0.113.77"), std::string::npos);
+}
+
+TEST(PlatformAddresses, EveryInterfaceAddressListedIsOurs) {
+  nbplat::NetStartup();
+  const std::vector<std::uint32_t> own = nbplat::LocalIPv4Addresses();
+  ASSERT_FALSE(own.empty());
+  // Only an address of this machine, in network byte order, can be bound.
+  for (std::uint32_t ip : own) {
+    RawSocket s;
+    EXPECT_TRUE(nbplat::BindIPv4(s.s, 0, ip)) << ip;
+  }
+  nbplat::NetCleanup();
 }
