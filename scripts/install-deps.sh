@@ -7,6 +7,7 @@ pkgs=(
   g++-mingw-w64-x86-64 wine64 xvfb xauth dpkg-dev
   nginx-light squid apache2-utils tinyproxy chromium
   iproute2 libjpeg-turbo-progs curl
+  librsvg2-bin
 )
 missing=()
 for p in "${pkgs[@]}"; do
