@@ -46,10 +46,11 @@ HICON LoadSmallIcon(int id) {
 // code page the system runs with.
 template <std::size_t N>
 void CopyField(wchar_t (&field)[N], const std::string& text) {
-  int n = text.empty() ? 0
-                       : MultiByteToWideChar(1251, 0, text.data(), static_cast<int>(text.size()),
-                                             field, static_cast<int>(N - 1));
-  field[n > 0 ? n : 0] = L'\0';
+  // One UTF-16 unit per byte of a single-byte code page: cutting the bytes
+  // cuts the text.
+  const int n = static_cast<int>(text.size() < N - 1 ? text.size() : N - 1);
+  const int written = n == 0 ? 0 : MultiByteToWideChar(1251, 0, text.data(), n, field, n);
+  field[written > 0 ? written : 0] = L'\0';
 }
 
 // Sets the check marks of the menu from po. Caller holds mtxRecord.
