@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Screenshot of the Windows client under Wine in a virtual display with its
-# tray menu open: the client runs in Wine's desktop window (taskbar with the
-# notification area), with statistics and a few options set, and a helper
-# opens the menu as a right click on the icon would. Needs root (the client's
-# ports live in a network namespace of their own) and the windows build
-# (client and the tests' helper tray_menu_open.exe).
+# Screenshots of the Windows client under Wine in a virtual display: one with
+# the tray menu open (and the start balloon), one with the icon's statistics
+# tip. The client runs in Wine's virtual desktop, whose notification area
+# shows as a small window at the top left, with statistics and a few options
+# set; a helper opens the menu as a right click on the icon would. Needs root
+# (the client's ports live in a network namespace of their own) and the
+# windows build (client and the tests' helper tray_menu_open.exe).
 # Usage: scripts/screenshot-tray.sh [windows build folder] [output.png]
 #   (defaults: build/windows and build/tray-menu.png)
 set -euo pipefail
@@ -54,3 +55,12 @@ sleep 2
 mkdir -p "$(dirname "$out")"
 import -window root "$out"
 echo "screenshot: $out"
+# A second picture with the icon's statistics tip, once the start balloon is
+# gone: the menu is closed and the cursor rests on the icon (top left, where
+# Wine shows its notification area when no taskbar does).
+tip="${out%.png}-tip.png"
+sleep 9
+"$wine" "$helper" hover 12 32 </dev/null >/dev/null 2>&1 || true
+sleep 3
+import -window root "$tip"
+echo "screenshot: $tip"
