@@ -1,62 +1,112 @@
 #!/usr/bin/env bash
-# Start-and-stop check of the Windows client under Wine, inside a network
-# namespace of its own (needs root): the client starts from another working
-# directory, writes its options file next to itself, relays one request to a
-# local web site, refuses a second copy (exit status 0) and stops on the
-# settings console's stop request. Usage:
-#   scripts/smoke-windows-client.sh [build folder]   (default build/windows)
+# End-to-end check of the Windows client under Wine, with a virtual display
+# (so the tray runs too), inside a network namespace of its own (needs root).
+# NimbrelClient.exe starts from another working directory and must:
+#   - write its options file next to itself, with CR LF line ends;
+#   - serve a page of a native web server through its direct road
+#     (127.0.0.1 is always fetched directly);
+#   - serve a page of a site on 127.0.0.2 through a native NimbrelService on
+#     the compressed road (bzip2 answers), counting the traffic;
+#   - answer on its settings console;
+#   - refuse a second copy (exit status 0) and stop on the console's stop
+#     request with status 0.
+# Usage: scripts/smoke-windows-client.sh [windows build folder] [NimbrelService]
+#   (defaults: build/windows and build/linux/service/NimbrelService)
 set -euo pipefail
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="$(cd "${1:-$here/build/windows}" && pwd)"
+service="$(realpath "${2:-$here/build/linux/service/NimbrelService}")"
 exe="$build/client/NimbrelClient.exe"
 [ -f "$exe" ] || { echo "smoke: $exe not built" >&2; exit 2; }
+[ -x "$service" ] || { echo "smoke: $service not built" >&2; exit 2; }
 
 if [ "${NB_SMOKE_IN_NS:-}" != 1 ]; then
-  exec env NB_SMOKE_IN_NS=1 unshare -n "$0" "$build"
+  exec env NB_SMOKE_IN_NS=1 unshare -n "$0" "$build" "$service"
+fi
+if [ -z "${DISPLAY:-}" ]; then
+  exec xvfb-run -a "$0" "$build" "$service"
 fi
 
 work="$(mktemp -d)"
 # A prefix of its own: its wineserver (which owns Wine's sockets) must live
 # in this namespace.
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all
+wine=/usr/lib/wine/wine64
 server=/usr/lib/wine/wineserver64
-site_pid=""
+pids=()
 cleanup() {
-  [ -n "$site_pid" ] && kill "$site_pid" 2>/dev/null || true
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
   "$server" -k </dev/null >/dev/null 2>&1 || true
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-fail() { echo "smoke: FAILED: $*" >&2; exit 1; }
+fail() {
+  echo "smoke: FAILED: $*" >&2
+  [ -f "$work/service.log" ] && sed 's/^/smoke: service log: /' "$work/service.log" >&2
+  exit 1
+}
+wait_port() {
+  for _ in $(seq 1 120); do
+    ss -ltn | grep -q "$1 " && return 0
+    sleep 0.5
+  done
+  return 1
+}
 
 ip link set lo up
 ip addr add 127.0.0.2/8 dev lo 2>/dev/null || true
 mkdir -p "$work/app" "$work/elsewhere" "$work/site"
 cp "$exe" "$work/app/"
+cp -r "$here/share" "$work/app/share"
 echo "hello from the site" > "$work/site/page.txt"
-(cd "$work/site" && exec python3 -m http.server 8080 --bind 127.0.0.2 >/dev/null 2>&1) &
-site_pid=$!
+for i in $(seq 1 400); do echo "<p>Line $i of a page that compresses well.</p>"; done \
+  > "$work/site/big.html"
 
-run() { "$here/cmake/wine-emulator.sh" "$WINEPREFIX" "$@"; }
-(cd "$work/elsewhere" && run "$work/app/NimbrelClient.exe" </dev/null >/dev/null 2>&1) &
+(cd "$work/site" && exec python3 -m http.server 8080 >/dev/null 2>&1) &
+pids+=($!)
+"$service" --listen 127.0.0.1 --port 443 --allow-private --db "$work/service.db" \
+  --log "$work/service.log" </dev/null >"$work/service.out" 2>&1 &
+pids+=($!)
+wait_port 127.0.0.1:443 || fail "service not listening"
+wait_port ':8080' || fail "web server not listening"
+
+# Wine's server and helpers start with /dev/null as stdio, then the client.
+"$wine" wineboot -i </dev/null >/dev/null 2>&1 || true
+(cd "$work/elsewhere" && exec "$wine" "$work/app/NimbrelClient.exe" </dev/null >/dev/null 2>&1) &
 client_pid=$!
-for _ in $(seq 1 120); do
-  ss -ltn | grep -q ':4321 ' && ss -ltn | grep -q ':3344 ' && break
-  sleep 0.5
-done
-ss -ltn | grep -q ':4321 ' || fail "proxy port 4321 not listening"
+wait_port ':4321' || fail "proxy port 4321 not listening"
+wait_port ':3344' || fail "settings port 3344 not listening"
 
-[ -f "$work/app/NimbrelClient.ini" ] || fail "no NimbrelClient.ini next to the program"
+ini="$work/app/NimbrelClient.ini"
+[ -s "$ini" ] || fail "no NimbrelClient.ini next to the program"
 [ ! -e "$work/elsewhere/NimbrelClient.ini" ] || fail "options file written to the working directory"
-grep -q $'^Port:4321\r$' "$work/app/NimbrelClient.ini" || fail "options file not normalised"
+grep -q $'^Port:4321\r$' "$ini" || fail "options file not normalised"
+! grep -q -v $'\r$' "$ini" || fail "options file has lines without CR LF"
 
-body="$(curl -s -m 20 -x 127.0.0.1:4321 http://127.0.0.2:8080/page.txt)" || fail "request through the proxy"
-[ "$body" = "hello from the site" ] || fail "unexpected answer: $body"
+body="$(curl -s -m 20 -x 127.0.0.1:4321 http://127.0.0.1:8080/page.txt)" || fail "direct road"
+[ "$body" = "hello from the site" ] || fail "direct road answered: $body"
+grep -q 'dest=127.0.0.1' "$work/service.log" 2>/dev/null && fail "direct request went to the service"
 
+curl -s -m 30 -x 127.0.0.1:4321 -o "$work/got.html" http://127.0.0.2:8080/big.html ||
+  fail "compressed road"
+cmp -s "$work/got.html" "$work/site/big.html" || fail "compressed road delivered other bytes"
+grep -Eq 'dest=127\.0\.0\.2:8080 .*kinds=([0-9]+,)*2[ ,].*result=served' "$work/service.log" ||
+  fail "page not served by the service with bzip2"
+total="$(sed -n 's/^TotalTraffic:\([^\r]*\)\r$/\1/p' "$ini")"
+compressed="$(sed -n 's/^CompressTraffic:\([^\r]*\)\r$/\1/p' "$ini")"
+awk -v t="$total" -v c="$compressed" 'BEGIN { exit !(t > c && c > 0) }' ||
+  fail "traffic not counted (total $total, compressed $compressed)"
+
+page="$(curl -s -m 10 http://127.0.0.1:3344/)" || fail "settings console"
+case "$page" in *"<html"* | *"<HTML"*) ;; *) fail "settings console answered: $page" ;; esac
+
+# Without a display its message box fails at once instead of waiting for OK.
 status=0
-(cd "$work/elsewhere" && run "$work/app/NimbrelClient.exe" </dev/null >/dev/null 2>&1) || status=$?
+(cd "$work/elsewhere" &&
+  env -u DISPLAY timeout 60 "$wine" "$work/app/NimbrelClient.exe" </dev/null >/dev/null 2>&1) ||
+  status=$?
 [ "$status" = 0 ] || fail "second copy ended with status $status"
 ss -ltn | grep -q ':4321 ' || fail "first copy stopped serving"
 
@@ -65,4 +115,4 @@ status=0
 wait "$client_pid" || status=$?
 [ "$status" = 0 ] || fail "client ended with status $status after the stop request"
 ss -ltn | grep -q ':4321 ' && fail "proxy port still open after stop"
-echo "smoke: Windows client OK"
+echo "smoke: Windows client OK (direct road, compressed road, console, CR LF options)"

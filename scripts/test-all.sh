@@ -3,7 +3,8 @@
 # Debian 12 machine, then linux (unit + end-to-end), linux-asan (the same
 # under AddressSanitizer and UndefinedBehaviorSanitizer), linux-tsan (unit
 # tests under ThreadSanitizer) and windows (MinGW-w64 cross build, unit tests
-# under Wine). Stops at the first failure.
+# under Wine, the tray's in a virtual display, and the client end to end).
+# Stops at the first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -31,3 +32,6 @@ stage "windows"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
 scripts/ctest-windows.sh build/windows -j "$jobs"
+# The .exe end to end: direct road, compressed road through the native
+# service of the linux stage, console, options file.
+scripts/smoke-windows-client.sh build/windows build/linux/service/NimbrelService

@@ -153,6 +153,17 @@ bool SettingsMan::ServePass(nbSocket& client) {
     Stop();
     ProgramDeinit();
   }
+  if (fileName == "compress-off" || fileName == "compress-on") {
+    // The tray menu's compression switch, for systems without a tray; the
+    // end of the pass saves the options. Answered with the settings page.
+    if (IsSameOriginRequest(request, m_iPort)) {
+      const bool bOff = fileName == "compress-off";
+      ChangeProgramOptions([bOff](Program_Options& po) { po.bCompressOff = bOff; });
+    } else {
+      dbgmsg("SetMan: compression switch from another site: decline");
+    }
+    fileName = nbset::kTemplateFile;
+  }
   dbgmsg("accessing the file:");
   dbgmsg(fileName);
   if (IsFileBinary(fileName)) {

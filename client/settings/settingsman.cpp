@@ -140,6 +140,10 @@ int SettingsMan::GetFileNameFromRequest(std::string& request, std::string& fileN
     fileName = nbset::kImageFile;
   } else if (sPath == "/stop") {
     fileName = "stop";
+  } else if (sUrl.find("/compress-off") != std::string::npos) {
+    fileName = "compress-off";
+  } else if (sUrl.find("/compress-on") != std::string::npos) {
+    fileName = "compress-on";
   } else {
     fileName = nbset::kTemplateFile;
   }

@@ -1,12 +1,14 @@
 // The tray icon: statistics tooltip, popup menu, start balloon and activity
 // animation. The Win32 implementation drives the notification area; the
-// headless one keeps the same operations for systems without a tray.
+// headless one keeps the same operations for systems without a tray. Both
+// take their texts, check marks and command effects from tray_logic.h.
 #pragma once
 
 #include <string>
 
 class WinSysTray {
  public:
+  // Main thread, before the tray thread starts: loads the icons.
   static void InitWinSysTray();
   // Thread body; returns when the message loop ends.
   static void ThreadWinSysTray(void*);
@@ -16,10 +18,18 @@ class WinSysTray {
   static void UpdateIcon(int index);
   static void ApplyTipTrafficInfo();
   static void PopupBalloon();
-  // Requests one animation run; callable from any thread.
+  // Requests one animation run (true); callable from any thread.
   static void NetworkActivity(bool b);
+  // Removes the icon; called at shutdown from any thread.
   static void DeleteIcon();
   // Tip text for the current options, cut to 127 characters.
   static std::string TipText();
+  // True while an animation run is requested or running.
   static bool ActivityPending();
+  // True while the icon is shown (headless: while the tray thread runs).
+  static bool IconAdded();
+  // The check mark of menu item id as UpdateMenu last set it.
+  static bool MenuItemChecked(int id);
+  // The hidden window's handle (nullptr when there is none).
+  static void* Window();
 };

@@ -294,4 +294,18 @@ TEST_F(SettingsServer, SilentConnectionDoesNotBlockTheConsole) {
   nbplat::CloseSocket(silent);
 }
 
+TEST_F(SettingsServer, CompressionSwitchWithoutTray) {
+  EXPECT_EQ(Exchange(port_, Get("/compress-off")).rfind(kPageHead, 0), 0u);
+  EXPECT_TRUE(GetProgramOptions().bCompressOff);
+  // Saved at the end of the pass, which may follow the answer by a moment.
+  for (int i = 0; i < 50 && OptionsFile().find("CompressOff:1\r\n") == std::string::npos; ++i) {
+    nbplat::SleepMs(20);
+  }
+  EXPECT_NE(OptionsFile().find("CompressOff:1\r\n"), std::string::npos);
+  Exchange(port_, Get("/compress-on", "Referer: http://other.example/\r\n"));
+  EXPECT_TRUE(GetProgramOptions().bCompressOff);  // another site cannot switch it
+  Exchange(port_, Get("/compress-on"));
+  EXPECT_FALSE(GetProgramOptions().bCompressOff);
+}
+
 }  // namespace

@@ -1,0 +1,184 @@
+// The tray's platform-free part: texts, check marks, command effects and the
+// animation sequence.
+#include "tray/tray_logic.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "kernel/lifecycle.h"
+#include "platform/platform.h"
+#include "support/debug.h"
+#include "support/nbString.h"
+#include "tray/tray.h"
+
+namespace nbtray {
+namespace {
+
+constexpr int kRunEnd = 6;  // a run's frame counter reaching this ends the run
+
+// printf into a string of whatever length the values need.
+template <typename... Args>
+std::string Format(const char* format, Args... args) {
+  int n = std::snprintf(nullptr, 0, format, args...);
+  if (n < 0) return std::string();
+  std::vector<char> buf(static_cast<std::size_t>(n) + 1);
+  std::snprintf(buf.data(), buf.size(), format, args...);
+  return std::string(buf.data(), static_cast<std::size_t>(n));
+}
+
+struct Savings {
+  double totalMb, compressMb, savedMb, savedMoney, ratio;
+};
+
+Savings ComputeSavings(const Program_Options& po) {
+  Savings s;
+  s.totalMb = po.dTotalTraffic / 1024 / 1024;
+  s.compressMb = po.dCompressTraffic / 1024 / 1024;
+  s.savedMb = (po.dTotalTraffic - po.dCompressTraffic) / 1024 / 1024;
+  s.savedMoney = s.savedMb * po.dTrafficCost;
+  s.ratio = po.dCompressTraffic == 0 ? 1.0 : po.dTotalTraffic / po.dCompressTraffic;
+  return s;
+}
+
+}  // namespace
+
+std::string TipText(const Program_Options& po) {
+  const Savings s = ComputeSavings(po);
+  std::string tip = Format(
+      "До сжатия: %.2f Mb\nПосле сжатия: %.2f Mb\nСэкономлено: %.2f Mb (%.2f руб)\n"
+      "Коэф. сжатия: %.2f\n",
+      s.totalMb, s.compressMb, s.savedMb, s.savedMoney, s.ratio);
+  tip += "Доступ: Приоритетный";
+  if (tip.size() > kTipMax) tip.resize(kTipMax);
+  return tip;
+}
+
+std::string BalloonText(const Program_Options& po) {
+  const Savings s = ComputeSavings(po);
+  return Format("Сэкономлено: %.2f руб (%.2f Мб)\nКоэф сжатия: %.2f", s.savedMoney, s.savedMb,
+                s.ratio);
+}
+
+std::string ConsoleUrl(int iSettingsPort) {
+  return "http://localhost:" + IntToStr(iSettingsPort) + "/";
+}
+
+bool IsItemChecked(int id, const Program_Options& po) {
+  switch (id) {
+    case IDM_BLOCKFLASH:
+      return po.bBlockFlash;
+    case IDM_BLOCKACTIVEX:
+      return po.bBlockActiveX;
+    case IDM_BLOCKBANNERS:
+      return po.bBlockBanners;
+    case IDM_GRAPHLOW:
+      return po.iJpegLvl == 0;
+    case IDM_GRAPHMEDIUM:
+      return po.iJpegLvl == 1;
+    case IDM_GRAPHHIGH:
+      return po.iJpegLvl == 2;
+    case IDM_COMPRESSOFF:
+      return po.bCompressOff;
+    default:
+      return false;
+  }
+}
+
+const char* CommandName(int id) {
+  switch (id) {
+    case IDM_BLOCKFLASH:
+      return "IDM_BLOCKFLASH";
+    case IDM_BLOCKACTIVEX:
+      return "IDM_BLOCKACTIVEX";
+    case IDM_BLOCKBANNERS:
+      return "IDM_BLOCKBANNERS";
+    case IDM_GRAPHLOW:
+      return "IDM_GRAPHLOW";
+    case IDM_GRAPHMEDIUM:
+      return "IDM_GRAPHMEDIUM";
+    case IDM_GRAPHHIGH:
+      return "IDM_GRAPHHIGH";
+    case IDM_SHOWWINDOW:
+      return "IDM_SHOWWINDOW";
+    case IDM_EXITPROGRAM:
+      return "IDM_EXITPROGRAM";
+    case IDM_COMPRESSOFF:
+      return "IDM_COMPRESSOFF";
+    default:
+      return nullptr;
+  }
+}
+
+TrayAction CommandEffect(int id, Program_Options& po) {
+  switch (id) {
+    case IDM_BLOCKFLASH:
+      po.bBlockFlash = !po.bBlockFlash;
+      return TrayAction::OptionsChanged;
+    case IDM_BLOCKACTIVEX:
+      po.bBlockActiveX = !po.bBlockActiveX;
+      return TrayAction::OptionsChanged;
+    case IDM_BLOCKBANNERS:
+      po.bBlockBanners = !po.bBlockBanners;
+      return TrayAction::OptionsChanged;
+    case IDM_GRAPHLOW:
+      po.iJpegLvl = 0;
+      return TrayAction::OptionsChanged;
+    case IDM_GRAPHMEDIUM:
+      po.iJpegLvl = 1;
+      return TrayAction::OptionsChanged;
+    case IDM_GRAPHHIGH:
+      po.iJpegLvl = 2;
+      return TrayAction::OptionsChanged;
+    case IDM_COMPRESSOFF:
+      po.bCompressOff = !po.bCompressOff;
+      return TrayAction::OptionsChanged;
+    case IDM_SHOWWINDOW:
+      return TrayAction::OpenConsole;
+    case IDM_EXITPROGRAM:
+      return TrayAction::Exit;
+    default:
+      return TrayAction::None;
+  }
+}
+
+TrayAction RunCommand(int id) {
+  const char* name = CommandName(id);
+  if (name == nullptr) return TrayAction::None;
+  dbgmsg(name);
+  TrayAction action = TrayAction::None;
+  ChangeProgramOptions([&](Program_Options& po) { action = CommandEffect(id, po); });
+  switch (action) {
+    case TrayAction::OptionsChanged:
+      WinSysTray::UpdateMenu();
+      break;
+    case TrayAction::OpenConsole:
+      nbplat::OpenUrl(ConsoleUrl(GetProgramOptions().iSettingsPort));
+      break;
+    case TrayAction::Exit:
+      ProgramDeinit();
+    case TrayAction::None:
+      break;
+  }
+  return action;
+}
+
+bool Animation::Step(int* frame) {
+  if (!active_) {
+    frame_ = 0;
+    return false;
+  }
+  frame_ = (frame_ + 1) % (kRunEnd + 1);
+  if (frame_ == kRunEnd) {
+    frame_ = 0;
+    active_ = false;
+  }
+  *frame = frame_;
+  return true;
+}
+
+Animation& TrayAnimation() {
+  static Animation animation;
+  return animation;
+}
+
+}  // namespace nbtray
