@@ -6,7 +6,7 @@ pkgs=(
   libbz2-dev libgtest-dev libjpeg62-turbo-dev libsqlite3-dev
   g++-mingw-w64-x86-64 wine64 xvfb xauth dpkg-dev
   nginx-light squid apache2-utils tinyproxy chromium
-  iproute2 libjpeg-turbo-progs curl
+  iproute2 libjpeg-turbo-progs curl imagemagick
 )
 missing=()
 for p in "${pkgs[@]}"; do

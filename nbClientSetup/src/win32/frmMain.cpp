@@ -212,7 +212,9 @@ void OnInit(HWND w, FrmMain* st) {
 INT_PTR CALLBACK DialogProc(HWND w, UINT msg, WPARAM wp, LPARAM lp) {
   if (msg == WM_INITDIALOG) {
     OnInit(w, reinterpret_cast<FrmMain*>(lp));
-    return TRUE;
+    // Focus on Install, so the licence is shown from its top, not selected.
+    SetFocus(GetDlgItem(w, IDC_BUTSETUP));
+    return FALSE;
   }
   FrmMain* st = reinterpret_cast<FrmMain*>(GetWindowLongPtrW(w, DWLP_USER));
   if (!st) return FALSE;
