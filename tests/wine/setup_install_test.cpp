@@ -5,6 +5,7 @@
 #include <objbase.h>
 #include <shlobj.h>
 #include <windows.h>
+#include <winsock2.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -150,6 +151,32 @@ void ExpectPayload(const std::string& folder) {
 
 const std::string kSave = kIeSaveKey + "\\";
 
+// True once something accepts connections on 127.0.0.1:4321 (within ~20 s).
+bool ClientListens() {
+  WSADATA wsa;
+  WSAStartup(MAKEWORD(2, 2), &wsa);
+  bool up = false;
+  for (int i = 0; i < 80 && !up; ++i) {
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(4321);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    up = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    closesocket(s);
+    if (!up) Sleep(250);
+  }
+  WSACleanup();
+  return up;
+}
+
+// Last write time of a file, 0 when it cannot be read.
+ULONGLONG WriteTime(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA a = {};
+  if (!GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &a)) return 0;
+  return (ULONGLONG(a.ftLastWriteTime.dwHighDateTime) << 32) | a.ftLastWriteTime.dwLowDateTime;
+}
+
 }  // namespace
 
 TEST(SetupWindow, MissingDriveShowsMessageAndWritesNothing) {
@@ -225,14 +252,18 @@ TEST(SetupWindow, InstallAnsweringYes) {
 }
 
 TEST(SetupWindow, ReinstallAnsweringNoKeepsOptionsAndBrowser) {
+  // The client of the first run has read and normalised its options once it listens.
+  ASSERT_TRUE(ClientListens());
   ASSERT_TRUE(WriteTextFile(kFolder + "NimbrelClient.ini", "Login:42\r\n"));
   ASSERT_TRUE(WriteTextFile(kFolder + "change.log", std::string(200000, 'x')));
   SetValue(kIeSettingsKey, "ProxyServer", REG_SZ, std::string("user:1", 7));
 
+  const ULONGLONG before = WriteTime(kExe);
   Window win;  // the client of the first run is still running from kFolder
   win.ui.answer = false;
   win.Install(kFolder);
   EXPECT_EQ(win.ui.messages, std::vector<std::string>{});
+  EXPECT_GT(WriteTime(kExe), before);  // the running program was replaced, not kept
   EXPECT_EQ(win.ui.asked, 1);
   ExpectPayload(kFolder);
   // Kept (the restarted client may have completed it with defaults).
