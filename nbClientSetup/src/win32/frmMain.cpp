@@ -11,6 +11,7 @@
 #include "install_folder.h"
 #include "modFS.h"
 #include "payload.h"
+#include "raii.h"
 #include "resource.h"
 #include "setup_texts.h"
 #include "uninstall_script.h"
@@ -68,9 +69,8 @@ void StopRunningClient() {
   si.wShowWindow = SW_SHOWMINNOACTIVE;
   PROCESS_INFORMATION pi = {};
   if (!CreateProcessW(nullptr, cmd, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return;
-  WaitForSingleObject(pi.hProcess, kTaskkillWaitMs);
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
+  FileHandle process(pi.hProcess), thread(pi.hThread);
+  WaitForSingleObject(process.Get(), kTaskkillWaitMs);
 }
 
 // Step 7: the payload; an existing options file is kept.
@@ -111,13 +111,13 @@ void MakeShortcuts(const std::string& folder, std::vector<std::string>* failed) 
 
 // Step 13: Windows 98 compatibility mode, only where the key already exists.
 void SetCompatibilityMode(const std::string& folder, std::vector<std::string>* failed) {
-  HKEY key = nullptr;
-  if (RegOpenKeyA(HKEY_CURRENT_USER, kLayersKey, &key) != ERROR_SUCCESS) return;
-  const std::string name = folder + kClientExe;
-  if (RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>("WIN98"), 5) !=
-      ERROR_SUCCESS)
+  RegKey key;
+  if (RegOpenKeyW(HKEY_CURRENT_USER, Wide(kLayersKey).c_str(), key.Out()) != ERROR_SUCCESS) return;
+  const std::wstring name = Wide(folder + kClientExe);
+  static const wchar_t kWin98[] = L"WIN98";  // stored without a terminating zero
+  if (RegSetValueExW(key.Get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(kWin98),
+                     5 * sizeof(wchar_t)) != ERROR_SUCCESS)
     failed->push_back(kFailedCompat);
-  RegCloseKey(key);
 }
 
 // The install sequence. Only a folder that cannot be created stops it; every
