@@ -51,4 +51,24 @@ ss -ltn | grep -q ':4321 ' || fail "the started client does not listen on 4321"
 body="$(curl -s -m 20 -x 127.0.0.1:4321 http://127.0.0.2:8080/page.txt)" || fail "request through the client"
 [ "$body" = "hello from the site" ] || fail "unexpected page: $body"
 curl -s -m 10 -o /dev/null http://127.0.0.1:3344/stop || true
+for _ in $(seq 1 40); do
+  ss -ltn | grep -q ':4321 ' || break
+  sleep 0.5
+done
+
+# The uninstall script, its two message boxes answered, puts back the
+# browser values the installer replaced and removes the ones it created.
+drive_c="$WINEPREFIX/drive_c"
+LC_ALL=C sed 's/^Answ = MsgBox.*/Answ = vbYes/; s/^MsgBox .*//' \
+  "$drive_c/windows/NimbrelUninstall.vbs" > "$drive_c/uninstall-test.vbs"
+"$wine" cscript //nologo 'C:\uninstall-test.vbs' </dev/null >/dev/null 2>&1 || fail "uninstall script"
+ie='HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings'
+settings="$("$wine" reg query "$ie" </dev/null 2>/dev/null | tr -d '\r')"
+connections="$("$wine" reg query "$ie\Connections" </dev/null 2>/dev/null | tr -d '\r')"
+grep -Eq 'ProxyServer +REG_SZ +old:8080$' <<<"$settings" || fail "ProxyServer not restored"
+grep -q 'ProxyOverride\|Http1' <<<"$settings" && fail "created values left behind"
+grep -Eq 'DefaultConnectionSettings +REG_BINARY +4F4C44$' <<<"$connections" || fail "blob not restored"
+grep -q 'Home\|SavedLegacySettings' <<<"$connections" && fail "created blobs left behind"
+# The last installation went to "C:\Nimbrel Blocked" (see the test's last case).
+[ ! -e "$drive_c/Nimbrel Blocked" ] || fail "installation folder left behind"
 echo "setup install: OK"
