@@ -94,50 +94,35 @@ void SetValue(const std::string& key, const std::string& name, DWORD type,
                  static_cast<DWORD>(data.size()));
 }
 
-struct Link {
-  std::string path, workDir, icon;
-  int iconIndex = -1, showCmd = 0;
-};
-
-Link ReadLink(const std::string& file) {
-  Link l;
-  ComRef<IShellLinkW> link;
-  ComRef<IPersistFile> pf;
-  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                              link.OutVoid())) ||
-      FAILED(link->QueryInterface(IID_IPersistFile, pf.OutVoid())) ||
-      FAILED(pf->Load(Wide(file).c_str(), STGM_READ)))
-    return l;
-  wchar_t buf[MAX_PATH] = {};
-  if (link->GetPath(buf, MAX_PATH, nullptr, SLGP_RAWPATH) == S_OK) l.path = Narrow(buf);
-  buf[0] = 0;
-  link->GetWorkingDirectory(buf, MAX_PATH);
-  l.workDir = Narrow(buf);
-  buf[0] = 0;
-  link->GetIconLocation(buf, MAX_PATH, &l.iconIndex);
-  l.icon = Narrow(buf);
-  // The window style as saved (the link header's show command at offset 60).
-  const std::string bytes = ReadTextFile(file);
-  if (bytes.size() >= 64) std::memcpy(&l.showCmd, bytes.data() + 60, 4);
-  return l;
-}
-
+// A saved shortcut, read back through the shell's link object.
 void ExpectLink(const std::string& file, const std::string& target, const std::string& workDir,
                 const std::string& icon, int iconIndex) {
   SCOPED_TRACE(file);
-  ASSERT_TRUE(IsFileExist(file));
-  Link l = ReadLink(file);
+  ComRef<IShellLinkW> link;
+  ComRef<IPersistFile> pf;
+  ASSERT_TRUE(SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
+                                         IID_IShellLinkW, link.OutVoid())) &&
+              SUCCEEDED(link->QueryInterface(IID_IPersistFile, pf.OutVoid())) &&
+              SUCCEEDED(pf->Load(Wide(file).c_str(), STGM_READ)));
+  wchar_t path[MAX_PATH] = {}, dir[MAX_PATH] = {}, iconPath[MAX_PATH] = {};
+  int index = -1, showCmd = 0;
+  link->GetPath(path, MAX_PATH, nullptr, SLGP_RAWPATH);
+  link->GetWorkingDirectory(dir, MAX_PATH);
+  link->GetIconLocation(iconPath, MAX_PATH, &index);
   // Wine's shell cannot parse a URL into a link target (it makes a relative
   // file path of it), so a URL target is checked only on Windows.
   if (target.find("://") == std::string::npos) {
-    EXPECT_EQ(l.path, target);
+    EXPECT_EQ(Narrow(path), target);
   }
-  EXPECT_EQ(l.workDir, workDir);
-  EXPECT_EQ(l.icon, icon);
+  EXPECT_EQ(Narrow(dir), workDir);
+  EXPECT_EQ(Narrow(iconPath), icon);
   if (!icon.empty()) {
-    EXPECT_EQ(l.iconIndex, iconIndex);
+    EXPECT_EQ(index, iconIndex);
   }
-  EXPECT_EQ(l.showCmd, 4);
+  // The window style as saved: the link header's show command at offset 60.
+  const std::string bytes = ReadTextFile(file);
+  if (bytes.size() >= 64) std::memcpy(&showCmd, bytes.data() + 60, 4);
+  EXPECT_EQ(showCmd, 4);
 }
 
 void ExpectPayload(const std::string& folder) {

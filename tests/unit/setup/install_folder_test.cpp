@@ -4,7 +4,6 @@
 
 #include "modSintax.h"
 #include "payload.h"
-#include "reg_path.h"
 
 using Pieces = std::vector<std::string>;
 
@@ -45,16 +44,4 @@ TEST(Payload, TableOrderAndKeptOptionsFile) {
   for (const PayloadItem& item : kPayload) kept += KeepsExistingFile(item.resName);
   EXPECT_EQ(kept, 1);
   EXPECT_TRUE(KeepsExistingFile("INI"));
-}
-
-TEST(RegPath, SplitsRootKeyAndValue) {
-  RegPath p;
-  ASSERT_TRUE(SplitRegPath("HKCU\\Software\\A B\\Connections\\", &p));
-  EXPECT_EQ(p.root, "HKCU");
-  EXPECT_EQ(p.key, "Software\\A B\\Connections");
-  EXPECT_EQ(p.name, "");
-  ASSERT_TRUE(SplitRegPath("HKLM\\Run", &p));
-  EXPECT_EQ(p.key, "");
-  EXPECT_EQ(p.name, "Run");
-  EXPECT_FALSE(SplitRegPath("NoRoot", &p));
 }
