@@ -78,11 +78,15 @@ std::string CorrectingHeader(std::string sHttpRequest) {
 
   std::string result;
   result.reserve(head.size() + 64 + body.size());
+  // Each connection carries one request: every site is asked to close after
+  // its answer, also when the browser sent no Proxy-Connection line.
+  bool bClose = false;
   for (const std::string& line : lines) {
     std::vector<std::string> pieces = StrExplode(line, ":", true);
     std::string name = pieces.empty() ? std::string() : StrLCase(pieces[0]);
     if (name == "proxy-connection" && pieces.size() == 2) {
       result += "Connection: Close";
+      bClose = true;
     } else if (!sHost.empty() && name == "host" && pieces.size() >= 2) {
       result += "Host: " + sHost;
     } else {
@@ -90,6 +94,7 @@ std::string CorrectingHeader(std::string sHttpRequest) {
     }
     result += "\r\n";
   }
+  if (!bClose) result += "Connection: Close\r\n";
   dbgmsg("header after modification: " + result);
   result += "\r\n";
   result += body;
