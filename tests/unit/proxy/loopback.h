@@ -74,13 +74,18 @@ inline SocketPair MakePair() {
   return p;
 }
 
-// Everything the peer sends until it closes (or stays silent for idleMs).
-inline std::string ReadToEnd(nbplat::Socket s, int idleMs = 20000) {
+// Everything the peer sends until it closes (or stays silent for idleMs);
+// *end, when given, tells how the stream ended (Failed for a reset).
+inline std::string ReadToEnd(nbplat::Socket s, int idleMs = 20000,
+                             nbplat::IoStatus* end = nullptr) {
   std::string out;
   char buf[65536];
   for (;;) {
     const nbplat::IoResult r = nbplat::RecvSome(s, buf, sizeof buf, idleMs);
-    if (!r.ok()) return out;
+    if (!r.ok()) {
+      if (end != nullptr) *end = r.status;
+      return out;
+    }
     out.append(buf, r.bytes);
   }
 }

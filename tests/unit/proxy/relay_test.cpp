@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
+#include <future>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -112,10 +114,11 @@ class RelayTest : public ::testing::Test {
   }
 
   // Runs the relay for `request` (of which only the first `inBuffer` bytes
-  // are in the connection buffer; the browser sends the rest itself) towards
-  // ipHost:port, and returns everything the browser received.
+  // are in the connection buffer; the browser sends the rest itself, then
+  // hangs up when hangUp is set) towards ipHost:port, and returns everything
+  // the browser received; end_ tells how that stream ended.
   std::string Relay(const std::string& request, std::uint32_t ipHost, std::uint16_t port,
-                    std::size_t inBuffer = std::string::npos) {
+                    std::size_t inBuffer = std::string::npos, bool hangUp = false) {
     if (inBuffer > request.size()) inBuffer = request.size();
     nbtest::SocketPair browser = nbtest::MakePair();
     std::vector<char> buff(nb::kRequestBufferSize);
@@ -129,15 +132,17 @@ class RelayTest : public ::testing::Test {
     a.iSize = static_cast<int>(inBuffer);
     a.iRequestSize = getRequestSize(buff.data(), a.iSize);
     nbtest::SendText(browser.near.get(), request.substr(inBuffer));
+    if (hangUp) nbplat::ShutdownSocket(browser.near.get());
     std::thread worker([&] {
       processRequestDirect(&a);
       if (a.sckServer != nbplat::kNoSocket) nbplat::CloseSocket(a.sckServer);
       browser.far.reset();
     });
-    std::string got = nbtest::ReadToEnd(browser.near.get());
+    std::string got = nbtest::ReadToEnd(browser.near.get(), 20000, &end_);
     worker.join();
     return got;
   }
+  nbplat::IoStatus end_ = nbplat::IoStatus::Ok;
 };
 
 const std::string kGet = "GET /page HTTP/1.1\r\nHost: site\r\nConnection: Close\r\n\r\n";
@@ -159,18 +164,85 @@ TEST_F(RelayTest, LargeAnswerPassesInThreeCheckedBlocks) {
   EXPECT_EQ(CountTrace("send from site to browser OK"), 3);
 }
 
-TEST_F(RelayTest, AnswerWithoutContentTypeGetsOnlyWhatCameWithItsHead) {
-  const std::string first = "HTTP/1.1 302 Found\r\nLocation: /elsewhere\r\n\r\nabc";
-  Peer site([&](nbplat::Socket s, Peer& p) {
+TEST_F(RelayTest, AnswerWithoutTypeOrLengthRunsToTheSitesClose) {
+  const std::string head = "HTTP/1.1 302 Found\r\nLocation: /elsewhere\r\n\r\n";
+  const std::string body(300000, 'r');
+  Peer site([&](nbplat::Socket s, Peer&) {
     ReadRequest(s);
-    nbtest::SendText(s, first);
-    while (!p.release) nbplat::SleepMs(5);
-    nbtest::SendText(s, "MORE");
+    nbtest::SendText(s, head + "abc");
+    nbplat::SleepMs(20);
+    nbtest::SendText(s, body);
   });
-  const std::string got = Relay(kGet, nbtest::kLoopback, site.port());
-  site.release = true;
+  EXPECT_TRUE(Relay(kGet, nbtest::kLoopback, site.port()) == head + "abc" + body);
+  EXPECT_EQ(end_, nbplat::IoStatus::Closed);
+}
+
+TEST_F(RelayTest, CutAnswersEndWithAReset) {
+  // The site resets in the middle of an answer without a length.
+  const std::string part = Answer(std::string(1000, 'c'), false);
+  Peer site([&](nbplat::Socket s, Peer&) {
+    ReadRequest(s);
+    nbtest::SendText(s, part);
+    nbplat::SleepMs(50);
+    nbplat::SetResetOnClose(s);
+  });
+  EXPECT_EQ(Relay(kGet, nbtest::kLoopback, site.port()), part);
+  EXPECT_EQ(end_, nbplat::IoStatus::Failed);
+}
+
+TEST_F(RelayTest, BrowserGoneMidPostNeverLooksLikeAWholeBody) {
+  const std::string head = "POST /f HTTP/1.1\r\nHost: site\r\nContent-Length: 1000\r\n\r\n";
+  const std::string sent = head + std::string(600, 'b');  // 400 bytes never come
+  nbplat::IoStatus siteSaw = nbplat::IoStatus::Ok;
+  Peer site([&](nbplat::Socket s, Peer& p) {
+    p.received = nbtest::ReadExactly(s, sent.size());
+    char c;
+    siteSaw = nbplat::RecvSome(s, &c, 1, 5000).status;
+  });
+  Relay(sent, nbtest::kLoopback, site.port(), head.size() + 400, true);
   site.Join();
-  EXPECT_EQ(got, first);
+  EXPECT_EQ(site.received, sent);
+  EXPECT_EQ(siteSaw, nbplat::IoStatus::Failed) << "the site must see an abort";
+}
+
+TEST_F(RelayTest, ChunkedBodyIsPassedToItsEndAndNoFurther) {
+  const std::string head = "POST /up HTTP/1.1\r\nHost: site\r\nTransfer-Encoding: chunked\r\n\r\n";
+  const std::string body = "5\r\nhello\r\n6;x=y\r\n world\r\n0\r\nT: 1\r\n\r\n";
+  Peer site([&](nbplat::Socket s, Peer& p) {
+    p.received = nbtest::ReadUntil(s, "\r\n0\r\nT: 1\r\n\r\n", 5000);
+    nbtest::SendText(s, Answer("stored"));
+    p.received += nbtest::ReadToEnd(s, 200);
+  });
+  const std::string smuggled = "GET /blocked HTTP/1.1\r\nHost: site\r\n\r\n";
+  EXPECT_EQ(Relay(head + body + smuggled, nbtest::kLoopback, site.port(), head.size() + 3),
+            Answer("stored"));
+  site.Join();
+  EXPECT_EQ(site.received, head + body);
+}
+
+TEST_F(RelayTest, BrowserThatStopsReadingFreesTheWorker) {
+  iSendTimeoutMs.store(300);
+  const std::string answer = Answer(std::string(16u << 20, 'w'));
+  Peer site([&](nbplat::Socket s, Peer&) {
+    ReadRequest(s);
+    nbtest::SendText(s, answer);
+  });
+  nbtest::SocketPair browser = nbtest::MakePair();
+  std::vector<char> buff(nb::kRequestBufferSize);
+  std::copy(kGet.begin(), kGet.end(), buff.begin());
+  ThreadArgs a;
+  a.sckBrowser = browser.far.get();
+  a.ipHost = nbtest::kLoopback;
+  a.iHostPort = site.port();
+  a.buff = buff.data();
+  a.iSize = a.iRequestSize = static_cast<int>(kGet.size());
+  auto relay = std::async(std::launch::async, [&] { processRequestDirect(&a); });
+  const bool freed = relay.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+  browser.near.reset();  // lets a relay still sending end
+  relay.wait();
+  nbplat::CloseSocket(a.sckServer);
+  iSendTimeoutMs.store(nb::kSendTimeoutMs);
+  EXPECT_TRUE(freed);
 }
 
 TEST_F(RelayTest, AnnouncedBodyWithoutContentTypeArrivesWhole) {
@@ -239,7 +311,10 @@ TEST_F(RelayTest, UpstreamProxyTunnelCarriesCredentialsAndTheRequest) {
     std::string tunnelRequest;
     Peer proxy([&](nbplat::Socket s, Peer& p) {
       p.received = nbtest::ReadUntil(s, "\r\n\r\n", 10000);
-      nbtest::SendText(s, "HTTP/1.0 200 Connection established\r\n\r\n");
+      // The answer's head in two pieces: its end is no part of the site's answer.
+      nbtest::SendText(s, "HTTP/1.0 200 Connection established\r\n");
+      nbplat::SleepMs(20);
+      nbtest::SendText(s, "\r\n");
       tunnelRequest = ReadRequest(s);
       nbtest::SendText(s, Answer("through"));
     });
