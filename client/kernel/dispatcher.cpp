@@ -137,8 +137,9 @@ void ServeRequest(ThreadArgs* a, const Program_Options& po) {
   }
 
   const std::string sCorrected = CorrectingHeader(sRequest);
-  // The corrected request must still fit the connection buffer as a limit.
-  if (sCorrected.size() > static_cast<std::size_t>(nb::kMaxPacketSize)) {
+  // The corrected request must still fit the connection buffer as a limit;
+  // the buffer's room beyond a full read takes the line asking to close.
+  if (sCorrected.size() > static_cast<std::size_t>(nb::kRequestBufferSize - 1)) {
     dbgmsg("corrected request does not fit the buffer. exit");
     return;
   }
