@@ -113,7 +113,6 @@ TEST(ReadBrowserRequest, HeadMustArriveWithinItsDeadline) {
   pair.far.reset();
   browser.join();
   EXPECT_LT(n, static_cast<int>(head.size()));
-  EXPECT_GT(n, 0);
 }
 
 }  // namespace
