@@ -87,8 +87,9 @@ int ReadBrowserRequest(nbplat::Socket s, char* buff, int cap, int limit, int idl
     // Until the head is complete, each read waits only for what is left of
     // the head's deadline: a browser sending a byte now and then is cut off.
     int wait = idleMs;
-    if (std::string_view(buff, static_cast<std::size_t>(count)).find("\r\n\r\n") ==
-        std::string_view::npos) {
+    if (headDeadlineMs >= 0 &&
+        std::string_view(buff, static_cast<std::size_t>(count)).find("\r\n\r\n") ==
+            std::string_view::npos) {
       const std::uint32_t spent = nbplat::TickCountMs() - start;
       if (spent >= static_cast<std::uint32_t>(headDeadlineMs)) {
         dbgmsg("request head deadline passed");

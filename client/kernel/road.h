@@ -39,6 +39,6 @@ int RequestWireSize(const char* buff, int count);
 // cap - 1 data bytes followed by a zero byte) until it is complete, another
 // method's head is complete, `limit` bytes are there, the browser closes or
 // stays silent for idleMs, or the head is still incomplete headDeadlineMs
-// after the start. Returns the byte count.
+// after the start (a negative deadline: none). Returns the byte count.
 int ReadBrowserRequest(nbplat::Socket s, char* buff, int cap, int limit, int idleMs,
                        int headDeadlineMs = nb::kRequestHeadDeadlineMs);
