@@ -187,6 +187,16 @@ TEST_F(RelayTest, AnswerWithoutTypeOrLengthRunsToTheSitesClose) {
   });
   EXPECT_TRUE(Relay(kGet, nbtest::kLoopback, site.port()) == head + "abc" + body);
   EXPECT_EQ(end_, nbplat::IoStatus::Closed);
+
+  // A 304 never has a body, whatever length its head gives.
+  const std::string notModified = "HTTP/1.1 304 Not Modified\r\nContent-Length: 500\r\n\r\n";
+  Peer cache([&](nbplat::Socket s, Peer&) {
+    ReadRequest(s);
+    nbtest::SendText(s, notModified);
+    nbplat::SleepMs(100);
+  });
+  EXPECT_EQ(Relay(kGet, nbtest::kLoopback, cache.port()), notModified);
+  EXPECT_EQ(end_, nbplat::IoStatus::Closed);
 }
 
 TEST_F(RelayTest, CutAnswersEndWithAReset) {
