@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 
 #include "platform/platform.h"
@@ -113,6 +114,13 @@ inline std::string ReadUntil(nbplat::Socket s, const std::string& text, int idle
     out.append(buf, r.bytes);
   }
   return out;
+}
+
+// How a peer sees a connection closed after SetResetOnClose: as a reset
+// (Failed); under Wine, whose sockets end such a close in order, as Closed.
+inline nbplat::IoStatus AbortAsSeen() {
+  const bool wine = nbplat::PathSeparator() == '\\' && std::getenv("WINEPREFIX") != nullptr;
+  return wine ? nbplat::IoStatus::Closed : nbplat::IoStatus::Failed;
 }
 
 inline bool SendText(nbplat::Socket s, const std::string& text) {
