@@ -85,13 +85,18 @@ std::string CorrectingHeader(std::string sHttpRequest, std::size_t iMaxSize) {
   const std::size_t room = iMaxSize - tail;
   std::string result;
   result.reserve(std::min(room, head.size() + 64) + tail);
+  // Each connection carries one request: every site is asked to close after
+  // its answer, also when the browser sent no Proxy-Connection line.
+  static const char kClose[] = "Connection: Close";
+  bool bClose = false;
   for (const std::string& line : lines) {
     std::vector<std::string> pieces = StrExplode(line, ":", true);
     std::string name = pieces.empty() ? std::string() : StrLCase(pieces[0]);
     const char* replaced = nullptr;  // the new line's text, when it changes
     bool bWithHost = false;          // sHost follows that text
     if (name == "proxy-connection" && pieces.size() == 2) {
-      replaced = "Connection: Close";
+      replaced = kClose;
+      bClose = true;
     } else if (!sHost.empty() && name == "host" && pieces.size() >= 2) {
       replaced = "Host: ";
       bWithHost = true;
@@ -108,6 +113,14 @@ std::string CorrectingHeader(std::string sHttpRequest, std::size_t iMaxSize) {
       result += replaced;
       if (bWithHost) result += sHost;
     }
+    result += "\r\n";
+  }
+  if (!bClose) {
+    if (sizeof kClose + 1 > room - result.size()) {
+      dbgmsg("header after modification exceeds the limit");
+      return std::string();
+    }
+    result += kClose;
     result += "\r\n";
   }
   dbgmsg("header after modification: " + result);

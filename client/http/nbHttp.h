@@ -8,9 +8,10 @@
 // The head (up to and including CR LF CR LF) of a GET/POST request or an
 // answer, or "".
 std::string GetHttpHeader(std::string sHttpRequest);
-// Absolute URL to path, Proxy-Connection to "Connection: Close", "/http:"
-// form to a real host; the body follows unchanged. "" when the result would
-// be longer than iMaxSize bytes: nothing longer is ever built.
+// Absolute URL to path, Proxy-Connection to "Connection: Close" (added as the
+// last line when there is none), "/http:" form to a real host; the body
+// follows unchanged. "" when the result would be longer than iMaxSize bytes:
+// nothing longer is ever built.
 std::string CorrectingHeader(std::string sHttpRequest, std::size_t iMaxSize = std::string::npos);
 // Header value; "Host" gives the host without port, "Port" the Host header's
 // port or "80".

@@ -155,9 +155,10 @@ void ServeRequest(ThreadArgs* a, const Program_Options& po) {
     return;
   }
 
-  // The corrected request must still fit the connection buffer as a limit.
+  // The corrected request must still fit the connection buffer as a limit;
+  // the buffer's room beyond a full read takes the line asking to close.
   const std::string sCorrected =
-      CorrectingHeader(sRequest, static_cast<std::size_t>(nb::kMaxPacketSize));
+      CorrectingHeader(sRequest, static_cast<std::size_t>(nb::kRequestBufferSize - 1));
   if (sCorrected.empty()) {
     dbgmsg("corrected request does not fit the buffer. exit");
     return;

@@ -18,6 +18,11 @@ inline constexpr int kBrowserIdleMs = 30000;
 inline constexpr int kServerIdleMs = 60000;
 inline constexpr int kServiceIdleMs = 60000;
 inline constexpr int kConnectTimeoutMs = 20000;
+// The whole request head must arrive within this time, however busy the
+// browser keeps each read; and a send that makes no progress for this long
+// (a peer that stopped reading) ends the connection.
+inline constexpr int kRequestHeadDeadlineMs = 30000;
+inline constexpr int kSendTimeoutMs = 30000;
 
 // Largest request body a browser may announce; a larger Content-Length is
 // refused, so that a request's whole size always fits an int.

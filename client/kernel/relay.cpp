@@ -5,30 +5,29 @@
 #include "kernel/relay.h"
 
 #include <algorithm>
-#include <cctype>
-#include <cmath>
 #include <cstring>
 #include <string>
 
+#include "http/chunked.h"
 #include "http/http.h"
 #include "http/nbHttp.h"
 #include "kernel/filters.h"
 #include "kernel/limits.h"
 #include "kernel/options.h"
 #include "kernel/road.h"
-#include "support/base64.h"
+#include "kernel/tunnel.h"
 #include "support/debug.h"
 #include "support/nbString.h"
+
+std::atomic<int> iSendTimeoutMs{nb::kSendTimeoutMs};
 
 namespace {
 
 constexpr const char* kSignature = "void processRequestDirect(ThreadArgs* thArgs)";
 
-// Bytes a read may move, or 0 when the peer closed, failed or stayed silent.
-std::size_t Recv(nbplat::Socket s, char* at, int len, int idleMs) {
-  if (len <= 0) return 0;
-  const nbplat::IoResult r = nbplat::RecvSome(s, at, static_cast<std::size_t>(len), idleMs);
-  return r.ok() ? r.bytes : 0;
+// One read; end of stream, time-out and failure stay apart in the result.
+nbplat::IoResult Recv(nbplat::Socket s, char* at, int len, int idleMs) {
+  return nbplat::RecvSome(s, at, static_cast<std::size_t>(std::max(len, 1)), idleMs);
 }
 
 bool SendAll(nbplat::Socket s, const char* data, int len) {
@@ -36,94 +35,108 @@ bool SendAll(nbplat::Socket s, const char* data, int len) {
   return nbplat::SendAll(s, data, static_cast<std::size_t>(len)).ok();
 }
 
-// The proxy port option read as a number, truncated and taken modulo 65536.
-std::uint16_t ProxyPortOf(const std::string& sPort) {
-  const double d = StrToDbl(sPort);
-  if (!std::isfinite(d) || d <= -2147483648.0 || d >= 2147483648.0) return 0;
-  return static_cast<std::uint16_t>(static_cast<std::int32_t>(d));
+// Marks the site's connection to end with a reset: what it got of the
+// request body is not the whole body. Always false, the relay's end.
+bool AbortSite(ThreadArgs* a) {
+  nbplat::SetResetOnClose(a->sckServer);
+  return false;
 }
 
-// True when the proxy's answer to CONNECT opens the tunnel: the usual
-// "200 Connection established" text, or any 2xx status line.
-bool TunnelOpened(const std::string& sAnswer) {
-  const std::size_t pos = sAnswer.find("200 Connection established");
-  if (pos != std::string::npos && pos > 0) return true;
-  if (sAnswer.compare(0, 5, "HTTP/") != 0) return false;
-  const std::size_t sp = sAnswer.find(' ');
-  return sp != std::string::npos && sp + 3 < sAnswer.size() && sAnswer[sp + 1] == '2' &&
-         std::isdigit(static_cast<unsigned char>(sAnswer[sp + 2])) &&
-         std::isdigit(static_cast<unsigned char>(sAnswer[sp + 3]));
-}
-
-// Passes the proxy's refusal to the browser: the first read as it came, then
+// Passes the proxy's refusal to the browser: what came with its head, then
 // the rest of the announced answer (or until the proxy closes or goes silent).
 void PassProxyRefusal(ThreadArgs* a, char* buff, int count) {
   if (!SendAll(a->sckBrowser, buff, count)) return;
   buff[count] = 0;
   const int total = isHttpHeaderExists(buff, count) ? getRequestSize(buff, count) : -1;
   long long passed = count;
-  bool bLengthKnown = false;
-  {
-    char sLen[32];
-    bLengthKnown =
-        total >= 0 && getParameterFromHttpHeader("Content-Length", sLen, sizeof sLen, buff);
-  }
+  const bool bLengthKnown =
+      total >= 0 && getParameterFromHttpHeader("Content-Length", nullptr, 0, buff);
   while (!(bLengthKnown && passed >= total)) {
-    const std::size_t n = Recv(a->sckServer, buff, nb::kMaxPacketSize, nb::kServerIdleMs);
-    if (n == 0) return;
-    if (!SendAll(a->sckBrowser, buff, static_cast<int>(n))) return;
-    passed += static_cast<long long>(n);
+    const nbplat::IoResult r = Recv(a->sckServer, buff, nb::kMaxPacketSize, nb::kServerIdleMs);
+    if (!r.ok()) return;
+    if (!SendAll(a->sckBrowser, buff, static_cast<int>(r.bytes))) return;
+    passed += static_cast<long long>(r.bytes);
   }
 }
 
-// Connects through the upstream proxy with a CONNECT request; true when the
-// tunnel to the site stands on a->sckServer.
+// Opens the tunnel to the site through the upstream proxy; true when it
+// stands on a->sckServer. A refusal is passed to the browser.
 bool OpenTunnel(ThreadArgs* a, const Program_Options& po) {
-  std::uint32_t ipProxy = 0;
-  if (!nbplat::ResolveIPv4(po.sProxyName, &ipProxy)) {
-    dbgmsg("proxy unresolved=" + po.sProxyName);
+  std::string sAnswer;
+  const TunnelResult r =
+      OpenProxyTunnel(a->sckServer, po, IpIntToStr(a->ipHost) + ":" + IntToStr(a->iHostPort),
+                      nb::kServerIdleMs, &sAnswer);
+  if (r == TunnelResult::Opened) return true;
+  if (r == TunnelResult::Unresolved || r == TunnelResult::Unreachable) {
+    dbgmsg("Socket connect error.\n" + po.sProxyName + ":" + IntToStr(ProxyPortOf(po.sProxyPort)));
     return false;
   }
-  const std::uint16_t port = ProxyPortOf(po.sProxyPort);
-  if (!nbplat::ConnectIPv4(a->sckServer, ipProxy, port, nb::kConnectTimeoutMs)) {
-    dbgmsg("Socket connect error.\n" + po.sProxyName + ":" + IntToStr(port));
-    return false;
-  }
-  const std::string sCred = Base64::encode(po.sProxyLogin + ":" + po.sProxyPassword);
-  const std::string sReq = "CONNECT " + IpIntToStr(a->ipHost) + ":" + IntToStr(a->iHostPort) +
-                           " HTTP/1.0\r\nUser-Agent: Mozilla/4.08 [en] (WinNT; U)\r\n"
-                           "Authorization: Basic " +
-                           sCred + "\r\nProxy-Authorization: Basic " + sCred + "\r\n\r\n";
-  dbgmsg("send header to proxy");
-  dbgmsg("proxy req: " + sReq);
-  if (!SendAll(a->sckServer, sReq.data(), static_cast<int>(sReq.size()))) return false;
-
-  // The proxy's answer is read aside: the connection buffer still holds the
-  // request that goes through the tunnel.
-  std::string sAnswer(static_cast<std::size_t>(nb::kProxyAnswerSize), '\0');
-  sAnswer.resize(Recv(a->sckServer, &sAnswer[0], nb::kProxyAnswerSize, nb::kServerIdleMs));
-  dbgmsg("recv header to proxy");
-  dbgmsg("proxy answer: " + sAnswer);
-  if (!sAnswer.empty() && TunnelOpened(sAnswer)) return true;
   dbgmsg("Error: Proxy close connection.\n");
-  if (!sAnswer.empty()) {
+  if (r == TunnelResult::Refused) {
+    // The request in the buffer is no longer needed: the answer takes its place.
     std::memcpy(a->buff, sAnswer.data(), sAnswer.size());
     PassProxyRefusal(a, a->buff, static_cast<int>(sAnswer.size()));
   }
   return false;
 }
 
-// Passes the rest of a request body that did not fit the first read.
+// Passes the rest of a body announced by Content-Length. False when the
+// browser ends, fails or falls silent first: the site must not take the
+// shortened body for the whole one.
 bool PassRequestBody(ThreadArgs* a, int iEnd) {
   long long iSize = a->iSize;
   while (iSize < iEnd) {
     const int want = static_cast<int>(std::min<long long>(nb::kMaxPacketSize, iEnd - iSize));
-    const std::size_t n = Recv(a->sckBrowser, a->buff, want, nb::kBrowserIdleMs);
-    if (n == 0) return true;  // the browser sent what it had
-    iSize += static_cast<long long>(n);
+    const nbplat::IoResult r = Recv(a->sckBrowser, a->buff, want, nb::kBrowserIdleMs);
+    if (!r.ok()) {
+      dbgmsg("request body cut short by the browser");
+      return AbortSite(a);
+    }
+    iSize += static_cast<long long>(r.bytes);
+    if (!SendAll(a->sckServer, a->buff, static_cast<int>(r.bytes))) return false;
+  }
+  return true;
+}
+
+// Passes a chunked body up to its last chunk and trailers, never beyond.
+// False when the browser ends or falls silent first, or the body is
+// malformed or too large.
+bool PassChunkedBody(ThreadArgs* a, int iHead) {
+  ChunkedBodyScanner body;
+  const std::size_t inBuffer =
+      body.Feed(a->buff + iHead, static_cast<std::size_t>(a->iSize - iHead));
+  if (!SendAll(a->sckServer, a->buff, iHead + static_cast<int>(inBuffer))) return false;
+  while (!body.done()) {
+    if (body.failed()) {
+      dbgmsg("chunked request body refused");
+      return AbortSite(a);
+    }
+    const nbplat::IoResult r = Recv(a->sckBrowser, a->buff, nb::kMaxPacketSize, nb::kBrowserIdleMs);
+    if (!r.ok()) {
+      dbgmsg("request body cut short by the browser");
+      return AbortSite(a);
+    }
+    const std::size_t n = body.Feed(a->buff, r.bytes);
     if (!SendAll(a->sckServer, a->buff, static_cast<int>(n))) return false;
   }
   return true;
+}
+
+// Sends the request and its whole body to the site; false ends the relay.
+bool PassRequest(ThreadArgs* a) {
+  const BodyFraming framing = RequestBodyFraming(a->buff);
+  if (framing == BodyFraming::Invalid) {
+    dbgmsg("request body framing refused");
+    return false;
+  }
+  if (framing == BodyFraming::Chunked) return PassChunkedBody(a, getHeaderLen(a->buff));
+  // Where the request really ends: a POST's announced body in full.
+  const int iEnd = std::max(a->iRequestSize, RequestWireSize(a->buff, a->iSize));
+  if (!SendAll(a->sckServer, a->buff, a->iSize)) {
+    dbgmsg("send to server error. close socket");
+    return false;
+  }
+  return PassRequestBody(a, iEnd);
 }
 
 // Checks one block for forbidden words and sends it; false ends the relay.
@@ -141,20 +154,33 @@ bool SendCheckedBlock(ThreadArgs* a, int iPart) {
   return true;
 }
 
-// Reads the site's answer and passes it to the browser.
+// True for an answer that never has a body (204 No Content, 304 Not
+// Modified), whatever its head says about lengths.
+bool AnswerHasNoBody(const char* head) {
+  const char* sp = std::strchr(head, ' ');
+  if (sp == nullptr) return false;
+  return (std::strncmp(sp + 1, "204", 3) == 0 || std::strncmp(sp + 1, "304", 3) == 0) &&
+         (sp[4] == ' ' || sp[4] == '\r');
+}
+
+// Reads the site's answer and passes it to the browser in checked blocks.
+// An answer that ends any other way than its own end (its announced length,
+// or the site's orderly close when it announced none) leaves the browser's
+// connection marked for a reset, so a cut answer never looks whole.
 void RelayAnswer(ThreadArgs* a) {
   char* buff = a->buff;
   int count = 0;
-  bool bLast = true;
+  nbplat::IoStatus last = nbplat::IoStatus::Ok;
   buff[0] = 0;
-  while (bLast && !isHttpHeaderExists(buff, count) && count < nb::kMaxPacketSize) {
+  while (last == nbplat::IoStatus::Ok && !isHttpHeaderExists(buff, count) &&
+         count < nb::kMaxPacketSize) {
     const int step = std::min(nb::kRelayReadStep, nb::kMaxPacketSize - count);
-    const std::size_t n = Recv(a->sckServer, buff + count, step, nb::kServerIdleMs);
-    bLast = n > 0;
-    count += static_cast<int>(n);
+    const nbplat::IoResult r = Recv(a->sckServer, buff + count, step, nb::kServerIdleMs);
+    last = r.status;
+    count += static_cast<int>(r.bytes);
     buff[count] = 0;
     dbgmsg("part of http-header is accepted. iRecvDataSize=");
-    dbgmsg(static_cast<double>(n));
+    dbgmsg(static_cast<double>(r.bytes));
   }
   if (!isHttpHeaderExists(buff, count)) {
     dbgmsg("Warning: Http header in request isn't present");
@@ -162,51 +188,44 @@ void RelayAnswer(ThreadArgs* a) {
     return;
   }
 
-  char sValue[256];
-  const bool bContentType = getParameterFromHttpHeader("Content-Type", sValue, sizeof sValue, buff);
-  const bool bContentLength =
-      getParameterFromHttpHeader("Content-Length", sValue, sizeof sValue, buff);
+  const bool bContentType = getParameterFromHttpHeader("Content-Type", nullptr, 0, buff);
+  const bool bContentLength = getParameterFromHttpHeader("Content-Length", nullptr, 0, buff);
   dbgmsg(bContentType ? "bContentType = true" : "bContentType = false");
   dbgmsg(bContentLength ? "bContentLength = true" : "bContentLength = false");
-
-  const int iContLen = getRequestSize(buff, count);
-  dbgmsg("iContLen");
-  dbgmsg(static_cast<double>(iContLen));
-  if (!bContentType && !(bContentLength && count < iContLen)) {
-    // No body type (a redirect, a 304): only what came with the head is
-    // passed on. A body whose length is announced is relayed in full below,
-    // type or not, so that it never reaches the browser cut short.
+  if (AnswerHasNoBody(buff)) {
     if (!SendAll(a->sckBrowser, buff, count)) dbgmsg("error send, in not content type request.");
     return;
   }
-  if (bContentLength && count >= iContLen) {
-    // The whole answer is here (a site that sent more than it announced
-    // gets what it sent passed on, too).
-    dbgmsg("accept full file from service. send to browser");
-    SendCheckedBlock(a, count);
-    return;
-  }
 
-  dbgmsg("accept file part. send to browser");
+  // Without a length (typed or not) the answer runs until the site closes;
+  // with one, until that length, and more bytes that came along pass too.
+  const int iContLen = getRequestSize(buff, count);
+  dbgmsg("iContLen");
+  dbgmsg(static_cast<double>(iContLen));
   long long total = count;
-  int iPart = count;
-  bool bFirst = true;
-  while (bLast && !(bContentLength && total >= iContLen)) {
+  const auto ended = [&] { return bContentLength && total >= iContLen; };
+  dbgmsg(ended() ? "accept full file from service. send to browser"
+                 : "accept file part. send to browser");
+  int iPart = count;  // the first block starts with what came with the head
+  for (;;) {
     dbgmsg("send data from site to browser");
-    if (!bFirst) iPart = 0;
-    bFirst = false;
     // The block is filled with reads as large as the room left in it: reads
     // of 1000 bytes cost two system calls per kilobyte and capped large
     // downloads at a fraction of what the link gives.
-    while (bLast && !(bContentLength && total >= iContLen) && iPart < nb::kMaxPacketSize) {
-      const int step = nb::kMaxPacketSize - iPart;
-      const std::size_t n = Recv(a->sckServer, buff + iPart, step, nb::kServerIdleMs);
-      bLast = n > 0;
-      iPart += static_cast<int>(n);
-      total += static_cast<long long>(n);
+    while (last == nbplat::IoStatus::Ok && !ended() && iPart < nb::kMaxPacketSize) {
+      const nbplat::IoResult r =
+          Recv(a->sckServer, buff + iPart, nb::kMaxPacketSize - iPart, nb::kServerIdleMs);
+      last = r.status;
+      iPart += static_cast<int>(r.bytes);
+      total += static_cast<long long>(r.bytes);
     }
-    if (iPart == 0) break;
-    if (!SendCheckedBlock(a, iPart)) return;
+    if (iPart > 0 && !SendCheckedBlock(a, iPart)) return;
+    if (last != nbplat::IoStatus::Ok || ended()) break;
+    iPart = 0;
+  }
+  if (!ended() && !(last == nbplat::IoStatus::Closed && !bContentLength)) {
+    dbgmsg("answer cut short: the browser's connection ends with a reset");
+    nbplat::SetResetOnClose(a->sckBrowser);
   }
 }
 
@@ -221,6 +240,9 @@ void processRequestDirect(ThreadArgs* a) {
   if (a->sckServer != nbplat::kNoSocket && a->sckServer != 0) nbplat::CloseSocket(a->sckServer);
   a->sckServer = nbplat::TcpSocket();
   if (a->sckServer == nbplat::kNoSocket) return;
+  // A peer that stops reading must not hold the worker.
+  nbplat::SetSendTimeout(a->sckBrowser, iSendTimeoutMs.load());
+  nbplat::SetSendTimeout(a->sckServer, iSendTimeoutMs.load());
 
   const Program_Options po = GetProgramOptions();
   if (!po.sProxyName.empty()) {
@@ -230,13 +252,5 @@ void processRequestDirect(ThreadArgs* a) {
     dbgmsg("Socket connect error.\n" + IpIntToStr(a->ipHost) + ":" + IntToStr(a->iHostPort));
     return;
   }
-
-  // Where the request really ends: a POST's announced body in full.
-  const int iEnd = std::max(a->iRequestSize, RequestWireSize(a->buff, a->iSize));
-  if (!SendAll(a->sckServer, a->buff, a->iSize)) {
-    dbgmsg("send to server error. close socket");
-    return;
-  }
-  if (!PassRequestBody(a, iEnd)) return;
-  RelayAnswer(a);
+  if (PassRequest(a)) RelayAnswer(a);
 }

@@ -117,21 +117,35 @@ RequestState ClassifyRequest(const char* buff, int count) {
   return RequestState::Incomplete;
 }
 
-int ReadBrowserRequest(nbplat::Socket s, char* buff, int cap, int limit, int idleMs) {
+int ReadBrowserRequest(nbplat::Socket s, char* buff, int cap, int limit, int idleMs,
+                       int headDeadlineMs) {
   if (cap <= 0) return 0;
   if (limit > cap - 1) limit = cap - 1;
   int count = 0;
   buff[0] = 0;
   // The request's whole size, measured once, as soon as its head is there.
   int wire = -1;
+  const std::uint32_t start = nbplat::TickCountMs();
   while (count < limit) {
     if (wire < 0) {
       if (ClassifyRequest(buff, count) != RequestState::Incomplete) break;
       wire = RequestWireSize(buff, count);
     }
     if (wire >= 0 && count >= wire) break;
+    // Until the head is complete, each read waits only for what is left of
+    // the head's deadline: a browser sending a byte now and then is cut off.
+    int wait = idleMs;
+    if (wire < 0 && headDeadlineMs >= 0) {
+      const std::uint32_t spent = nbplat::TickCountMs() - start;
+      if (spent >= static_cast<std::uint32_t>(headDeadlineMs)) {
+        dbgmsg("request head deadline passed");
+        break;
+      }
+      const int left = headDeadlineMs - static_cast<int>(spent);
+      if (wait < 0 || left < wait) wait = left;
+    }
     const nbplat::IoResult r =
-        nbplat::RecvSome(s, buff + count, static_cast<std::size_t>(limit - count), idleMs);
+        nbplat::RecvSome(s, buff + count, static_cast<std::size_t>(limit - count), wait);
     if (!r.ok()) break;
     count += static_cast<int>(r.bytes);
     buff[count] = 0;

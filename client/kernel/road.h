@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "kernel/limits.h"
 #include "platform/platform.h"
 
 // What the road choice looks at for one request.
@@ -41,8 +42,10 @@ int RequestWireSize(const char* buff, int count);
 // Reads one request from the browser into buff (capacity cap, at most
 // cap - 1 data bytes followed by a zero byte) until it is complete, another
 // method's head is complete, `limit` bytes are there, the browser closes or
-// stays silent for idleMs. Returns the byte count.
-int ReadBrowserRequest(nbplat::Socket s, char* buff, int cap, int limit, int idleMs);
+// stays silent for idleMs, or the head is still incomplete headDeadlineMs
+// after the start (a negative deadline: none). Returns the byte count.
+int ReadBrowserRequest(nbplat::Socket s, char* buff, int cap, int limit, int idleMs,
+                       int headDeadlineMs = nb::kRequestHeadDeadlineMs);
 
 // The Host header's port text as a port: true and *port when it is a decimal
 // number from 1 to 65535 (spaces around it allowed); false for anything else.

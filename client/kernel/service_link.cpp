@@ -5,16 +5,16 @@
 #include "kernel/service_link.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstring>
 #include <string>
 
+#include "http/chunked.h"
 #include "kernel/filters.h"
 #include "kernel/hash.h"
 #include "kernel/limits.h"
 #include "kernel/relay.h"
 #include "kernel/state.h"
-#include "support/base64.h"
+#include "kernel/tunnel.h"
 #include "support/debug.h"
 #include "support/nbMutex.h"
 #include "support/nbString.h"
@@ -30,64 +30,28 @@ const char* const kSendSig =
     "void sendDataToServer(SOCKET ssocket, int ip, int port, char* buff , int iSize)";
 
 // Reads len bytes unless the peer closes, fails or stays silent for the idle
-// time first; returns the count received.
-std::size_t RecvFull(nbplat::Socket s, void* data, std::size_t len) {
+// time first; returns the count received and, through *end, how the read
+// ended (Ok when all len bytes came).
+std::size_t RecvFull(nbplat::Socket s, void* data, std::size_t len, nbplat::IoStatus* end) {
   char* p = static_cast<char*>(data);
   std::size_t got = 0;
+  *end = nbplat::IoStatus::Ok;
   while (got < len) {
     nbplat::IoResult r = nbplat::RecvSome(s, p + got, len - got, iServiceIdleMs.load());
-    if (!r.ok()) break;
+    if (!r.ok()) {
+      *end = r.status;
+      break;
+    }
     got += r.bytes;
   }
   return got;
 }
 
-// The upstream proxy's port option as a 16-bit port number.
-std::uint16_t ProxyPortNumber(const std::string& sProxyPort) {
-  double d = StrToDbl(sProxyPort);
-  if (!std::isfinite(d) || d <= -2147483648.0 || d >= 2147483648.0) return 0;
-  return static_cast<std::uint16_t>(static_cast<std::uint32_t>(static_cast<int>(d)) & 0xFFFFu);
-}
-
-// True when the answer's status line carries the code 200.
-bool TunnelEstablished(const char* answer) {
-  const char* sp = std::strchr(answer, ' ');
-  const char* eol = std::strstr(answer, "\r\n");
-  if (sp == nullptr || (eol != nullptr && sp > eol)) return false;
-  while (*sp == ' ') ++sp;
-  return std::strncmp(sp, "200", 3) == 0 && (sp[3] == ' ' || sp[3] == '\r' || sp[3] == '\0');
-}
-
-// Opens a tunnel to the service through the upstream proxy on the connected
-// socket s. False when the proxy does not confirm it.
-bool OpenProxyTunnel(nbplat::Socket s, const Program_Options& po, const std::string& serviceHost,
-                     int servicePort) {
-  const std::string credentials = Base64::encode(po.sProxyLogin + ":" + po.sProxyPassword);
-  const std::string request = "CONNECT " + serviceHost + ":" + std::to_string(servicePort) +
-                              " HTTP/1.0\r\nUser-Agent: Mozilla/4.08 [en] (WinNT; U)\r\n"
-                              "Authorization: Basic " +
-                              credentials + "\r\nProxy-Authorization: Basic " + credentials +
-                              "\r\n\r\n";
-  nbplat::IoResult sent = nbplat::SendAll(s, request.data(), request.size());
-  dbgmsg("send header to proxy 2");
-  dbgmsg("proxy: " + request);
-  if (!sent.ok()) return false;
-
-  // The answer head may come in pieces; nothing of the service follows it
-  // before the request packet is sent, so reading to its end takes no more.
-  char answer[nb::kProxyAnswerSize + 1] = {};
-  std::size_t got = 0;
-  while (got < static_cast<std::size_t>(nb::kProxyAnswerSize) &&
-         std::strstr(answer, "\r\n\r\n") == nullptr) {
-    nbplat::IoResult r =
-        nbplat::RecvSome(s, answer + got, nb::kProxyAnswerSize - got, iServiceIdleMs.load());
-    if (!r.ok()) break;
-    got += r.bytes;
-    answer[got] = '\0';
-  }
-  dbgmsg("recv header to proxy");
-  dbgmsg(std::string("proxy: ") + answer);
-  return std::strstr(answer, "\r\n\r\n") != nullptr && TunnelEstablished(answer);
+// Marks the browser's connection to end with a reset: the service's answer
+// was cut, and what was delivered of it must not look whole.
+void CutAnswer(ThreadArgs* thArgs) {
+  dbgmsg("service answer cut short: the browser's connection ends with a reset");
+  nbplat::SetResetOnClose(thArgs->sckBrowser);
 }
 
 // Connects sckServer (already created) to the service, directly or through
@@ -114,20 +78,21 @@ bool ConnectService(ThreadArgs* thArgs, const Program_Options& po) {
     }
     return true;
   }
-  if (!nbplat::ResolveIPv4(po.sProxyName, &ip)) {
-    dbgmsg("Proxy hostent error");
-    return false;
+  std::string answer;
+  switch (OpenProxyTunnel(thArgs->sckServer, po, serviceHost + ":" + std::to_string(servicePort),
+                          iServiceIdleMs.load(), &answer)) {
+    case TunnelResult::Opened:
+      return true;
+    case TunnelResult::Unresolved:
+      dbgmsg("Proxy hostent error");
+      return false;
+    case TunnelResult::Unreachable:
+      dbgmsg("Proxy socket failed");
+      return false;
+    default:
+      dbgmsg("Proxy refused the tunnel to the service");
+      return false;
   }
-  if (!nbplat::ConnectIPv4(thArgs->sckServer, ip, ProxyPortNumber(po.sProxyPort),
-                           nb::kConnectTimeoutMs)) {
-    dbgmsg("Proxy socket failed");
-    return false;
-  }
-  if (!OpenProxyTunnel(thArgs->sckServer, po, serviceHost, servicePort)) {
-    dbgmsg("Proxy refused the tunnel to the service");
-    return false;
-  }
-  return true;
 }
 
 // Drops the service connection and serves the request directly instead.
@@ -321,9 +286,19 @@ void processRequestWithService(ThreadArgs* thArgs) {
     return;
   }
 
+  // A chunked body arrives after the head and only the relay passes it on.
+  if (RequestBodyFraming(thArgs->buff) != BodyFraming::Length) {
+    dbgmsg("request body is not framed by a length: direct road");
+    processRequestDirect(thArgs);
+    dbgmsg(sRet);
+    return;
+  }
+
   // Nothing has reached the browser yet: a service that cannot be reached
   // leaves the request to the direct relay rather than unanswered.
   thArgs->sckServer = nbplat::TcpSocket();
+  nbplat::SetSendTimeout(thArgs->sckBrowser, iSendTimeoutMs.load());
+  nbplat::SetSendTimeout(thArgs->sckServer, iSendTimeoutMs.load());
   if (thArgs->sckServer == nbplat::kNoSocket || !ConnectService(thArgs, po)) {
     RelayDirectInstead(thArgs);
     dbgmsg(sRet);
@@ -345,7 +320,14 @@ void processRequestWithService(ThreadArgs* thArgs) {
   bool bContinue = true;
   while (bContinue) {
     unsigned char raw[kServiceHeaderSize];
-    if (RecvFull(thArgs->sckServer, raw, sizeof raw) != sizeof raw) break;
+    nbplat::IoStatus end = nbplat::IoStatus::Ok;
+    const std::size_t got = RecvFull(thArgs->sckServer, raw, sizeof raw, &end);
+    if (got != sizeof raw) {
+      // The service ends its answer by closing between packets; a close
+      // inside a header, a reset or a silence cut the answer.
+      if (got != 0 || end != nbplat::IoStatus::Closed) CutAnswer(thArgs);
+      break;
+    }
     const nbServiceHeader h = DecodeServiceHeader(raw);
     dbgmsg("nbheader accepted from service");
     dprintf("serviceHeader.size = %u", unsigned(h.size));
@@ -390,6 +372,7 @@ void processRequestWithService(ThreadArgs* thArgs) {
     saveMoneyInfo(h.money);
     if (received != h.size) {
       dbgmsg("Warning accept not all data. skip");
+      CutAnswer(thArgs);
       SaveProgramOptions();  // the money just taken lasts like every other packet's
       dbgmsg(sRet);
       return;

@@ -64,6 +64,12 @@ IoResult SendAll(Socket s, const void* data, std::size_t len);
 // One receive of at most len bytes. timeoutMs < 0 waits for ever; otherwise
 // TimedOut when nothing arrives within timeoutMs.
 IoResult RecvSome(Socket s, void* data, std::size_t len, int timeoutMs = -1);
+// Every later send on s that makes no progress for timeoutMs ends with
+// TimedOut instead of waiting for a peer that stopped reading.
+bool SetSendTimeout(Socket s, int timeoutMs);
+// Makes the next CloseSocket end the connection with a reset (linger 0), so
+// the peer sees an abort rather than an orderly end; unsent data is dropped.
+bool SetResetOnClose(Socket s);
 // First IPv4 address of host (network byte order); false when it does not resolve.
 bool ResolveIPv4(const std::string& host, std::uint32_t* ipNet);
 // IPv4 addresses of this machine's network interfaces that are up, network

@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -184,6 +185,22 @@ IoResult RecvSome(Socket s, void* data, std::size_t len, int timeoutMs) {
     if (errno == EAGAIN || errno == EWOULDBLOCK) return {IoStatus::TimedOut, 0};
     return {IoStatus::Failed, 0};
   }
+}
+
+bool SetSendTimeout(Socket s, int timeoutMs) {
+  if (s == kNoSocket || timeoutMs < 0) return false;
+  timeval tv{};
+  tv.tv_sec = timeoutMs / 1000;
+  tv.tv_usec = (timeoutMs % 1000) * 1000;
+  return setsockopt(Fd(s), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv) == 0;
+}
+
+bool SetResetOnClose(Socket s) {
+  if (s == kNoSocket) return false;
+  linger l{};
+  l.l_onoff = 1;
+  l.l_linger = 0;
+  return setsockopt(Fd(s), SOL_SOCKET, SO_LINGER, &l, sizeof l) == 0;
 }
 
 bool ResolveIPv4(const std::string& host, std::uint32_t* ipNet) {

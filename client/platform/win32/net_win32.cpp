@@ -243,6 +243,22 @@ IoResult RecvSome(Socket s, void* data, std::size_t len, int timeoutMs) {
   }
 }
 
+bool SetSendTimeout(Socket s, int timeoutMs) {
+  if (s == kNoSocket || timeoutMs < 0) return false;
+  DWORD ms = static_cast<DWORD>(timeoutMs);
+  return setsockopt(Sock(s), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&ms),
+                    sizeof ms) == 0;
+}
+
+bool SetResetOnClose(Socket s) {
+  if (s == kNoSocket) return false;
+  linger l{};
+  l.l_onoff = 1;
+  l.l_linger = 0;
+  return setsockopt(Sock(s), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&l), sizeof l) ==
+         0;
+}
+
 bool ResolveIPv4(const std::string& host, std::uint32_t* ipNet) {
   if (host.empty() || host.find('\0') != std::string::npos) return false;
   if (!win32::EnsureWinsock()) return false;

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 
 #include "platform/platform.h"
@@ -74,13 +75,18 @@ inline SocketPair MakePair() {
   return p;
 }
 
-// Everything the peer sends until it closes (or stays silent for idleMs).
-inline std::string ReadToEnd(nbplat::Socket s, int idleMs = 20000) {
+// Everything the peer sends until it closes (or stays silent for idleMs);
+// *end, when given, tells how the stream ended (Failed for a reset).
+inline std::string ReadToEnd(nbplat::Socket s, int idleMs = 20000,
+                             nbplat::IoStatus* end = nullptr) {
   std::string out;
   char buf[65536];
   for (;;) {
     const nbplat::IoResult r = nbplat::RecvSome(s, buf, sizeof buf, idleMs);
-    if (!r.ok()) return out;
+    if (!r.ok()) {
+      if (end != nullptr) *end = r.status;
+      return out;
+    }
     out.append(buf, r.bytes);
   }
 }
@@ -108,6 +114,13 @@ inline std::string ReadUntil(nbplat::Socket s, const std::string& text, int idle
     out.append(buf, r.bytes);
   }
   return out;
+}
+
+// How a peer sees a connection closed after SetResetOnClose: as a reset
+// (Failed); under Wine, whose sockets end such a close in order, as Closed.
+inline nbplat::IoStatus AbortAsSeen() {
+  const bool wine = nbplat::PathSeparator() == '\\' && std::getenv("WINEPREFIX") != nullptr;
+  return wine ? nbplat::IoStatus::Closed : nbplat::IoStatus::Failed;
 }
 
 inline bool SendText(nbplat::Socket s, const std::string& text) {

@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <functional>
+#include <future>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -111,11 +113,17 @@ class RelayTest : public ::testing::Test {
     SetProgramOptions(Program_Options());
   }
 
+  // What the browser does while the relay runs.
+  enum class Browser { Reads, HangsUp, StopsReading };
+
   // Runs the relay for `request` (of which only the first `inBuffer` bytes
   // are in the connection buffer; the browser sends the rest itself) towards
-  // ipHost:port, and returns everything the browser received.
+  // ipHost:port, and returns everything the browser received; end_ tells how
+  // that stream ended, freed_ whether a browser that stopped reading let the
+  // relay end within 20 s.
   std::string Relay(const std::string& request, std::uint32_t ipHost, std::uint16_t port,
-                    std::size_t inBuffer = std::string::npos) {
+                    std::size_t inBuffer = std::string::npos,
+                    Browser browserDoes = Browser::Reads) {
     if (inBuffer > request.size()) inBuffer = request.size();
     nbtest::SocketPair browser = nbtest::MakePair();
     std::vector<char> buff(nb::kRequestBufferSize);
@@ -129,15 +137,24 @@ class RelayTest : public ::testing::Test {
     a.iSize = static_cast<int>(inBuffer);
     a.iRequestSize = getRequestSize(buff.data(), a.iSize);
     nbtest::SendText(browser.near.get(), request.substr(inBuffer));
-    std::thread worker([&] {
+    if (browserDoes == Browser::HangsUp) nbplat::ShutdownSocket(browser.near.get());
+    auto worker = std::async(std::launch::async, [&] {
       processRequestDirect(&a);
       if (a.sckServer != nbplat::kNoSocket) nbplat::CloseSocket(a.sckServer);
       browser.far.reset();
     });
-    std::string got = nbtest::ReadToEnd(browser.near.get());
-    worker.join();
+    std::string got;
+    if (browserDoes == Browser::StopsReading) {
+      freed_ = worker.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+      browser.near.reset();  // lets a relay still sending end
+    } else {
+      got = nbtest::ReadToEnd(browser.near.get(), 20000, &end_);
+    }
+    worker.wait();
     return got;
   }
+  bool freed_ = false;
+  nbplat::IoStatus end_ = nbplat::IoStatus::Ok;
 };
 
 const std::string kGet = "GET /page HTTP/1.1\r\nHost: site\r\nConnection: Close\r\n\r\n";
@@ -159,18 +176,67 @@ TEST_F(RelayTest, LargeAnswerPassesInThreeCheckedBlocks) {
   EXPECT_EQ(CountTrace("send from site to browser OK"), 3);
 }
 
-TEST_F(RelayTest, AnswerWithoutContentTypeGetsOnlyWhatCameWithItsHead) {
-  const std::string first = "HTTP/1.1 302 Found\r\nLocation: /elsewhere\r\n\r\nabc";
-  Peer site([&](nbplat::Socket s, Peer& p) {
+TEST_F(RelayTest, AnswerWithoutTypeOrLengthRunsToTheSitesClose) {
+  const std::string head = "HTTP/1.1 302 Found\r\nLocation: /elsewhere\r\n\r\n";
+  const std::string body(300000, 'r');
+  Peer site([&](nbplat::Socket s, Peer&) {
     ReadRequest(s);
-    nbtest::SendText(s, first);
-    while (!p.release) nbplat::SleepMs(5);
-    nbtest::SendText(s, "MORE");
+    nbtest::SendText(s, head + "abc");
+    nbplat::SleepMs(20);
+    nbtest::SendText(s, body);
   });
-  const std::string got = Relay(kGet, nbtest::kLoopback, site.port());
-  site.release = true;
+  EXPECT_TRUE(Relay(kGet, nbtest::kLoopback, site.port()) == head + "abc" + body);
+  EXPECT_EQ(end_, nbplat::IoStatus::Closed);
+
+  // A 304 never has a body, whatever length its head gives.
+  const std::string notModified = "HTTP/1.1 304 Not Modified\r\nContent-Length: 500\r\n\r\n";
+  Peer cache([&](nbplat::Socket s, Peer&) {
+    ReadRequest(s);
+    nbtest::SendText(s, notModified);
+    nbplat::SleepMs(100);
+  });
+  EXPECT_EQ(Relay(kGet, nbtest::kLoopback, cache.port()), notModified);
+  EXPECT_EQ(end_, nbplat::IoStatus::Closed);
+}
+
+TEST_F(RelayTest, CutAnswersEndWithAReset) {
+  // The site resets in the middle of an answer without a length.
+  const std::string part = Answer(std::string(1000, 'c'), false);
+  Peer site([&](nbplat::Socket s, Peer&) {
+    ReadRequest(s);
+    nbtest::SendText(s, part);
+    nbplat::SleepMs(50);
+    nbplat::SetResetOnClose(s);
+  });
+  EXPECT_EQ(Relay(kGet, nbtest::kLoopback, site.port()), part);
+  EXPECT_EQ(end_, nbtest::AbortAsSeen());
+}
+
+TEST_F(RelayTest, BrowserGoneMidPostNeverLooksLikeAWholeBody) {
+  const std::string head = "POST /f HTTP/1.1\r\nHost: site\r\nContent-Length: 1000\r\n\r\n";
+  const std::string sent = head + std::string(600, 'b');  // 400 bytes never come
+  nbplat::IoStatus siteSaw = nbplat::IoStatus::Ok;
+  Peer site([&](nbplat::Socket s, Peer& p) {
+    p.received = nbtest::ReadExactly(s, sent.size());
+    char c;
+    siteSaw = nbplat::RecvSome(s, &c, 1, 5000).status;
+  });
+  Relay(sent, nbtest::kLoopback, site.port(), head.size() + 400, Browser::HangsUp);
   site.Join();
-  EXPECT_EQ(got, first);
+  EXPECT_EQ(site.received, sent);
+  EXPECT_EQ(siteSaw, nbtest::AbortAsSeen()) << "the site must see an abort";
+}
+
+TEST_F(RelayTest, BrowserThatStopsReadingFreesTheWorker) {
+  iSendTimeoutMs.store(300);
+  const std::string answer = Answer(std::string(16u << 20, 'w'));
+  Peer site([&](nbplat::Socket s, Peer&) {
+    ReadRequest(s);
+    nbtest::SendText(s, answer);
+  });
+  Relay(kGet, nbtest::kLoopback, site.port(), std::string::npos, Browser::StopsReading);
+  iSendTimeoutMs.store(nb::kSendTimeoutMs);
+  EXPECT_TRUE(freed_);
 }
 
 TEST_F(RelayTest, AnnouncedBodyWithoutContentTypeArrivesWhole) {
@@ -239,7 +305,10 @@ TEST_F(RelayTest, UpstreamProxyTunnelCarriesCredentialsAndTheRequest) {
     std::string tunnelRequest;
     Peer proxy([&](nbplat::Socket s, Peer& p) {
       p.received = nbtest::ReadUntil(s, "\r\n\r\n", 10000);
-      nbtest::SendText(s, "HTTP/1.0 200 Connection established\r\n\r\n");
+      // The answer's head in two pieces: its end is no part of the site's answer.
+      nbtest::SendText(s, "HTTP/1.0 200 Connection established\r\n");
+      nbplat::SleepMs(20);
+      nbtest::SendText(s, "\r\n");
       tunnelRequest = ReadRequest(s);
       nbtest::SendText(s, Answer("through"));
     });

@@ -108,4 +108,22 @@ TEST(ReadBrowserRequest, ReadsAtMostTheLimitAndEndsOnClose) {
   EXPECT_EQ(partial.data, "GET / HTTP/1.1\r\nHo");
 }
 
+TEST(ReadBrowserRequest, HeadMustArriveWithinItsDeadline) {
+  nbtest::SocketPair pair = nbtest::MakePair();
+  const std::string head = "GET / HTTP/1.1\r\nHost: h\r\nX-Slow: 0123456789012345\r\n\r\n";
+  // A byte every 50 ms: each read is quick, the head as a whole takes 2.5 s.
+  std::thread browser([&] {
+    for (char c : head) {
+      if (!nbtest::SendText(pair.near.get(), std::string(1, c))) break;
+      nbplat::SleepMs(50);
+    }
+  });
+  std::vector<char> buff(nb::kRequestBufferSize);
+  const int n = ReadBrowserRequest(pair.far.get(), buff.data(), nb::kRequestBufferSize,
+                                   nb::kMaxPacketSize, 1000, 300);
+  pair.far.reset();
+  browser.join();
+  EXPECT_LT(n, static_cast<int>(head.size()));
+}
+
 }  // namespace

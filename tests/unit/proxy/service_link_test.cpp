@@ -204,18 +204,20 @@ class ServiceExchange : public ::testing::Test {
     SetProgramOptions(po);
   }
 
-  // Serves kRequest through the service link as the worker would and returns
-  // what the browser received.
-  std::string Serve(int servicePort, int sitePort = 80) {
+  // Serves `request` through the service link as the worker would (the
+  // browser sends `later` after it) and returns what the browser received;
+  // end_ tells how that stream ended.
+  std::string Serve(int servicePort, int sitePort = 80, const std::string& request = kRequest,
+                    const std::string& later = "") {
     iServicePort.store(servicePort);
     std::vector<char> buff(nb::kRequestBufferSize);
-    std::memcpy(buff.data(), kRequest.data(), kRequest.size());
+    std::memcpy(buff.data(), request.data(), request.size());
     ThreadArgs th;
     th.ipClient = nbtest::kLoopback;
     th.ipHost = nbtest::kLoopback;
     th.iHostPort = sitePort;
     th.buff = buff.data();
-    th.iSize = th.iRequestSize = static_cast<int>(kRequest.size());
+    th.iSize = th.iRequestSize = static_cast<int>(request.size());
 
     nbplat::Socket browser = nbplat::kNoSocket;
     {
@@ -227,8 +229,9 @@ class ServiceExchange : public ::testing::Test {
       th.sckBrowser = nbplat::AcceptConnection(l, &peer);
       nbplat::CloseSocket(l);
     }
+    nbtest::SendText(browser, later);
     std::string received;
-    std::thread reader([&] { received = nbtest::ReadToEnd(browser, 10000); });
+    std::thread reader([&] { received = nbtest::ReadToEnd(browser, 10000, &end_); });
     processRequestWithService(&th);
     nbplat::CloseSocket(th.sckBrowser);
     nbplat::CloseSocket(th.sckServer);
@@ -244,6 +247,7 @@ class ServiceExchange : public ::testing::Test {
     return ss.str();
   }
 
+  nbplat::IoStatus end_ = nbplat::IoStatus::Ok;
   Program_Options saved_;
   std::string savedHost_;
   fs::path oldDir_, dir_;
@@ -417,6 +421,42 @@ TEST_F(ServiceExchange, UnreachableServiceOrCompressionOffGoDirect) {
   EXPECT_EQ(site.Requests().size(), 2u);
 }
 
+TEST_F(ServiceExchange, ACutSecondPacketEndsWithAReset) {
+  for (bool cut : {false, true}) {
+    LoopbackServer service([&](nbplat::Socket c) {
+      ReadRequest(c);
+      SendPacket(c, NB_PACKET_NOCOMPRESS, "first", 5);
+      if (!cut) return;
+      SendHeader(c, NB_PACKET_NOCOMPRESS, 100, 100);
+      nbplat::SendAll(c, "only ten b", 10);
+    });
+    EXPECT_EQ(Serve(service.port()), "first");
+    EXPECT_EQ(end_, cut ? nbtest::AbortAsSeen() : nbplat::IoStatus::Closed) << cut;
+  }
+}
+
+TEST_F(ServiceExchange, ChunkedBodyGoesDirectToItsEndAndNoFurther) {
+  const std::string head =
+      "POST /up HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: chunked\r\n\r\n";
+  const std::string body = "4\r\nwhat\r\n6;x=y\r\n is it\r\n0\r\nT: 1\r\n\r\n";
+  std::string siteGot;
+  {
+    LoopbackServer site([&](nbplat::Socket c) {
+      siteGot = nbtest::ReadUntil(c, "\r\n0\r\nT: 1\r\n\r\n", 5000);
+      nbplat::SendAll(c, kSitePage.data(), kSitePage.size());
+      siteGot += nbtest::ReadToEnd(c, 200);  // a smuggled request would show here
+    });
+    LoopbackServer service([&](nbplat::Socket c) { ReadRequest(c); });
+    // Only the first bytes of the body are in the buffer; the rest and a
+    // pipelined request come from the browser afterwards.
+    EXPECT_EQ(Serve(service.port(), site.port(), head + "4\r\n",
+                    body.substr(3) + "GET /next HTTP/1.1\r\nHost: x\r\n\r\n"),
+              kSitePage);
+    EXPECT_EQ(service.connections(), 0);
+  }
+  EXPECT_EQ(siteGot, head + body);
+}
+
 TEST_F(ServiceExchange, SilentServiceFreesTheWorker) {
   iServiceIdleMs.store(200);
   LoopbackServer service([&](nbplat::Socket c) {
@@ -448,7 +488,7 @@ TEST_F(ServiceExchange, UpstreamProxyTunnelAndItsRefusal) {
       nbplat::SendAll(c, refusal.data(), refusal.size());
       return;
     }
-    const std::string ok = "HTTP/1.0 200 Connection established\r\n\r\n";
+    const std::string ok = "HTTP/1.1 204 Tunnel open\r\n\r\n";  // any 2xx opens it
     nbplat::SendAll(c, ok.data(), ok.size());
     if (ReadRequest(c).request == kRequest) SendPacket(c, NB_PACKET_NOCOMPRESS, "tunnelled", 9);
   });
