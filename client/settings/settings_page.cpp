@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "http/nbHttp.h"
 #include "settings/settingsman.h"
 #include "support/debug.h"
 #include "support/nbString.h"
@@ -17,30 +18,6 @@ const char* const kPageHead = "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\
 std::string Flag(bool b) { return b ? "1" : "0"; }
 
 double Megabytes(double bytes) { return bytes / 1024 / 1024; }
-
-// Text safe inside an attribute value or element content.
-std::string HtmlEscaped(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
 
 // Placeholder words and their values, in the order the page defines them.
 std::vector<std::pair<std::string, std::string>> PlaceholderValues(const Program_Options& po) {
@@ -72,7 +49,7 @@ std::vector<std::pair<std::string, std::string>> PlaceholderValues(const Program
       {"idForbiddenContentValue", StrJoin(po.vsBlockingContent, "\n", true)},
       {"idForbiddenUrlsValue", StrJoin(po.vsBlockingUrls, "\n", true)},
       {"idChildClientsValue", StrJoin(po.vsAllowHosts, "\n", true)},
-      {"idServiceHostValue", HtmlEscaped(po.sServiceHost)},
+      {"idServiceHostValue", HtmlEscape(po.sServiceHost)},
   };
 }
 
