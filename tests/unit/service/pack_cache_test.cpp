@@ -84,7 +84,8 @@ TEST(PackCache, BodySeenAgainUnderANewHeadIsTakenFromTheCache) {
 }
 
 // Feeds response in reads of step bytes; returns the packets taken before
-// the end and all packets.
+// the end and all packets. With two pieces packing at once, the first piece
+// is surely ready once a third has started.
 void Feed(const std::string& response, int jpegCode, std::size_t step,
           std::vector<AnswerPacket>* early, std::vector<AnswerPacket>* all) {
   PackCache cache(64 << 20);
@@ -108,7 +109,7 @@ TEST(AnswerStream, LargeAnswerLeavesBeforeItsEndSmallAndCloseEndedOnesWhole) {
   for (const auto& p : all) EXPECT_LE(p.header.decompSize, kMaxBodySize);
 
   std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" +
-                        std::string("30d40\r\n") + Text(200000, 3) + "\r\n0\r\n\r\n";
+                        std::string("b71b0\r\n") + Text(750000, 3) + "\r\n0\r\n\r\n";
   early.clear();
   Feed(chunked, 0, 4096, &early, &all);
   EXPECT_FALSE(early.empty());
