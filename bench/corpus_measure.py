@@ -295,6 +295,7 @@ def main():
                     differ[0] += 1
 
         cpu0 = cpu_seconds(service.p.pid)
+        ccpu0 = cpu_seconds(client.proc.p.pid)
         t0 = time.time()
         threads = [threading.Thread(target=worker) for _ in range(ARGS.browsers)]
         for t in threads:
@@ -303,11 +304,12 @@ def main():
             t.join()
         dt = time.time() - t0
         cpu = cpu_seconds(service.p.pid) - cpu0
+        ccpu = cpu_seconds(client.proc.p.pid) - ccpu0
         rates.append(len(pages) / dt)
-        print("%d pages, %d browsers, %s: %.1f pages/s, service CPU %.2f ms/page "
-              "(%d failed, %d differ from the direct fetch)" % (
+        print("%d pages, %d browsers, %s: %.1f pages/s, CPU per page: service %.2f ms, "
+              "client %.2f ms (%d failed, %d differ from the direct fetch)" % (
                   len(pages), ARGS.browsers, label, len(pages) / dt, 1000 * cpu / len(pages),
-                  failures[0], differ[0]))
+                  1000 * ccpu / len(pages), failures[0], differ[0]))
     print("warm cache / cold cache: %.2f x pages/s" % (rates[1] / rates[0]))
     client.stop()
     service.stop()

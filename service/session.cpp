@@ -75,11 +75,14 @@ const char* OutcomeName(ReadOutcome o) {
   return "?";
 }
 
+// One write per packet: a header sent apart from its body would wait for
+// the peer's acknowledgement of the packet before (small segments are held
+// back while data is unacknowledged).
 bool SendPacket(nbplat::Socket s, const nbServiceHeader& h, const std::string& body) {
-  unsigned char raw[kServiceHeaderSize];
-  EncodeServiceHeader(h, raw);
-  if (!nbplat::SendAll(s, raw, sizeof raw).ok()) return false;
-  return body.empty() || nbplat::SendAll(s, body.data(), body.size()).ok();
+  std::string packet(kServiceHeaderSize, '\0');
+  EncodeServiceHeader(h, reinterpret_cast<unsigned char*>(&packet[0]));
+  packet += body;
+  return nbplat::SendAll(s, packet.data(), packet.size()).ok();
 }
 
 void AddKind(RequestRecord* rec, int kind) {
@@ -362,18 +365,36 @@ bool Session::Deliver(std::vector<AnswerPacket> packets) {
   }
   cost_ += cost;
   billed_ += bytes;
+  // All packets of a batch in one write, so none waits for the client to
+  // acknowledge the one before.
+  std::string out;
+  out.reserve(bytes);
   for (auto& p : packets) {
     p.header.money = MoneyForHeader(charged_ ? balance_ : 0);
-    if (!SendPacket(s_, p.header, p.body)) {
-      clientGone_ = true;
-      return false;
-    }
+    unsigned char raw[kServiceHeaderSize];
+    EncodeServiceHeader(p.header, raw);
+    out.append(reinterpret_cast<const char*>(raw), sizeof raw);
+    out += p.body;
+  }
+  std::size_t sent = 0;
+  bool ok = true;
+  while (ok && sent < out.size()) {
+    nbplat::IoResult io = nbplat::SendSome(s_, out.data() + sent, out.size() - sent);
+    ok = io.ok();
+    if (ok) sent += io.bytes;
+  }
+  // Packets that went out whole count as sent (and stay paid for).
+  std::uint64_t done = 0;
+  for (const auto& p : packets) {
+    done += kServiceHeaderSize + p.body.size();
+    if (done > sent) break;
     AddKind(&rec_, p.header.msg);
     sentAll_ += kServiceHeaderSize + p.body.size();
     sentBodies_ += p.body.size();
     sentBefore_ += p.header.decompSize;
   }
-  return true;
+  if (!ok) clientGone_ = true;
+  return ok;
 }
 
 void Session::SendUnchargedPage(int status, const char* reason, const std::string& text) {
