@@ -113,6 +113,10 @@ void SendCutMarker(nbplat::Socket s, RequestRecord* rec, std::int32_t money) {
   AddKind(rec, h.msg);
 }
 
+// The page a browser gets while the account database cannot be reached.
+constexpr const char* kNoDatabaseText =
+    "The service cannot reach its account database. Please try again later.";
+
 // The log's name for how a fetch ended.
 const char* FetchResultName(const FetchResult& f) {
   switch (f.status) {
@@ -158,6 +162,8 @@ class Session {
   bool Deliver(std::vector<AnswerPacket> packets);
   // An answer of our own that is not charged (the database failed).
   void SendUnchargedPage(int status, const char* reason, const std::string& text);
+  // Ends an answer whose delivery stopped (failed charge or client gone).
+  void EndStoppedDelivery();
   // Gives back what was charged beyond keep hundredths.
   void RefundBeyond(std::int64_t keep);
   // Writes the answer's totals into the log record.
@@ -235,8 +241,7 @@ bool Session::Admit() {
     // Nobody is served while the accounts cannot be read: the browser gets
     // a page saying so, and nothing is charged.
     log_.Note("database error: " + error);
-    SendUnchargedPage(503, "Service Unavailable",
-                      "The service cannot reach its account database. Please try again later.");
+    SendUnchargedPage(503, "Service Unavailable", kNoDatabaseText);
     rec_.result = "db-error";
     return false;
   }
@@ -290,16 +295,8 @@ void Session::Answer() {
     cut =
         (f.status == FetchStatus::TimedOut || f.status == FetchStatus::Cut) && !f.response.empty();
     if (f.status == FetchStatus::Abandoned) {
-      // The client left or the charge failed: what was sent is paid for.
-      if (chargeFailed_) {
-        rec_.result = "db-error";
-        SendCutMarker(s_, &rec_, MoneyForHeader(balance_));
-        RefundBeyond(0);
-      } else {
-        rec_.result = "served-client-gone";
-        RefundBeyond(CostOfBytes(sentAll_, config_.pricePerMiB));
-      }
-      Settle();
+      rec_.result = "served";
+      EndStoppedDelivery();
       return;
     }
     if (sentAll_ > 0 && f.status != FetchStatus::Complete) {
@@ -333,17 +330,27 @@ void Session::Answer() {
     return;
   }
   if (!Deliver(stream.Finish(response))) {
-    if (chargeFailed_ && sentAll_ == 0) {
-      SendUnchargedPage(503, "Service Unavailable",
-                        "The service cannot reach its account database. Please try again later.");
-    } else if (chargeFailed_) {
+    EndStoppedDelivery();
+    return;
+  }
+  Settle();
+}
+
+void Session::EndStoppedDelivery() {
+  if (chargeFailed_) {
+    // Nothing leaves unpaid: a page saying why when nothing was out yet,
+    // else the mark of a cut answer, and everything is given back.
+    rec_.result = "db-error";
+    if (sentAll_ == 0) {
+      SendUnchargedPage(503, "Service Unavailable", kNoDatabaseText);
+    } else {
       SendCutMarker(s_, &rec_, MoneyForHeader(balance_));
       RefundBeyond(0);
-    } else {
-      RefundBeyond(CostOfBytes(sentAll_, config_.pricePerMiB));
-      rec_.result += "-client-gone";
     }
-    if (chargeFailed_) rec_.result = "db-error";
+  } else {
+    // The client left: it pays for what it received.
+    RefundBeyond(CostOfBytes(sentAll_, config_.pricePerMiB));
+    rec_.result += "-client-gone";
   }
   Settle();
 }
