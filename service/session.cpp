@@ -273,7 +273,8 @@ bool Session::Admit() {
 void Session::Answer() {
   // After a time correction the resent header carries no quality code; the
   // first header's code is the one that counts.
-  AnswerStream stream(header_.jpegLevel, &shared_.cache, PackThreads());
+  AnswerStream stream(header_.jpegLevel, config_.cacheMb > 0 ? &shared_.cache : nullptr,
+                      PackThreads());
   std::string response;
   bool cut = false;
   if (IsRefusedDestination(header_.ipNet, header_.port, config_.allowPrivate)) {
