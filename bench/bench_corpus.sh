@@ -6,8 +6,9 @@
 #   bench/bench_corpus.sh [BUILD_DIR]
 #
 # BUILD_DIR holds client/NimbrelClient and service/NimbrelService; without
-# it a Release build is made in build-bench/. Needs root (packages, network
-# namespace).
+# it a Release build is made in build-bench/. NB_BASELINE_SERVICE may name an
+# older NimbrelService to compare the time to the first packet with. Needs
+# root (packages, network namespace).
 set -euo pipefail
 
 SRC="$(cd "$(dirname "$0")/.." && pwd)"
@@ -35,4 +36,4 @@ fi
 # The distribution's interpreter: numpy comes from its package.
 exec /usr/bin/python3 "$SRC/bench/corpus_measure.py" --corpus "$CORPUS" \
   --client "$BUILD/client/NimbrelClient" --service "$BUILD/service/NimbrelService" \
-  --source "$SRC"
+  --source "$SRC" --baseline-service "${NB_BASELINE_SERVICE:-}"

@@ -4,11 +4,16 @@ Runs in a private network namespace: nginx serves the corpus on 127.0.0.2
 (plain) and 127.0.0.3 (gzip level 9), NimbrelService listens on
 127.0.0.1:443, NimbrelClient on 4321. Prints bytes on the client-service
 link against direct fetches per content type, image quality per quality
-code, and pages per second at 20 concurrent browsers."""
+code, pages per second at 20 concurrent browsers and the service's CPU time
+per page with a cold and a warm packing cache, and the time to the first
+answer packet for the largest page."""
 
 import argparse
+import bz2
 import os
 import queue
+import socket
+import struct
 import subprocess
 import sys
 import tempfile
@@ -97,6 +102,31 @@ def psnr(a, b):
     return float("inf") if mse == 0 else 10 * np.log10(255.0 ** 2 / mse)
 
 
+def cpu_seconds(pid):
+    """User plus system CPU time of a process so far, in seconds."""
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def first_and_last_packet(ip, port, request, service=("127.0.0.1", 443)):
+    """Seconds from sending a guest request straight to the service until the
+    first answer packet header and until the service closes."""
+    body = bz2.compress(request, 9)
+    head = struct.pack("<i4sHHHxxiII", 0, socket.inet_aton(ip), port, 0, 4, int(time.time()),
+                       len(body), len(request))
+    with socket.create_connection(service, timeout=60) as s:
+        t0 = time.time()
+        s.sendall(head + body)
+        first = None
+        while True:
+            chunk = s.recv(65536)
+            if first is None and chunk:
+                first = time.time() - t0
+            if not chunk:
+                return first, time.time() - t0
+
+
 def main():
     global ARGS
     p = argparse.ArgumentParser()
@@ -105,6 +135,8 @@ def main():
     p.add_argument("--service", required=True)
     p.add_argument("--source", required=True)
     p.add_argument("--browsers", type=int, default=20)
+    p.add_argument("--baseline-service", default="",
+                   help="an older NimbrelService to compare the time to the first packet with")
     ARGS = p.parse_args()
     reexec_in_namespace()
     sys.path.insert(0, os.path.join(ARGS.source, "tests", "e2e"))
@@ -119,11 +151,16 @@ def main():
                         extra_server="gzip_comp_level 9;")
     workdir = tempfile.mkdtemp(prefix="nb-bench-")
     log = os.path.join(workdir, "service.log")
-    service = h.Proc([ARGS.service, "--listen", "127.0.0.1", "--port", "443", "--db",
-                      os.path.join(workdir, "accounts.db"), "--log", log, "--allow-private",
-                      "--guest"],
-                     log=os.path.join(workdir, "service.out"))
-    h.wait_port("127.0.0.1", 443, proc=service)
+
+    def start_service(program=ARGS.service, extra=()):
+        proc = h.Proc([program, "--listen", "127.0.0.1", "--port", "443", "--db",
+                       os.path.join(workdir, "accounts.db"), "--log", log, "--allow-private",
+                       "--guest"] + list(extra),
+                      log=os.path.join(workdir, "service.out"))
+        h.wait_port("127.0.0.1", 443, proc=proc)
+        return proc
+
+    service = start_service()
     sys.path.insert(0, os.path.join(ARGS.source, "tests", "e2e"))
     import svc_common as sc
 
@@ -224,16 +261,26 @@ def main():
     print()
 
     pages = [x for x in paths if kind_of(x) == "html"]
+    # A fresh service: the first pass meets an empty packing cache, the
+    # second the same pages again.
+    service.stop()
+    service = start_service()
     client = h.ClientInstall(ini=sc.client_ini(jpeg_level=1))
     client.start()
-    h.proxy_get("http://127.0.0.2" + pages[0])
-    for label, fetch in (("through client and service", lambda x: h.proxy_get(
-            "http://127.0.0.2" + x, timeout=60)), ("direct from nginx", lambda x: direct(
-                "127.0.0.2", x, False))):
+    h.proxy_get("http://127.0.0.2/doc/_static/" +
+                sorted(os.listdir(os.path.join(ARGS.corpus, "doc", "_static")))[0])
+    expected = {x: h.split_answer(plain[x])[2] for x in pages}
+    passes = (("through client and service, cold cache", lambda x: h.proxy_get(
+        "http://127.0.0.2" + x, timeout=60)),
+              ("through client and service, warm cache", lambda x: h.proxy_get(
+                  "http://127.0.0.2" + x, timeout=60)),
+              ("direct from nginx", lambda x: direct("127.0.0.2", x, False)))
+    rates = []
+    for label, fetch in passes:
         q = queue.Queue()
         for x in pages:
             q.put(x)
-        failures = [0]
+        failures, differ = [0], [0]
 
         def worker():
             while True:
@@ -241,9 +288,14 @@ def main():
                     x = q.get_nowait()
                 except queue.Empty:
                     return
-                if b" 200 " not in fetch(x)[:20]:
+                raw = fetch(x)
+                if b" 200 " not in raw[:20]:
                     failures[0] += 1
+                elif h.split_answer(raw)[2] != expected[x]:
+                    differ[0] += 1
 
+        cpu0 = cpu_seconds(service.p.pid)
+        ccpu0 = cpu_seconds(client.proc.p.pid)
         t0 = time.time()
         threads = [threading.Thread(target=worker) for _ in range(ARGS.browsers)]
         for t in threads:
@@ -251,10 +303,36 @@ def main():
         for t in threads:
             t.join()
         dt = time.time() - t0
-        print("%d pages, %d browsers, %s: %.1f pages/s (%d failed)" % (
-            len(pages), ARGS.browsers, label, len(pages) / dt, failures[0]))
+        cpu = cpu_seconds(service.p.pid) - cpu0
+        ccpu = cpu_seconds(client.proc.p.pid) - ccpu0
+        rates.append(len(pages) / dt)
+        print("%d pages, %d browsers, %s: %.1f pages/s, CPU per page: service %.2f ms, "
+              "client %.2f ms (%d failed, %d differ from the direct fetch)" % (
+                  len(pages), ARGS.browsers, label, len(pages) / dt, 1000 * cpu / len(pages),
+                  1000 * ccpu / len(pages), failures[0], differ[0]))
+    print("warm cache / cold cache: %.2f x pages/s" % (rates[1] / rates[0]))
     client.stop()
     service.stop()
+    print()
+
+    # The largest page, straight to the service without cache, several
+    # times: median seconds to the first packet and to the end.
+    largest = max(pages, key=lambda x: len(plain[x]))
+    request = ("GET %s HTTP/1.1\r\nHost: 127.0.0.2\r\nConnection: close\r\n\r\n" %
+               largest).encode()
+    print("Largest page %s, %d bytes, sent to the service directly (no cache):" % (
+        largest, len(plain[largest])))
+    for label, program in (("before (baseline build)", ARGS.baseline_service),
+                           ("now, streamed", ARGS.service)):
+        if not program:
+            continue
+        extra = ["--cache-mb", "0"] if program == ARGS.service else []
+        service = start_service(program, extra)
+        times = sorted(first_and_last_packet("127.0.0.2", 80, request) for _ in range(7))
+        service.stop()
+        print("  %-24s first packet %.1f ms, last byte %.1f ms (median of 7)" % (
+            label, 1000 * times[3][0], 1000 * times[3][1]))
+    service = None
     plain_site.stop()
     gzip_site.stop()
 

@@ -7,13 +7,14 @@ set -euo pipefail
 # Building the client and the service, and running them.
 run_pkgs=(
   cmake g++ make pkg-config python3
-  libbz2-dev libgtest-dev libjpeg62-turbo-dev libsqlite3-dev
+  libbz2-dev libgtest-dev libjpeg62-turbo-dev libsqlite3-dev libssl-dev
 )
 # Tests, the Windows cross build and benchmarks.
 test_pkgs=(
   git g++-mingw-w64-x86-64 wine64 xvfb xauth dpkg-dev
   nginx-light squid apache2-utils tinyproxy chromium
   iproute2 libjpeg-turbo-progs curl imagemagick wrk librsvg2-bin
+  postgresql libpq-dev
 )
 # The browser tests drive Chromium from Node.js with npm's playwright-core:
 # the machine's own node and npm serve; Debian's are taken only when absent.

@@ -156,6 +156,15 @@ bool AccountsDb::Charge(std::int32_t login, std::int64_t cents, std::int64_t* ba
   return Exec("COMMIT");
 }
 
+bool IsPostgresUrl(const std::string& where) {
+  return where.compare(0, 13, "postgresql://") == 0 || where.compare(0, 11, "postgres://") == 0;
+}
+
+std::unique_ptr<AccountStore> OpenAccountStore(const std::string& where, std::string* error) {
+  if (IsPostgresUrl(where)) return OpenPostgresAccounts(where, error);
+  return AccountsDb::Open(where, error);
+}
+
 std::int64_t CostOfBytes(std::uint64_t bytes, std::int64_t pricePerMiB) {
   if (pricePerMiB <= 0 || bytes == 0) return 0;
   const std::uint64_t mib = 1024 * 1024;

@@ -156,6 +156,9 @@ ParsedCommand ParseCommandLine(const std::vector<std::string>& args) {
     } else if (arg == "--header-ms" && hasValue) {
       if (!ParseInt(args[++i], 1, 3600000, &n)) return Fail("bad --header-ms: " + args[i]);
       c.headerDeadlineMs = static_cast<int>(n);
+    } else if (arg == "--cache-mb" && hasValue) {
+      if (!ParseInt(args[++i], 0, 1 << 20, &n)) return Fail("bad --cache-mb: " + args[i]);
+      c.cacheMb = static_cast<std::size_t>(n);
     } else {
       return Fail("unknown or incomplete argument: " + arg);
     }
@@ -165,18 +168,19 @@ ParsedCommand ParseCommandLine(const std::vector<std::string>& args) {
 
 std::string UsageText() {
   return "Usage:\n"
-         "  NimbrelService [--listen ADDR] [--port N] [--db FILE] [--log FILE]\n"
+         "  NimbrelService [--listen ADDR] [--port N] [--db FILE|URL] [--log FILE]\n"
          "                 [--allow-private] [--guest] [--price HUNDREDTHS_PER_MIB]\n"
          "                 [--idle-ms MS] [--header-ms MS] [--fetch-idle-ms MS]\n"
          "                 [--max-response BYTES] [--max-connections N]\n"
-         "                 [--max-per-address N]\n"
-         "  NimbrelService account LOGIN [--db FILE] [--password TEXT | --digest HEX]\n"
+         "                 [--max-per-address N] [--cache-mb N]\n"
+         "  NimbrelService account LOGIN [--db FILE|URL] [--password TEXT | --digest HEX]\n"
          "                 [--money AMOUNT | --add-money AMOUNT] [--show]\n"
+         "--db takes an SQLite file or a postgresql:// URL (shared by several nodes).\n"
          "Defaults: listen 0.0.0.0, port 443, database NimbrelService.db, guests\n"
          "(login 0) refused (--guest serves them free of charge), internal\n"
          "destinations refused (--allow-private fetches from them), price 1.00 per\n"
          "MiB, 200 connections at once and 32 from one address, 10 s to send the\n"
-         "request header and 120 s for the whole request.\n";
+         "request header and 120 s for the whole request, 256 MiB of packing cache.\n";
 }
 
 }  // namespace nbsvc

@@ -13,7 +13,7 @@ namespace nbsvc {
 struct ServiceConfig {
   std::uint32_t listenIpNet = 0;  // 0: every local address
   std::uint16_t port = kDefaultPort;
-  std::string dbPath = "NimbrelService.db";
+  std::string dbPath = "NimbrelService.db";        // SQLite file or postgresql:// URL
   std::string logPath;                             // empty: standard output
   bool allowPrivate = false;                       // fetch from loopback/private/link-local too
   bool allowGuests = false;                        // login 0 without an account is served
@@ -24,6 +24,7 @@ struct ServiceConfig {
   int maxConnections = kDefaultMaxConnections;
   int maxPerAddress = kDefaultMaxPerAddress;        // connections at once from one client address
   int headerDeadlineMs = kDefaultHeaderDeadlineMs;  // the 28-byte header, from accept
+  std::size_t cacheMb = kDefaultCacheMb;            // packing cache; 0 turns it off
 };
 
 // The "account" subcommand: create or change one account.

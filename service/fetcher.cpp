@@ -54,7 +54,8 @@ bool IsRepeatableRequest(const std::string& request) {
 }
 
 FetchResult Fetch(std::uint32_t ipNet, std::uint16_t port, const std::string& request,
-                  const FetchLimits& limits) {
+                  const FetchLimits& limits,
+                  const std::function<bool(const std::string&)>& onData) {
   FetchResult r;
   OwnedSocket s(nbplat::TcpSocket());
   if (!s.valid() || !nbplat::ConnectIPv4(s.get(), ipNet, port, limits.connectMs)) {
@@ -92,6 +93,10 @@ FetchResult Fetch(std::uint32_t ipNet, std::uint16_t port, const std::string& re
     }
     if (r.response.size() >= limits.maxResponse) {
       r.status = FetchStatus::Truncated;
+      return r;
+    }
+    if (onData && !onData(r.response)) {
+      r.status = FetchStatus::Abandoned;
       return r;
     }
   }

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace nbsvc {
@@ -14,6 +15,7 @@ enum class FetchStatus {
   TimedOut,       // the server fell silent before the end; response holds what came
   Cut,            // reset, or closed before the end its framing announced
   Truncated,      // the response reached (or announced more than) the size cap
+  Abandoned,      // the onData callback asked to stop
 };
 
 struct FetchResult {
@@ -30,9 +32,11 @@ struct FetchLimits {
 // Connects to ipNet:port, sends request and reads the answer until the
 // response is complete, the server closes, falls silent or the cap is hit.
 // An answer without length or chunking is complete only when the server
-// closes cleanly.
+// closes cleanly. onData, when given, sees the response so far after every
+// read that does not end the fetch; returning false abandons it.
 FetchResult Fetch(std::uint32_t ipNet, std::uint16_t port, const std::string& request,
-                  const FetchLimits& limits);
+                  const FetchLimits& limits,
+                  const std::function<bool(const std::string&)>& onData = nullptr);
 
 // True when the request line's method is HEAD (its answer has no body).
 bool IsHeadRequest(const std::string& request);

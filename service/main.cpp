@@ -35,12 +35,17 @@ void OnStop() {
   }
 }
 
+// The database for messages: a URL may carry a password, so it is not shown.
+std::string DatabaseName(const std::string& where) {
+  return nbsvc::IsPostgresUrl(where) ? std::string("PostgreSQL") : where;
+}
+
 int RunAccount(const nbsvc::AccountCommand& a) {
   std::string error;
-  auto db = nbsvc::AccountsDb::Open(a.dbPath, &error);
+  auto db = nbsvc::OpenAccountStore(a.dbPath, &error);
   if (!db) {
-    std::fprintf(stderr, "NimbrelService: cannot open database %s: %s\n", a.dbPath.c_str(),
-                 error.c_str());
+    std::fprintf(stderr, "NimbrelService: cannot open database %s: %s\n",
+                 DatabaseName(a.dbPath).c_str(), error.c_str());
     return 1;
   }
   if (!db->Upsert(a.login, a.setDigest, a.digest, a.setMoney, a.money, a.addMoney)) {
@@ -66,10 +71,10 @@ int RunServer(const nbsvc::ServiceConfig& config) {
     return 1;
   }
   {
-    auto db = nbsvc::AccountsDb::Open(config.dbPath, &error);
+    auto db = nbsvc::OpenAccountStore(config.dbPath, &error);
     if (!db) {
-      std::fprintf(stderr, "NimbrelService: cannot open database %s: %s\n", config.dbPath.c_str(),
-                   error.c_str());
+      std::fprintf(stderr, "NimbrelService: cannot open database %s: %s\n",
+                   DatabaseName(config.dbPath).c_str(), error.c_str());
       return 1;
     }
   }
@@ -85,7 +90,8 @@ int RunServer(const nbsvc::ServiceConfig& config) {
   SetServer(&server);
   nbplat::InstallStopHandler(OnStop);
   log.Note("listening on " + nbsvc::FormatIPv4(config.listenIpNet) + ":" +
-           std::to_string(server.BoundPort()) + " database " + config.dbPath +
+           std::to_string(server.BoundPort()) + " database " + DatabaseName(config.dbPath) +
+           " cache " + std::to_string(config.cacheMb) + " MiB" +
            (config.allowPrivate ? " private destinations allowed" : "") +
            (config.allowGuests ? " guests allowed" : " guests refused"));
   if (!server.Run()) {

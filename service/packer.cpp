@@ -5,6 +5,7 @@
 
 #include "http_response.h"
 #include "jpeg_recode.h"
+#include "pack_cache.h"
 #include "service_limits.h"
 
 namespace nbsvc {
@@ -15,29 +16,57 @@ int JpegQualityForCode(int code) {
   return 0;
 }
 
-PackedAnswer PackPlain(const std::string& content) {
-  PackedAnswer r;
-  for (std::size_t pos = 0; pos < content.size(); pos += kMaxBodySize) {
-    std::size_t len = std::min<std::size_t>(kMaxBodySize, content.size() - pos);
-    AnswerPacket p;
-    std::string packed;
-    if (Bz2Compress(content.data() + pos, len, packed) && packed.size() < len) {
-      p.header.msg = NB_PACKET_BZ2;
-      p.body = std::move(packed);
-    } else {
-      p.header.msg = NB_PACKET_NOCOMPRESS;
-      p.body.assign(content, pos, len);
-    }
-    p.header.size = static_cast<std::uint32_t>(p.body.size());
-    p.header.decompSize = static_cast<std::uint32_t>(len);
-    r.before += len;
-    r.after += p.body.size();
-    r.packets.push_back(std::move(p));
+AnswerPacket PackPiece(const char* data, std::size_t len, PackCache* cache) {
+  AnswerPacket p;
+  // A cached value is the bzip2 body, or empty when plain is smaller.
+  std::string key = cache ? PackKey('z', 0, data, len) : std::string();
+  std::string packed;
+  bool known = cache && cache->Get(key, &packed);
+  if (!known) {
+    if (!Bz2Compress(data, len, packed) || packed.size() >= len) packed.clear();
+    if (cache) cache->Put(key, packed);
   }
-  return r;
+  if (!packed.empty()) {
+    p.header.msg = NB_PACKET_BZ2;
+    p.body = std::move(packed);
+  } else {
+    p.header.msg = NB_PACKET_NOCOMPRESS;
+    p.body.assign(data, len);
+  }
+  p.header.size = static_cast<std::uint32_t>(p.body.size());
+  p.header.decompSize = static_cast<std::uint32_t>(len);
+  return p;
+}
+
+std::size_t HeadEnd(const std::string& response) {
+  std::size_t from = FinalResponseOffset(response);
+  ResponseHead head = ParseResponseHead(response.substr(from, 65536));
+  if (!head.complete || head.status < 200) return 0;
+  return from + head.headLen;
 }
 
 namespace {
+
+// Pieces of content[from, to) added to r.
+void AddPieces(const std::string& content, std::size_t from, std::size_t to, PackCache* cache,
+               PackedAnswer* r) {
+  for (std::size_t pos = from; pos < to; pos += kMaxBodySize) {
+    std::size_t len = std::min<std::size_t>(kMaxBodySize, to - pos);
+    AnswerPacket p = PackPiece(content.data() + pos, len, cache);
+    r->before += len;
+    r->after += p.body.size();
+    r->packets.push_back(std::move(p));
+  }
+}
+
+// With a cache: the head uncached, then the body's pieces through the cache.
+PackedAnswer PackCached(const std::string& content, PackCache* cache) {
+  PackedAnswer r;
+  std::size_t headEnd = HeadEnd(content);
+  AddPieces(content, 0, headEnd, nullptr, &r);
+  AddPieces(content, headEnd, content.size(), cache, &r);
+  return r;
+}
 
 // The image body of a complete JPEG response; false when it is not whole.
 bool ExtractBody(const std::string& data, std::size_t from, const ResponseHead& head,
@@ -85,16 +114,33 @@ PackedAnswer PackImage(const std::string& content, std::uint64_t original) {
 
 }  // namespace
 
-PackedAnswer PackResponse(const std::string& response, int jpegCode) {
+PackedAnswer PackPlain(const std::string& content) {
+  PackedAnswer r;
+  AddPieces(content, 0, content.size(), nullptr, &r);
+  return r;
+}
+
+PackedAnswer PackResponse(const std::string& response, int jpegCode, PackCache* cache) {
   int quality = JpegQualityForCode(jpegCode);
-  if (quality == 0) return PackPlain(response);
+  auto plain = [&] { return cache ? PackCached(response, cache) : PackPlain(response); };
+  if (quality == 0) return plain();
   std::size_t from = FinalResponseOffset(response);
   ResponseHead head = ParseResponseHead(response.substr(from));
-  if (!IsRecodableJpeg(head)) return PackPlain(response);
+  if (!IsRecodableJpeg(head)) return plain();
   std::string image;
-  if (!ExtractBody(response, from, head, &image)) return PackPlain(response);
+  if (!ExtractBody(response, from, head, &image)) return plain();
+  // A cached value is the recoded image, or empty when recoding fails.
+  std::string key = cache ? PackKey('j', quality, image.data(), image.size()) : std::string();
   std::string smaller;
-  if (RecodeJpeg(image, quality, &smaller)) {
+  bool recoded;
+  if (cache && cache->Get(key, &smaller)) {
+    recoded = !smaller.empty();
+  } else {
+    recoded = RecodeJpeg(image, quality, &smaller);
+    if (!recoded) smaller.clear();
+    if (cache) cache->Put(key, smaller);
+  }
+  if (recoded) {
     std::string rebuilt =
         response.substr(0, from) + RebuildWithBody(response.substr(from), head, smaller);
     if (rebuilt.size() < response.size()) {

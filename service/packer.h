@@ -9,6 +9,8 @@
 
 namespace nbsvc {
 
+class PackCache;
+
 struct AnswerPacket {
   nbServiceHeader header;  // money is filled in by the caller before sending
   std::string body;
@@ -31,10 +33,21 @@ int JpegQualityForCode(int code);
 // (kind 3). A JPEG response under codes 1 and 2 is recoded (Content-Length
 // corrected; the original kept when recoding does not shrink it) and sent
 // as kind 4 pieces whose decompSize spreads the original size over them.
-PackedAnswer PackResponse(const std::string& response, int jpegCode);
+// With a cache, the head (up to the final response's empty line) is packed
+// apart from the body, so pieces of a body seen before are taken from the
+// cache although heads differ per fetch; recoded images are cached too.
+PackedAnswer PackResponse(const std::string& response, int jpegCode, PackCache* cache = nullptr);
 
 // The bzip2/plain packets of content only, without any image handling.
 PackedAnswer PackPlain(const std::string& content);
+
+// One bzip2 (kind 2) or plain (kind 3) packet of len <= kMaxBodySize bytes;
+// the outcome is looked up in and added to cache when cache is not null.
+AnswerPacket PackPiece(const char* data, std::size_t len, PackCache* cache);
+
+// Where the head of response ends when it can be packed apart from its body:
+// the final response's head is complete and not an interim one. 0 otherwise.
+std::size_t HeadEnd(const std::string& response);
 
 // A short HTTP/1.0 response the service makes itself (errors).
 std::string MakeErrorResponse(int status, const std::string& reason, const std::string& text);

@@ -14,6 +14,7 @@ namespace nbsvc {
 Server::Server(const ServiceConfig& config, ServiceLog& log)
     : config_(config),
       log_(log),
+      shared_(config),
       startThread_([](std::function<void()> fn) { return std::thread(std::move(fn)); }) {}
 
 Server::~Server() {
@@ -117,7 +118,7 @@ void Server::StartWorker(nbplat::Socket s, std::uint32_t peer) {
 void Server::Serve(nbplat::Socket s, std::uint32_t peer, std::uint64_t id) {
   try {
     OwnedSocket owned(s);
-    ServeConnection(owned.get(), config_, log_);
+    ServeConnection(owned.get(), config_, log_, shared_);
   } catch (const std::exception& e) {
     log_.Note(std::string("connection ended by an error: ") + e.what());
   }

@@ -17,6 +17,7 @@
 #include "config.h"
 #include "owned_socket.h"
 #include "service_log.h"
+#include "session.h"
 
 namespace nbsvc {
 
@@ -61,6 +62,7 @@ class Server {
 
   const ServiceConfig& config_;
   ServiceLog& log_;
+  ServiceShared shared_;
   ThreadStarter startThread_;
   OwnedSocket listener_;
   std::atomic<bool> stopping_{false};

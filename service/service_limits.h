@@ -26,6 +26,9 @@ inline constexpr int kFetchConnectMs = 15000;
 // Largest web server answer kept; anything beyond is cut off.
 inline constexpr std::size_t kDefaultMaxResponse = 32u * 1024 * 1024;
 
+// Memory for packing results kept for content seen again, in MiB.
+inline constexpr std::size_t kDefaultCacheMb = 256;
+
 // A client clock further than this from ours gets a time correction.
 inline constexpr std::int64_t kClockToleranceSec = 60;
 

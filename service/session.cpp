@@ -3,8 +3,10 @@
 
 #include <chrono>
 #include <memory>
+#include <thread>
 
 #include "accounts.h"
+#include "answer_stream.h"
 #include "auth.h"
 #include "destination.h"
 #include "fetcher.h"
@@ -73,11 +75,14 @@ const char* OutcomeName(ReadOutcome o) {
   return "?";
 }
 
+// One write per packet: a header sent apart from its body would wait for
+// the peer's acknowledgement of the packet before (small segments are held
+// back while data is unacknowledged).
 bool SendPacket(nbplat::Socket s, const nbServiceHeader& h, const std::string& body) {
-  unsigned char raw[kServiceHeaderSize];
-  EncodeServiceHeader(h, raw);
-  if (!nbplat::SendAll(s, raw, sizeof raw).ok()) return false;
-  return body.empty() || nbplat::SendAll(s, body.data(), body.size()).ok();
+  std::string packet(kServiceHeaderSize, '\0');
+  EncodeServiceHeader(h, reinterpret_cast<unsigned char*>(&packet[0]));
+  packet += body;
+  return nbplat::SendAll(s, packet.data(), packet.size()).ok();
 }
 
 void AddKind(RequestRecord* rec, int kind) {
@@ -108,52 +113,41 @@ void SendCutMarker(nbplat::Socket s, RequestRecord* rec, std::int32_t money) {
   AddKind(rec, h.msg);
 }
 
-// The web server's answer, or an error page of our own. *cut: the server
-// sent part of an answer and then reset or fell silent.
-std::string FetchOrErrorPage(const nbClientHeader& h, const std::string& request,
-                             const ServiceConfig& config, RequestRecord* rec, bool* cut) {
-  if (IsRefusedDestination(h.ipNet, h.port, config.allowPrivate)) {
-    rec->result = "refused";
-    return MakeErrorResponse(403, "Forbidden",
-                             "This service does not fetch from " + rec->destination + ".");
-  }
-  FetchLimits limits;
-  limits.connectMs = kFetchConnectMs;
-  limits.idleMs = config.fetchIdleMs;
-  limits.maxResponse = config.maxResponse;
-  FetchResult f = Fetch(h.ipNet, h.port, WithoutAcceptEncoding(request), limits);
+// The page a browser gets while the account database cannot be reached.
+constexpr const char* kNoDatabaseText =
+    "The service cannot reach its account database. Please try again later.";
+
+// The log's name for how a fetch ended.
+const char* FetchResultName(const FetchResult& f) {
   switch (f.status) {
     case FetchStatus::Complete:
-      rec->result = "served";
-      break;
+      return "served";
     case FetchStatus::TimedOut:
-      rec->result = f.response.empty() ? "timeout" : "cut-timeout";
-      break;
+      return f.response.empty() ? "timeout" : "cut-timeout";
     case FetchStatus::Cut:
-      rec->result = "cut";
-      break;
+      return "cut";
     case FetchStatus::Truncated:
-      rec->result = "served-truncated";
-      break;
+      return "served-truncated";
     case FetchStatus::ConnectFailed:
-      rec->result = "connect-failed";
-      break;
+      return "connect-failed";
     case FetchStatus::SendFailed:
-      rec->result = "send-failed";
-      break;
+      return "send-failed";
+    case FetchStatus::Abandoned:
+      return "abandoned";
   }
-  *cut = (f.status == FetchStatus::TimedOut || f.status == FetchStatus::Cut) && !f.response.empty();
-  if (f.response.empty()) {
-    return MakeErrorResponse(502, "Bad Gateway",
-                             "The web server " + rec->destination + " did not answer.");
-  }
-  return std::move(f.response);
+  return "?";
+}
+
+// Packing threads for one answer: every core helps a large answer.
+int PackThreads() {
+  unsigned n = std::thread::hardware_concurrency();
+  return n == 0 ? 2 : static_cast<int>(n);
 }
 
 class Session {
  public:
-  Session(nbplat::Socket s, const ServiceConfig& config, ServiceLog& log)
-      : s_(s), config_(config), log_(log) {}
+  Session(nbplat::Socket s, const ServiceConfig& config, ServiceLog& log, ServiceShared& shared)
+      : s_(s), config_(config), log_(log), shared_(shared) {}
   ~Session() { log_.Write(rec_); }
   void Run();
 
@@ -163,18 +157,35 @@ class Session {
   // Account, authentication and money; false ends the connection.
   bool Admit();
   void Answer();
+  // Charges for packets, then sends them; false when the charge failed or
+  // the client is gone (then the answer ends).
+  bool Deliver(std::vector<AnswerPacket> packets);
+  // An answer of our own that is not charged (the database failed).
+  void SendUnchargedPage(int status, const char* reason, const std::string& text);
+  // Ends an answer whose delivery stopped (failed charge or client gone).
+  void EndStoppedDelivery();
+  // Gives back what was charged beyond keep hundredths.
+  void RefundBeyond(std::int64_t keep);
+  // Writes the answer's totals into the log record.
+  void Settle();
 
   nbplat::Socket s_;
   const ServiceConfig& config_;
   ServiceLog& log_;
+  ServiceShared& shared_;
   RequestRecord rec_;
   nbClientHeader header_;
   std::string request_;
   std::int32_t authTime_ = 0;
   std::uint16_t authCode_ = 0;
-  std::unique_ptr<AccountsDb> db_;
+  AccountPool::Lease db_{nullptr, nullptr};
   bool charged_ = false;  // a real account pays; a guest without account does not
   Account account_;
+  // The answer so far: bytes and content sent, bytes billed, hundredths
+  // taken and the balance after them.
+  std::uint64_t sentAll_ = 0, sentBodies_ = 0, sentBefore_ = 0, billed_ = 0;
+  std::int64_t cost_ = 0, balance_ = 0;
+  bool clientGone_ = false, chargeFailed_ = false;
 };
 
 void Session::Run() {
@@ -217,17 +228,21 @@ bool Session::SettleClock() {
 }
 
 bool Session::Admit() {
+  // A pooled connection may have been lost while idle: one fresh try.
+  LookupResult found = LookupResult::Error;
   std::string error;
-  db_ = AccountsDb::Open(config_.dbPath, &error);
-  if (!db_) {
-    rec_.result = "db-error";
-    log_.Note("database error: " + error);
-    return false;
+  for (int attempt = 0; attempt < 2 && found == LookupResult::Error; ++attempt) {
+    db_ = shared_.accounts.Acquire(&error);
+    if (!db_) break;
+    found = db_->Lookup(header_.login, &account_);
+    if (found == LookupResult::Error) error = db_->LastError();
   }
-  LookupResult found = db_->Lookup(header_.login, &account_);
   if (found == LookupResult::Error) {
+    // Nobody is served while the accounts cannot be read: the browser gets
+    // a page saying so, and nothing is charged.
+    log_.Note("database error: " + error);
+    SendUnchargedPage(503, "Service Unavailable", kNoDatabaseText);
     rec_.result = "db-error";
-    log_.Note("database error: " + db_->LastError());
     return false;
   }
   if (found == LookupResult::Missing) {
@@ -244,6 +259,7 @@ bool Session::Admit() {
     return false;
   }
   rec_.money = account_.money;
+  balance_ = account_.money;
   if (account_.money <= 0) {
     SendBare(s_, &rec_, NB_PACKET_NOMONEY, static_cast<std::uint32_t>(header_.login),
              MoneyForHeader(account_.money));
@@ -257,8 +273,49 @@ bool Session::Admit() {
 void Session::Answer() {
   // After a time correction the resent header carries no quality code; the
   // first header's code is the one that counts.
+  AnswerStream stream(header_.jpegLevel, config_.cacheMb > 0 ? &shared_.cache : nullptr,
+                      PackThreads());
+  std::string response;
   bool cut = false;
-  std::string response = FetchOrErrorPage(header_, request_, config_, &rec_, &cut);
+  if (IsRefusedDestination(header_.ipNet, header_.port, config_.allowPrivate)) {
+    rec_.result = "refused";
+    response = MakeErrorResponse(403, "Forbidden",
+                                 "This service does not fetch from " + rec_.destination + ".");
+  } else {
+    FetchLimits limits;
+    limits.connectMs = kFetchConnectMs;
+    limits.idleMs = config_.fetchIdleMs;
+    limits.maxResponse = config_.maxResponse;
+    // Packets leave as soon as they are packed, while the rest arrives.
+    FetchResult f = Fetch(header_.ipNet, header_.port, WithoutAcceptEncoding(request_), limits,
+                          [&](const std::string& data) {
+                            stream.Offer(data);
+                            return Deliver(stream.TakeReady());
+                          });
+    rec_.result = FetchResultName(f);
+    cut =
+        (f.status == FetchStatus::TimedOut || f.status == FetchStatus::Cut) && !f.response.empty();
+    if (f.status == FetchStatus::Abandoned) {
+      rec_.result = "served";
+      EndStoppedDelivery();
+      return;
+    }
+    if (sentAll_ > 0 && f.status != FetchStatus::Complete) {
+      // Part of the answer is out, but the site did not finish it: the
+      // client learns it was cut short, and nothing is charged.
+      if (f.status == FetchStatus::Truncated) rec_.result = "truncated-cut";
+      SendCutMarker(s_, &rec_, MoneyForHeader(balance_));
+      RefundBeyond(0);
+      Settle();
+      return;
+    }
+    if (f.response.empty()) {
+      response = MakeErrorResponse(502, "Bad Gateway",
+                                   "The web server " + rec_.destination + " did not answer.");
+    } else {
+      response = std::move(f.response);
+    }
+  }
   if (rec_.result == "served-truncated" && IsRepeatableRequest(request_)) {
     // Too big to hold here: a no-money answer naming login 0 makes the
     // client fetch this one request directly and keep using the service
@@ -273,49 +330,114 @@ void Session::Answer() {
     SendCutMarker(s_, &rec_, MoneyForHeader(charged_ ? account_.money : 0));
     return;
   }
-  PackedAnswer answer = PackResponse(response, header_.jpegLevel);
-  response.clear();
-  std::uint64_t total = 0;
-  for (const auto& p : answer.packets) total += kServiceHeaderSize + p.body.size();
+  if (!Deliver(stream.Finish(response))) {
+    EndStoppedDelivery();
+    return;
+  }
+  Settle();
+}
 
-  // Charge for everything before sending, so every packet carries the
-  // balance after this answer; what cannot be sent is given back below.
-  std::int64_t cost = charged_ ? CostOfBytes(total, config_.pricePerMiB) : 0;
-  std::int64_t balance = charged_ ? account_.money : 0;
-  if (charged_ && !db_->Charge(header_.login, cost, &balance)) {
-    log_.Note("charge failed for login " + std::to_string(header_.login) + ": " + db_->LastError());
-    cost = 0;
-    balance = account_.money;
-  }
-  std::uint64_t sentBodies = 0, sentBefore = 0, sentAll = 0;
-  bool broken = false;
-  for (auto& p : answer.packets) {
-    p.header.money = MoneyForHeader(balance);
-    if (!SendPacket(s_, p.header, p.body)) {
-      broken = true;
-      break;
+void Session::EndStoppedDelivery() {
+  if (chargeFailed_) {
+    // Nothing leaves unpaid: a page saying why when nothing was out yet,
+    // else the mark of a cut answer, and everything is given back.
+    rec_.result = "db-error";
+    if (sentAll_ == 0) {
+      SendUnchargedPage(503, "Service Unavailable", kNoDatabaseText);
+    } else {
+      SendCutMarker(s_, &rec_, MoneyForHeader(balance_));
+      RefundBeyond(0);
     }
-    AddKind(&rec_, p.header.msg);
-    sentAll += kServiceHeaderSize + p.body.size();
-    sentBodies += p.body.size();
-    sentBefore += p.header.decompSize;
-  }
-  if (broken && charged_ && cost > 0) {
-    std::int64_t refund = cost - CostOfBytes(sentAll, config_.pricePerMiB);
-    if (refund > 0 && db_->Charge(header_.login, -refund, &balance)) cost -= refund;
+  } else {
+    // The client left: it pays for what it received.
+    RefundBeyond(CostOfBytes(sentAll_, config_.pricePerMiB));
     rec_.result += "-client-gone";
   }
-  rec_.before = sentBefore;
-  rec_.after = sentBodies;
-  rec_.sent += sentAll;
-  rec_.charged = cost;
-  rec_.money = balance;
+  Settle();
+}
+
+bool Session::Deliver(std::vector<AnswerPacket> packets) {
+  if (packets.empty()) return !clientGone_ && !chargeFailed_;
+  std::uint64_t bytes = 0;
+  for (const auto& p : packets) bytes += kServiceHeaderSize + p.body.size();
+  // Charged before sending, so every packet carries the balance after it
+  // and nothing leaves unpaid; the cost of the whole answer is the cost of
+  // all its bytes however they were grouped.
+  std::int64_t cost = charged_ ? CostOfBytes(billed_ + bytes, config_.pricePerMiB) -
+                                     CostOfBytes(billed_, config_.pricePerMiB)
+                               : 0;
+  if (cost != 0 && !db_->Charge(header_.login, cost, &balance_)) {
+    log_.Note("charge failed for login " + std::to_string(header_.login) + ": " + db_->LastError());
+    chargeFailed_ = true;
+    return false;
+  }
+  cost_ += cost;
+  billed_ += bytes;
+  // All packets of a batch in one write, so none waits for the client to
+  // acknowledge the one before.
+  std::string out;
+  out.reserve(bytes);
+  for (auto& p : packets) {
+    p.header.money = MoneyForHeader(charged_ ? balance_ : 0);
+    unsigned char raw[kServiceHeaderSize];
+    EncodeServiceHeader(p.header, raw);
+    out.append(reinterpret_cast<const char*>(raw), sizeof raw);
+    out += p.body;
+  }
+  std::size_t sent = 0;
+  bool ok = true;
+  while (ok && sent < out.size()) {
+    nbplat::IoResult io = nbplat::SendSome(s_, out.data() + sent, out.size() - sent);
+    ok = io.ok();
+    if (ok) sent += io.bytes;
+  }
+  // Packets that went out whole count as sent (and stay paid for).
+  std::uint64_t done = 0;
+  for (const auto& p : packets) {
+    done += kServiceHeaderSize + p.body.size();
+    if (done > sent) break;
+    AddKind(&rec_, p.header.msg);
+    sentAll_ += kServiceHeaderSize + p.body.size();
+    sentBodies_ += p.body.size();
+    sentBefore_ += p.header.decompSize;
+  }
+  if (!ok) clientGone_ = true;
+  return ok;
+}
+
+void Session::SendUnchargedPage(int status, const char* reason, const std::string& text) {
+  PackedAnswer page = PackPlain(MakeErrorResponse(status, reason, text));
+  for (auto& p : page.packets) {
+    if (!SendPacket(s_, p.header, p.body)) return;
+    rec_.sent += kServiceHeaderSize + p.body.size();
+    AddKind(&rec_, p.header.msg);
+  }
+}
+
+void Session::RefundBeyond(std::int64_t keep) {
+  std::int64_t refund = cost_ - keep;
+  if (!charged_ || refund <= 0) return;
+  if (db_ && db_->Charge(header_.login, -refund, &balance_)) {
+    cost_ -= refund;
+  } else {
+    log_.Note("refund of " + std::to_string(refund) + " failed for login " +
+              std::to_string(header_.login));
+  }
+}
+
+void Session::Settle() {
+  rec_.before = sentBefore_;
+  rec_.after = sentBodies_;
+  rec_.sent += sentAll_;
+  rec_.charged = cost_;
+  rec_.money = charged_ ? balance_ : 0;
 }
 
 }  // namespace
 
-void ServeConnection(nbplat::Socket s, const ServiceConfig& config, ServiceLog& log) {
-  Session session(s, config, log);
+void ServeConnection(nbplat::Socket s, const ServiceConfig& config, ServiceLog& log,
+                     ServiceShared& shared) {
+  Session session(s, config, log, shared);
   session.Run();
 }
 

@@ -5,8 +5,10 @@
 #include <cstdint>
 #include <string>
 
+#include "account_pool.h"
 #include "config.h"
 #include "kernel/packet.h"
+#include "pack_cache.h"
 #include "platform/platform.h"
 #include "service_limits.h"
 #include "service_log.h"
@@ -31,7 +33,17 @@ enum class ReadOutcome { Ok, Silent, Slow, Closed, TooBig, BadBody };
 ReadOutcome ReadRequest(nbplat::Socket s, int idleMs, nbClientHeader* header, std::string* request,
                         int headerDeadlineMs = kDefaultHeaderDeadlineMs);
 
+// What the connections of one server share: account store connections and
+// the packing cache. Safe from many threads.
+struct ServiceShared {
+  explicit ServiceShared(const ServiceConfig& config)
+      : accounts(config.dbPath), cache(config.cacheMb * 1024 * 1024) {}
+  AccountPool accounts;
+  PackCache cache;
+};
+
 // Handles the connection to its end; the caller closes the socket.
-void ServeConnection(nbplat::Socket s, const ServiceConfig& config, ServiceLog& log);
+void ServeConnection(nbplat::Socket s, const ServiceConfig& config, ServiceLog& log,
+                     ServiceShared& shared);
 
 }  // namespace nbsvc

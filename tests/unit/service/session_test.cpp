@@ -4,6 +4,7 @@
 #include "session.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <atomic>
@@ -448,3 +449,26 @@ TEST_F(ServiceFixture, ConcurrentRequestsChargeEveryAnswerOnce) {
 }
 
 }  // namespace
+
+TEST_F(ServiceFixture, AnswerWhoseChargeFailsIsNotServed) {
+  // Ends when the site closes; the account vanishes while it is fetched.
+  TinySite site("HTTP/1.0 200 OK\r\n\r\n" + std::string(5000, 'p'), 600);
+  Start();
+  nbsvc::OwnedSocket s(nbtest::ConnectLocal(server_->BoundPort()));
+  nbClientHeader h = Header(42, digest_, site.port());
+  ASSERT_TRUE(nbtest::SendRequest(s.get(), h, "GET / HTTP/1.0\r\n\r\n"));
+  for (int i = 0; i < 200 && site.hits() == 0; ++i) nbplat::SleepMs(10);
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(config_.dbPath.c_str(), &db), SQLITE_OK);
+  sqlite3_busy_timeout(db, 5000);
+  EXPECT_EQ(sqlite3_exec(db, "DELETE FROM accounts WHERE login = 42", nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  std::string page = nbtest::Contents(nbtest::ReadAnswers(s.get(), &h, digest_));
+  EXPECT_NE(page.find("503 Service Unavailable"), std::string::npos) << page;
+  EXPECT_EQ(page.find("ppppp"), std::string::npos);
+  auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("charged=0 "), std::string::npos) << lines[0];
+  EXPECT_NE(lines[0].find("result=db-error"), std::string::npos) << lines[0];
+}

@@ -1,0 +1,132 @@
+// Packing cache and packing while an answer arrives.
+#include "pack_cache.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "answer_stream.h"
+#include "packer.h"
+#include "service_test_util.h"
+
+namespace {
+
+using nbsvc::AnswerPacket;
+using nbsvc::PackCache;
+
+std::string Contents(const std::vector<AnswerPacket>& packets) {
+  std::vector<nbtest::ClientPacket> ps;
+  for (const auto& p : packets) ps.push_back({p.header, p.body});
+  return nbtest::Contents(ps);
+}
+
+// Text that compresses, varied so that its pieces differ.
+std::string Text(std::size_t n, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::string s;
+  while (s.size() < n) s += "line " + std::to_string(rng() % 1000) + " of the page\n";
+  s.resize(n);
+  return s;
+}
+
+std::string Response(const std::string& body, const std::string& date) {
+  return "HTTP/1.1 200 OK\r\nDate: " + date + "\r\nContent-Length: " + std::to_string(body.size()) +
+         "\r\n\r\n" + body;
+}
+
+TEST(PackCache, KeepsWithinItsBoundAndDropsTheLeastRecent) {
+  PackCache cache(3000);
+  std::string k1 = nbsvc::PackKey('z', 0, "one", 3), k2 = nbsvc::PackKey('z', 0, "two", 3);
+  std::string k3 = nbsvc::PackKey('z', 0, "three", 5);
+  // The packing variant and its parameter are part of the key.
+  EXPECT_NE(k1, nbsvc::PackKey('j', 0, "one", 3));
+  EXPECT_NE(nbsvc::PackKey('j', 40, "one", 3), nbsvc::PackKey('j', 20, "one", 3));
+  cache.Put(k1, std::string(1000, 'a'));
+  cache.Put(k2, std::string(1000, 'b'));
+  std::string v;
+  ASSERT_TRUE(cache.Get(k1, &v));  // k1 is now the most recent
+  EXPECT_EQ(v, std::string(1000, 'a'));
+  cache.Put(k3, std::string(1000, 'c'));
+  EXPECT_FALSE(cache.Get(k2, &v));
+  EXPECT_TRUE(cache.Get(k1, &v));
+  EXPECT_TRUE(cache.Get(k3, &v));
+  EXPECT_LE(cache.Bytes(), 3000u);
+  cache.Put(nbsvc::PackKey('z', 0, "big", 3), std::string(5000, 'd'));  // never fits
+  EXPECT_TRUE(cache.Get(k3, &v));
+}
+
+TEST(PackCache, BodySeenAgainUnderANewHeadIsTakenFromTheCache) {
+  PackCache cache(64 << 20);
+  std::string body = Text(450000, 1);
+  std::string first = Response(body, "Tue, 08 Dec 2026 10:00:00 GMT");
+  std::string second = Response(body, "Tue, 08 Dec 2026 10:00:07 GMT");
+  nbsvc::PackedAnswer a = nbsvc::PackResponse(first, 0, &cache);
+  std::uint64_t misses = cache.Misses();
+  EXPECT_EQ(cache.Hits(), 0u);
+  nbsvc::PackedAnswer b = nbsvc::PackResponse(second, 0, &cache);
+  EXPECT_EQ(cache.Hits(), misses);
+  EXPECT_EQ(Contents(a.packets), first);
+  EXPECT_EQ(Contents(b.packets), second);
+  // Every body piece is packed exactly as without the cache.
+  nbsvc::PackedAnswer plain = nbsvc::PackResponse(second, 0, nullptr);
+  EXPECT_EQ(plain.before, b.before);
+  EXPECT_EQ(a.packets.back().body, b.packets.back().body);
+  // A recoded image is cached per quality and gives the same bytes.
+  std::string image = nbtest::MakePhotoJpeg(400, 300, 92, 5);
+  std::string jpeg = "HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nContent-Length: " +
+                     std::to_string(image.size()) + "\r\n\r\n" + image;
+  std::string once = Contents(nbsvc::PackResponse(jpeg, 1, &cache).packets);
+  std::uint64_t hits = cache.Hits();
+  EXPECT_EQ(Contents(nbsvc::PackResponse(jpeg, 1, &cache).packets), once);
+  EXPECT_EQ(cache.Hits(), hits + 1);
+  EXPECT_EQ(once, Contents(nbsvc::PackResponse(jpeg, 1, nullptr).packets));
+  EXPECT_NE(Contents(nbsvc::PackResponse(jpeg, 2, &cache).packets), once);
+}
+
+// Feeds response in reads of step bytes; returns the packets taken before
+// the end and all packets. With two pieces packing at once, the first piece
+// is surely ready once a third has started.
+void Feed(const std::string& response, int jpegCode, std::size_t step,
+          std::vector<AnswerPacket>* early, std::vector<AnswerPacket>* all) {
+  PackCache cache(64 << 20);
+  nbsvc::AnswerStream stream(jpegCode, &cache, 2);
+  std::string data;
+  for (std::size_t pos = 0; pos < response.size(); pos += step) {
+    data.append(response, pos, step);
+    stream.Offer(data);
+    for (auto& p : stream.TakeReady()) early->push_back(p);
+  }
+  *all = *early;
+  for (auto& p : stream.Finish(data)) all->push_back(std::move(p));
+}
+
+TEST(AnswerStream, LargeAnswerLeavesBeforeItsEndSmallAndCloseEndedOnesWhole) {
+  std::string big = Response(Text(1500000, 2), "now");
+  std::vector<AnswerPacket> early, all;
+  Feed(big, 0, 65536, &early, &all);
+  EXPECT_FALSE(early.empty());
+  EXPECT_EQ(Contents(all), big);
+  for (const auto& p : all) EXPECT_LE(p.header.decompSize, kMaxBodySize);
+
+  std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" +
+                        std::string("b71b0\r\n") + Text(750000, 3) + "\r\n0\r\n\r\n";
+  early.clear();
+  Feed(chunked, 0, 4096, &early, &all);
+  EXPECT_FALSE(early.empty());
+  EXPECT_EQ(Contents(all), chunked);
+
+  // Only the connection's end frames this one, so nothing leaves early.
+  std::string closeEnded = "HTTP/1.0 200 OK\r\n\r\n" + Text(900000, 4);
+  early.clear();
+  Feed(closeEnded, 0, 65536, &early, &all);
+  EXPECT_TRUE(early.empty());
+  EXPECT_EQ(Contents(all), closeEnded);
+
+  std::string small = Response(Text(150000, 5), "now");
+  early.clear();
+  Feed(small, 0, 1000, &early, &all);
+  EXPECT_TRUE(early.empty());
+  EXPECT_EQ(Contents(all), small);
+}
+
+}  // namespace
