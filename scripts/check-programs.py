@@ -35,6 +35,8 @@ SHELL_WORDS = set("""
 """.split())
 # Words that run the command after them (their options skipped).
 WRAPPERS = {"exec", "env", "nohup", "nice", "timeout", "xvfb-run", "sudo"}
+# Options of those wrappers that take the next word as their value.
+WRAPPER_OPTS_WITH_VALUE = {"-u", "-s", "-n", "-e", "-f", "-p", "-w", "-k", "-l"}
 SYSTEM_DIRS = ["/usr/bin", "/bin", "/usr/sbin", "/sbin", "/usr/games"]
 # install-deps.sh lets a node and npm the machine already has serve.
 MACHINE_OWN_OK = {"node", "npm", "npx"}
@@ -116,7 +118,7 @@ def _skip_case_pattern(text, i):
 
 
 def _shell_scan(text, found):
-    command, wrapped, case_head = True, False, False
+    command, wrapped, case_head, skip_value = True, False, False, False
     i, n = 0, len(text)
     while i < n:
         c = text[i]
@@ -143,7 +145,7 @@ def _shell_scan(text, found):
                 _shell_scan(text[i + 1:close], found)
                 i = close + 1
                 continue
-            command, wrapped = True, False
+            command, wrapped, skip_value = True, False, False
             i += 1
             continue
         # One word, with its quoted parts; command substitutions inside it
@@ -188,8 +190,10 @@ def _shell_scan(text, found):
         elif word in SHELL_WORDS:
             command = word in ("if", "then", "else", "elif", "do", "while", "until", "!",
                                "time", "{")
+        elif skip_value:
+            skip_value = False  # the value of a wrapper's option
         elif wrapped and (word.startswith("-") or re.match(r"^\d+[smh]?$", word)):
-            pass  # an option of a wrapper
+            skip_value = word in WRAPPER_OPTS_WITH_VALUE  # an option of a wrapper
         elif word == "command":
             pass  # "command -v NAME": NAME is checked as a program
         elif word == "-v":
