@@ -3,7 +3,9 @@
 #include "kernel/https_tunnel.h"
 
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "http/http.h"
 #include "http/nbHttp.h"
