@@ -63,7 +63,11 @@ N ip link set "$NET_DEV" up
 # route to the site's own address.
 U ip route add 198.51.100.0/24 via 192.0.2.2
 
+profiles=()
+if [ -n "${NB_SLOWLINK_PROFILES:-}" ]; then
+  profiles=(--profiles "$NB_SLOWLINK_PROFILES")
+fi
 N python3 "$SRC/bench/slowlink_measure.py" --corpus "$CORPUS" \
   --client "$BUILD/client/NimbrelClient" --service "$BUILD/service/NimbrelService" \
   --source "$SRC" --user-ns "$USER_NS" --user-dev "$USER_DEV" --net-dev "$NET_DEV" \
-  --reps "${NB_SLOWLINK_REPS:-3}" ${NB_SLOWLINK_PROFILES:+--profiles "$NB_SLOWLINK_PROFILES"}
+  --reps "${NB_SLOWLINK_REPS:-3}" "${profiles[@]}"
