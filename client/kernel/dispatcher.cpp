@@ -11,6 +11,7 @@
 #include "http/http.h"
 #include "http/nbHttp.h"
 #include "kernel/filters.h"
+#include "kernel/https_tunnel.h"
 #include "kernel/limits.h"
 #include "kernel/options.h"
 #include "kernel/relay.h"
@@ -101,6 +102,10 @@ void ServeRequest(ThreadArgs* a, const Program_Options& po) {
   char* buff = a->buff;
   int count = ReadBrowserRequest(a->sckBrowser, buff, nb::kRequestBufferSize, nb::kMaxPacketSize,
                                  nb::kBrowserIdleMs);
+  if (IsConnectRequest(buff, count)) {
+    processConnectTunnel(a, po, count);
+    return;
+  }
   if (!isHttpHeaderExists(buff, count)) {
     dbgmsg("Warning: isHttpHeaderExists = false");
     return;

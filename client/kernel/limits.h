@@ -12,6 +12,8 @@ inline constexpr int kListenBacklog = 10;
 inline constexpr int kServicePort = 443;
 inline constexpr int kDefaultPort = 4321;
 inline constexpr int kDefaultSettingsPort = 3344;
+// The only port a browser's CONNECT may reach: HTTPS sites.
+inline constexpr int kTunnelPort = 443;
 
 // Idle time-outs: a silent peer frees its worker after this long.
 inline constexpr int kBrowserIdleMs = 30000;

@@ -115,6 +115,8 @@ void ApplyWord(const std::string& word, Program_Options& po) {
     po.dStatSince = StrToDbl(value);
   } else if (key == "ServiceHost") {
     po.sServiceHost = value;
+  } else if (key == "TunnelTraffic") {
+    po.dTunnelTraffic = StrToDbl(value);
   }
 }
 
@@ -214,6 +216,8 @@ std::string FormatProgramOptions(const Program_Options& po) {
   // they were.
   const std::string serviceHost = FirstWord(po.sServiceHost);
   if (!serviceHost.empty()) line("ServiceHost", serviceHost);
+  // Likewise last of all, and only once a tunnel has carried bytes.
+  if (po.dTunnelTraffic != 0) line("TunnelTraffic", FormatOptionDouble(po.dTunnelTraffic));
   return out;
 }
 

@@ -33,6 +33,8 @@ struct Program_Options {
   bool bCompressOff = false;
   // Compression service as "host" or "host:port"; empty: the build setting.
   std::string sServiceHost;
+  // Bytes that went through HTTPS tunnels (both directions, never compressed).
+  double dTunnelTraffic = 0;
 };
 
 // Guards ProgramOptions, the writing of the options file and iAmountThread.

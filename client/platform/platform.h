@@ -36,6 +36,13 @@ Socket TcpSocket();
 void CloseSocket(Socket s);
 // Shuts both directions down (no close).
 void ShutdownSocket(Socket s);
+// Shuts only our sending side down: the peer reads an end of stream, and
+// what it still sends can be read.
+void ShutdownSend(Socket s);
+// Waits until a or b has data, an end of stream or an error to read.
+// Returns a mask (1: a, 2: b), 0 when timeoutMs passed with neither ready
+// (timeoutMs < 0 waits for ever), -1 on failure. kNoSocket is not watched.
+int WaitReadable(Socket a, Socket b, int timeoutMs);
 bool SetReuseAddress(Socket s);
 // Lets a listening socket bind its port again at once after the program
 // restarts, while connections of the previous run still wind down, without

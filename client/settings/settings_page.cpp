@@ -50,6 +50,7 @@ std::vector<std::pair<std::string, std::string>> PlaceholderValues(const Program
       {"idForbiddenUrlsValue", StrJoin(po.vsBlockingUrls, "\n", true)},
       {"idChildClientsValue", StrJoin(po.vsAllowHosts, "\n", true)},
       {"idServiceHostValue", HtmlEscape(po.sServiceHost)},
+      {"idTunnelTrafValue", DblToStr(Megabytes(po.dTunnelTraffic), 3)},
   };
 }
 

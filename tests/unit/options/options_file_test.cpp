@@ -98,6 +98,16 @@ TEST_F(OptionsFileTest, ServiceHostIsTheLastLineOnlyWhenSet) {
   EXPECT_EQ(LineCount(ReadIni()), 21u);
 }
 
+TEST_F(OptionsFileTest, TunnelTrafficFollowsServiceHostOnlyWhenNonZero) {
+  Program_Options po = LoadFrom("TunnelTraffic:1234\r\nServiceHost:svc\r\n");
+  EXPECT_EQ(po.dTunnelTraffic, 1234);
+  const std::string text = ReadIni();
+  EXPECT_EQ(text.substr(text.size() - 37), "ServiceHost:svc\r\nTunnelTraffic:1234\r\n");
+  ChangeProgramOptions([](Program_Options& p) { p.dTunnelTraffic = 0; });
+  ASSERT_TRUE(SaveProgramOptions());
+  EXPECT_EQ(ValueOf(ReadIni(), "TunnelTraffic"), "<none>");
+}
+
 TEST(ServiceHostValue, HostAndPort) {
   std::string host = "unchanged";
   int port = 0;

@@ -1,0 +1,225 @@
+"""Page load times on a slow link, directly and through client and service.
+
+Started by bench_slowlink.sh. Two network namespaces joined by a veth pair:
+  user side     192.0.2.1/24: Chromium and NimbrelClient (proxy 127.0.0.1:4321)
+  Internet side 192.0.2.2/24 and 198.51.100.10/24: nginx with the corpus (the
+                site, 198.51.100.10:80) and NimbrelService (192.0.2.2:443)
+The user side reaches the site through a /24 route, so the client does not
+take it for its local network. Both veth ends are rate-limited with tbf; the
+round trip is added by delay_relay.py, which stands in front of nginx and the
+service (the kernel here has no netem). This script runs on the Internet side.
+"""
+
+import argparse
+import json
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SITE, USER_IP, NET_IP = "198.51.100.10", "192.0.2.1", "192.0.2.2"
+# (label, tbf rate or None for no limit, round trip in ms, rate in bit/s)
+PROFILES = (("mobile", "256kbit", 300, 256000), ("dsl", "2mbit", 100, 2000000),
+            ("unlimited", None, 0, None))
+QUALITIES = ((1, "medium"), (0, "low"), (2, "untouched"))
+DOC_PAGES = ("functions.html", "stdtypes.html", "os.html", "re.html", "json.html",
+             "datetime.html", "itertools.html", "string.html")
+
+
+def sh(*cmd, check=True):
+    return subprocess.run(cmd, check=check, capture_output=True, text=True,
+                          stdin=subprocess.DEVNULL)
+
+
+def in_user(ns, cmd):
+    return ["ip", "netns", "exec", ns] + cmd
+
+
+def link_bytes(dev):
+    total = 0
+    for name in ("rx_bytes", "tx_bytes"):
+        with open("/sys/class/net/%s/statistics/%s" % (dev, name)) as f:
+            total += int(f.read())
+    return total
+
+
+def set_link(user_ns, user_dev, net_dev, rate):
+    if rate is None:
+        for prefix, dev in ((["ip", "netns", "exec", user_ns], user_dev), ([], net_dev)):
+            sh(*(prefix + ["tc", "qdisc", "del", "dev", dev, "root"]), check=False)
+        return
+    # A burst of a few packets and a queue that holds a couple of seconds of
+    # traffic, like the buffer of a modem on a slow line.
+    for prefix, dev in ((["ip", "netns", "exec", user_ns], user_dev), ([], net_dev)):
+        sh(*(prefix + ["tc", "qdisc", "replace", "dev", dev, "root", "tbf", "rate", rate,
+                       "burst", "4kb", "latency", "2s"]))
+
+
+def make_pages(corpus, www):
+    """Site root: the corpus plus two photo pages (two web-sized photos each)."""
+    os.makedirs(www)
+    for d in ("doc", "img"):
+        os.symlink(os.path.join(corpus, d), os.path.join(www, d))
+    photos = sorted(x for x in os.listdir(os.path.join(corpus, "img")) if x.endswith("-web.jpg"))
+    pages = []
+    for i in range(2):
+        pair = photos[2 * i:2 * i + 2]
+        name = "photos%d.html" % i
+        with open(os.path.join(www, name), "w") as f:
+            f.write("<html><head><title>photos</title></head><body><h1>Photos</h1>%s"
+                    "</body></html>\n" % "".join('<p><img src="img/%s" width="640"></p>' % p
+                                                 for p in pair))
+        pages.append("/" + name)
+    docs = [p for p in DOC_PAGES if os.path.exists(os.path.join(corpus, "doc", "library", p))]
+    return ["/doc/library/" + p for p in docs] + pages
+
+
+def load_times(user_ns, proxy, urls, reps):
+    cfg = json.dumps({"proxy": proxy, "urls": urls, "reps": reps})
+    r = subprocess.run(in_user(user_ns, ["node", os.path.join(HERE, "slowlink_load.js"), cfg]),
+                       capture_output=True, text=True, stdin=subprocess.DEVNULL)
+    if r.returncode != 0:
+        raise RuntimeError("browser failed: " + r.stderr[-2000:])
+    if r.stderr.strip():
+        sys.stderr.write(r.stderr)
+    return json.loads(r.stdout.strip().splitlines()[-1])
+
+
+def curl_times(user_ns, proxy, url, runs=3):
+    """Median (connect, first byte, total) seconds of plain fetches of url."""
+    cmd = ["curl", "-s", "-o", "/dev/null", "-w",
+           "%{time_connect} %{time_starttransfer} %{time_total}"]
+    if proxy:
+        cmd += ["-x", "http://" + proxy]
+    samples = []
+    for _ in range(runs):
+        r = subprocess.run(in_user(user_ns, cmd + [url]), capture_output=True, text=True,
+                           stdin=subprocess.DEVNULL)
+        samples.append([float(x) for x in r.stdout.split()])
+    return [statistics.median(col) for col in zip(*samples)]
+
+
+def median(xs):
+    xs = [x for x in xs if x is not None]
+    return statistics.median(xs) if xs else None
+
+
+def p90(xs):
+    xs = sorted(x for x in xs if x is not None)
+    if not xs:
+        return None
+    return xs[min(len(xs) - 1, int(round(0.9 * (len(xs) - 1))))]
+
+
+def main():
+    p = argparse.ArgumentParser()
+    p.add_argument("--corpus", required=True)
+    p.add_argument("--client", required=True)
+    p.add_argument("--service", required=True)
+    p.add_argument("--source", required=True)
+    p.add_argument("--user-ns", required=True)
+    p.add_argument("--user-dev", required=True)
+    p.add_argument("--net-dev", required=True)
+    p.add_argument("--reps", type=int, default=3)
+    p.add_argument("--profiles", default=",".join(x[0] for x in PROFILES))
+    args = p.parse_args()
+    sys.path.insert(0, os.path.join(args.source, "tests", "e2e"))
+    import nbharness as h
+    import svc_common as sc
+    h.ARGS = argparse.Namespace(client=args.client, service=args.service, source=args.source)
+
+    work = tempfile.mkdtemp(prefix="nb-slowlink-")
+    os.chmod(work, 0o755)
+    urls_paths = make_pages(args.corpus, os.path.join(work, "www"))
+    site = h.Nginx(os.path.join(work, "www"), listen=(("127.0.0.1", 8080),),
+                   extra_server="disable_symlinks off;")
+    service = h.Proc([args.service, "--listen", "127.0.0.1", "--port", "4443", "--db",
+                      os.path.join(work, "accounts.db"), "--log", os.path.join(work, "svc.log"),
+                      "--allow-private", "--guest"], log=os.path.join(work, "svc.out"))
+    h.wait_port("127.0.0.1", 4443, proc=service)
+    procs = [service]
+    urls = ["http://%s%s" % (SITE, x) for x in urls_paths]
+
+    probes = [u for u in urls if u.endswith("/stdtypes.html")][:1] + [
+        "http://%s/img/%s" % (SITE, sorted(x for x in os.listdir(os.path.join(args.corpus, "img"))
+                                           if x.endswith("-web.jpg"))[0])]
+    for label, rate, rtt, bits in PROFILES:
+        if label not in args.profiles.split(","):
+            continue
+        relay = h.Proc([sys.executable, os.path.join(HERE, "delay_relay.py"), str(rtt),
+                        "%s:80" % SITE, "127.0.0.1:8080", "%s:443" % NET_IP, "127.0.0.1:4443"],
+                       log=os.path.join(work, "relay-%s.out" % label))
+        h.wait_port(SITE, 80, proc=relay)
+        set_link(args.user_ns, args.user_dev, args.net_dev, rate)
+        modes = [("direct", None, None)] + [(q, "127.0.0.1:4321", lvl) for lvl, q in QUALITIES]
+        times, link, fetches = {}, {}, {}
+        for mode, proxy, lvl in modes:
+            client = None
+            if proxy:
+                ini = sc.client_ini(jpeg_level=lvl)
+                ini["ServiceHost"] = NET_IP
+                client = h.ClientInstall(ini=ini)
+                client.proc = h.Proc(in_user(args.user_ns, [client.exe]), cwd=client.dir,
+                                     log=os.path.join(client.dir, "client-output.log"))
+                h.wait_port(USER_IP, 4321, proc=client.proc)
+                # The first exchange carries the clock correction: outside the figures.
+                load_times(args.user_ns, proxy, [urls[-1]], 1)
+            before = link_bytes(args.net_dev)
+            times[mode] = load_times(args.user_ns, proxy, urls, args.reps)
+            link[mode] = (link_bytes(args.net_dev) - before) / args.reps
+            if mode in ("direct", "medium"):
+                fetches[mode] = [curl_times(args.user_ns, proxy, u) for u in probes]
+            if client:
+                client.stop()
+        relay.stop()
+        report(label, rate or "no limit", rtt, bits, urls_paths, urls, times, link, args.reps)
+        print("where the time goes, single fetches without sub-resources (curl, seconds:")
+        print("connect to the site or the proxy, first byte, total):")
+        for mode, rows in fetches.items():
+            for u, (c, fb, t) in zip(probes, rows):
+                print("  %-7s %-28s connect %.3f  first byte %.3f  total %.3f" % (
+                    mode, u.rsplit("/", 1)[-1][-28:], c, fb, t))
+        sys.stdout.flush()
+    for pr in procs:
+        pr.stop()
+    site.stop()
+    shutil.rmtree(work, ignore_errors=True)
+
+
+def report(label, rate, rtt, bits, paths, urls, times, link, reps):
+    print()
+    print("Profile %s: %s, %d ms round trip; %d pages, %d loads each, fresh cache; "
+          "page load = load event, ms (median)" % (label, rate, rtt, len(urls), reps))
+    modes = list(times)
+    fmt = "%-28s" + " %10s" * len(modes)
+    print(fmt % (("page",) + tuple(modes)))
+    for path, url in zip(paths, urls):
+        print(fmt % ((path[-28:],) + tuple("%.0f" % (median(times[m][url]) or -1)
+                                           for m in modes)))
+    print(fmt % (("all pages, s",) + tuple("%.1f" % (sum(median(times[m][u]) or 0
+                                                          for u in urls) / 1000) for m in modes)))
+    print(fmt % (("bytes on the link per round",) + tuple("%d" % link[m] for m in modes)))
+    print("speed-up against direct (direct time / proxied time, per page medians):")
+    for m in modes[1:]:
+        ups = [median(times["direct"][u]) / median(times[m][u]) for u in urls
+               if median(times["direct"][u]) and median(times[m][u])]
+        tot = (sum(median(times["direct"][u]) or 0 for u in urls) /
+               max(1e-9, sum(median(times[m][u]) or 0 for u in urls)))
+        print("  %-10s median %.2fx  p90 %.2fx  total %.2fx  link bytes %.2f of direct" % (
+            m, statistics.median(ups), p90(ups), tot, link[m] / max(1, link["direct"])))
+    if bits:
+        # How much of the load time the link's rate alone explains; the rest
+        # is round trips and waiting.
+        print("link busy (bytes at the link rate / sum of load times): " + ", ".join(
+            "%s %.0f%%" % (m, 100.0 * link[m] * 8 / bits /
+                           max(1e-9, sum(median(times[m][u]) or 0 for u in urls) / 1000))
+            for m in modes))
+    sys.stdout.flush()
+
+
+if __name__ == "__main__":
+    main()
