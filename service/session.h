@@ -6,7 +6,7 @@
 #include <string>
 
 #include "config.h"
-#include "kernel/packet.h"
+#include "protocol/packet.h"
 #include "platform/platform.h"
 #include "service_limits.h"
 #include "service_log.h"

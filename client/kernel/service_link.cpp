@@ -10,7 +10,7 @@
 
 #include "http/chunked.h"
 #include "kernel/filters.h"
-#include "kernel/hash.h"
+#include "protocol/hash.h"
 #include "kernel/limits.h"
 #include "kernel/relay.h"
 #include "kernel/state.h"

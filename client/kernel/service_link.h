@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "kernel/options.h"
-#include "kernel/packet.h"
+#include "protocol/packet.h"
 #include "kernel/thread_args.h"
 #include "platform/platform.h"
 

@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "kernel/limits.h"
-#include "support/base64.h"
+#include "protocol/base64.h"
 #include "support/debug.h"
 #include "support/nbString.h"
 

@@ -1,4 +1,4 @@
-#include "kernel/hash.h"
+#include "protocol/hash.h"
 
 #include <gtest/gtest.h>
 

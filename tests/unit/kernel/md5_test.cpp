@@ -1,4 +1,4 @@
-#include "kernel/md5.h"
+#include "protocol/md5.h"
 
 #include <gtest/gtest.h>
 

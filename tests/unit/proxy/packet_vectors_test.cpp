@@ -5,9 +5,9 @@
 #include <cstring>
 #include <string>
 
-#include "kernel/hash.h"
+#include "protocol/hash.h"
 #include "kernel/options.h"
-#include "kernel/packet.h"
+#include "protocol/packet.h"
 #include "kernel/service_link.h"
 #include "kernel/state.h"
 #include "loopback.h"

@@ -16,10 +16,10 @@
 #include <thread>
 #include <vector>
 
-#include "kernel/hash.h"
+#include "protocol/hash.h"
 #include "kernel/limits.h"
 #include "kernel/options.h"
-#include "kernel/packet.h"
+#include "protocol/packet.h"
 #include "kernel/state.h"
 #include "kernel/thread_args.h"
 #include "loopback.h"

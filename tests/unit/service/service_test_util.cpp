@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <random>
 
-#include "kernel/hash.h"
+#include "protocol/hash.h"
 
 namespace nbtest {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "kernel/packet.h"
+#include "protocol/packet.h"
 #include "platform/platform.h"
 
 namespace nbtest {

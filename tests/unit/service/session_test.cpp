@@ -14,8 +14,8 @@
 
 #include "accounts.h"
 #include "auth.h"
-#include "kernel/hash.h"
-#include "kernel/md5.h"
+#include "protocol/hash.h"
+#include "protocol/md5.h"
 #include "owned_socket.h"
 #include "server.h"
 #include "service_test_util.h"

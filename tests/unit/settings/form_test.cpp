@@ -5,7 +5,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "kernel/md5.h"
+#include "protocol/md5.h"
 #include "platform/platform.h"
 #include "settings/settingsman.h"
 

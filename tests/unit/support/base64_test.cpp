@@ -1,4 +1,4 @@
-#include "support/base64.h"
+#include "protocol/base64.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Base64 encoder and the lenient decoder.
-#include "support/base64.h"
+#include "protocol/base64.h"
 
 namespace {
 

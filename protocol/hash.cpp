@@ -1,21 +1,20 @@
 // Request authentication code.
-#include "kernel/hash.h"
+#include "protocol/hash.h"
 
 #include <cstdint>
 #include <cstring>
 #include <string>
 
-#include "kernel/md5.h"
-#include "support/debug.h"
-#include "support/nbString.h"
+#include "protocol/md5.h"
+#include "protocol/trace.h"
 
 int getAuthCode(const char* sHash, int iTime) {
   const char* hash = sHash ? sHash : "";
-  if (std::strlen(hash) != 32) dbgmsg("hash getAuthCode() Warning: sHash is not a 32 bytes");
+  if (std::strlen(hash) != 32) ProtocolTrace("hash getAuthCode() Warning: sHash is not a 32 bytes");
   // The digest covers the whole joined text, however long the stored hash is.
-  const std::string buff = std::string(hash) + IntToStr(iTime);
-  dbgmsg("getAuthCode(): buff=");
-  dbgmsg(buff);
+  const std::string buff = std::string(hash) + std::to_string(iTime);
+  ProtocolTrace("getAuthCode(): buff=");
+  ProtocolTrace(buff);
   char h[33];
   md5str(h, buff.c_str());
   std::uint16_t sum = 0;

@@ -1,5 +1,5 @@
 // Wire format of the compression service link and its bzip2 helpers.
-#include "kernel/packet.h"
+#include "protocol/packet.h"
 
 #include <bzlib.h>
 

@@ -1,5 +1,5 @@
 // MD5 message digest following the reference algorithm of RFC 1321.
-#include "kernel/md5.h"
+#include "protocol/md5.h"
 
 #include <cstring>
 
