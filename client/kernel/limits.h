@@ -6,7 +6,6 @@ namespace nb {
 inline constexpr int kRequestBufferSize = 200010;  // per browser connection
 inline constexpr int kMaxPacketSize = 200000;      // NB_CLIENT_MAX_PACKET_SIZE
 inline constexpr int kRelayReadStep = 1000;        // one read of an answer
-inline constexpr int kProxyAnswerSize = 10000;     // upstream proxy's CONNECT answer
 inline constexpr int kMaxWorkers = 100;
 inline constexpr int kListenBacklog = 10;
 inline constexpr int kServicePort = 443;
