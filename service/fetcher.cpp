@@ -56,7 +56,7 @@ bool IsRepeatableRequest(const std::string& request) {
 FetchResult Fetch(std::uint32_t ipNet, std::uint16_t port, const std::string& request,
                   const FetchLimits& limits) {
   FetchResult r;
-  OwnedSocket s(nbplat::TcpSocket());
+  nbplat::OwnedSocket s(nbplat::TcpSocket());
   if (!s.valid() || !nbplat::ConnectIPv4(s.get(), ipNet, port, limits.connectMs)) {
     r.status = FetchStatus::ConnectFailed;
     return r;

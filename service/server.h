@@ -62,7 +62,7 @@ class Server {
   const ServiceConfig& config_;
   ServiceLog& log_;
   ThreadStarter startThread_;
-  OwnedSocket listener_;
+  nbplat::OwnedSocket listener_;
   std::atomic<bool> stopping_{false};
   std::mutex mu_;  // guards everything below
   std::condition_variable cv_;

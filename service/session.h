@@ -6,8 +6,8 @@
 #include <string>
 
 #include "config.h"
-#include "protocol/packet.h"
 #include "platform/platform.h"
+#include "protocol/packet.h"
 #include "service_limits.h"
 #include "service_log.h"
 

@@ -10,11 +10,11 @@
 
 #include "http/chunked.h"
 #include "kernel/filters.h"
-#include "protocol/hash.h"
 #include "kernel/limits.h"
 #include "kernel/relay.h"
 #include "kernel/state.h"
 #include "kernel/tunnel.h"
+#include "protocol/hash.h"
 #include "support/debug.h"
 #include "support/nbMutex.h"
 #include "support/nbString.h"
@@ -51,7 +51,7 @@ std::size_t RecvFull(nbplat::Socket s, void* data, std::size_t len, nbplat::IoSt
 // was cut, and what was delivered of it must not look whole.
 void CutAnswer(ThreadArgs* thArgs) {
   dbgmsg("service answer cut short: the browser's connection ends with a reset");
-  nbplat::SetResetOnClose(thArgs->sckBrowser);
+  nbplat::SetResetOnClose(thArgs->sckBrowser.get());
 }
 
 // Connects sckServer (already created) to the service, directly or through
@@ -71,7 +71,7 @@ bool ConnectService(ThreadArgs* thArgs, const Program_Options& po) {
       dbgmsg("Service hostent error");
       return false;
     }
-    if (!nbplat::ConnectIPv4(thArgs->sckServer, ip, static_cast<std::uint16_t>(servicePort),
+    if (!nbplat::ConnectIPv4(thArgs->sckServer.get(), ip, static_cast<std::uint16_t>(servicePort),
                              nb::kConnectTimeoutMs)) {
       dbgmsg("Service socket failed");
       return false;
@@ -79,8 +79,9 @@ bool ConnectService(ThreadArgs* thArgs, const Program_Options& po) {
     return true;
   }
   std::string answer;
-  switch (OpenProxyTunnel(thArgs->sckServer, po, serviceHost + ":" + std::to_string(servicePort),
-                          iServiceIdleMs.load(), &answer)) {
+  switch (OpenProxyTunnel(thArgs->sckServer.get(), po,
+                          serviceHost + ":" + std::to_string(servicePort), iServiceIdleMs.load(),
+                          &answer)) {
     case TunnelResult::Opened:
       return true;
     case TunnelResult::Unresolved:
@@ -97,15 +98,14 @@ bool ConnectService(ThreadArgs* thArgs, const Program_Options& po) {
 
 // Drops the service connection and serves the request directly instead.
 void RelayDirectInstead(ThreadArgs* thArgs) {
-  nbplat::CloseSocket(thArgs->sckServer);
-  thArgs->sckServer = nbplat::kNoSocket;
+  thArgs->sckServer.reset();
   processRequestDirect(thArgs);
 }
 
 // Sends len bytes to the browser; a packet without content is no failure.
 bool DeliverToBrowser(ThreadArgs* thArgs, const char* data, std::size_t len) {
   if (len == 0) return true;
-  return nbplat::SendAll(thArgs->sckBrowser, data, len).ok();
+  return nbplat::SendAll(thArgs->sckBrowser.get(), data, len).ok();
 }
 
 // Kind 2: decompresses the body held in buff and delivers the content.
@@ -296,10 +296,10 @@ void processRequestWithService(ThreadArgs* thArgs) {
 
   // Nothing has reached the browser yet: a service that cannot be reached
   // leaves the request to the direct relay rather than unanswered.
-  thArgs->sckServer = nbplat::TcpSocket();
-  nbplat::SetSendTimeout(thArgs->sckBrowser, iSendTimeoutMs.load());
-  nbplat::SetSendTimeout(thArgs->sckServer, iSendTimeoutMs.load());
-  if (thArgs->sckServer == nbplat::kNoSocket || !ConnectService(thArgs, po)) {
+  thArgs->sckServer.reset(nbplat::TcpSocket());
+  nbplat::SetSendTimeout(thArgs->sckBrowser.get(), iSendTimeoutMs.load());
+  nbplat::SetSendTimeout(thArgs->sckServer.get(), iSendTimeoutMs.load());
+  if (!thArgs->sckServer.valid() || !ConnectService(thArgs, po)) {
     RelayDirectInstead(thArgs);
     dbgmsg(sRet);
     return;
@@ -309,7 +309,7 @@ void processRequestWithService(ThreadArgs* thArgs) {
   // no-money answer that arrives after content packets.
   const std::string request(thArgs->buff, static_cast<std::size_t>(std::max(thArgs->iSize, 0)));
 
-  if (!sendDataToServer(thArgs->sckServer, thArgs->ipHost, thArgs->iHostPort, thArgs->buff,
+  if (!sendDataToServer(thArgs->sckServer.get(), thArgs->ipHost, thArgs->iHostPort, thArgs->buff,
                         thArgs->iSize)) {
     dbgmsg("send to service nbheader and body FAILED. exit");
     dbgmsg(sRet);
@@ -321,7 +321,7 @@ void processRequestWithService(ThreadArgs* thArgs) {
   while (bContinue) {
     unsigned char raw[kServiceHeaderSize];
     nbplat::IoStatus end = nbplat::IoStatus::Ok;
-    const std::size_t got = RecvFull(thArgs->sckServer, raw, sizeof raw, &end);
+    const std::size_t got = RecvFull(thArgs->sckServer.get(), raw, sizeof raw, &end);
     if (got != sizeof raw) {
       // The service ends its answer by closing between packets; a close
       // inside a header, a reset or a silence cut the answer.
@@ -346,7 +346,7 @@ void processRequestWithService(ThreadArgs* thArgs) {
     }
     WinSysTray::NetworkActivity(true);
     if (h.msg == NB_PACKET_TIMESHIFT) {
-      CorrectClock(thArgs->sckServer, po, AsSigned(h.size));
+      CorrectClock(thArgs->sckServer.get(), po, AsSigned(h.size));
       continue;
     }
     if (!ServicePacketFits(h)) {
@@ -361,7 +361,7 @@ void processRequestWithService(ThreadArgs* thArgs) {
     std::size_t received = 0;
     while (received < h.size) {
       WinSysTray::NetworkActivity(true);
-      nbplat::IoResult r = nbplat::RecvSome(thArgs->sckServer, thArgs->buff + received,
+      nbplat::IoResult r = nbplat::RecvSome(thArgs->sckServer.get(), thArgs->buff + received,
                                             h.size - received, iServiceIdleMs.load());
       if (!r.ok()) break;
       received += r.bytes;

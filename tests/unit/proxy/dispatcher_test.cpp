@@ -39,7 +39,7 @@ class DispatcherTest : public ::testing::Test {
     nbtest::SendText(pair.near.get(), request.substr(0, first));
     std::thread browser([&] { nbtest::SendText(pair.near.get(), request.substr(first)); });
     auto* args = new ThreadArgs();
-    args->sckBrowser = pair.far.release();
+    args->sckBrowser.reset(pair.far.release());
     args->ipClient = ipClient;
     const int before = iAmountThread.load();
     ++iAmountThread;  // the acceptor counts the slot before the worker starts

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/owned_socket.h"
 #include "platform/platform.h"
 
 namespace nbtest {
@@ -18,27 +19,7 @@ inline constexpr std::uint32_t kLoopback = 0x0100007Fu;
 inline const bool kNetReady = nbplat::NetStartup();
 
 // Closes its socket when it goes out of scope.
-class SocketHolder {
- public:
-  explicit SocketHolder(nbplat::Socket s = nbplat::kNoSocket) : s_(s) {}
-  ~SocketHolder() { reset(); }
-  SocketHolder(const SocketHolder&) = delete;
-  SocketHolder& operator=(const SocketHolder&) = delete;
-  SocketHolder(SocketHolder&& o) noexcept : s_(o.release()) {}
-  nbplat::Socket get() const { return s_; }
-  nbplat::Socket release() {
-    nbplat::Socket s = s_;
-    s_ = nbplat::kNoSocket;
-    return s;
-  }
-  void reset(nbplat::Socket s = nbplat::kNoSocket) {
-    if (s_ != nbplat::kNoSocket) nbplat::CloseSocket(s_);
-    s_ = s;
-  }
-
- private:
-  nbplat::Socket s_;
-};
+using SocketHolder = nbplat::OwnedSocket;
 
 // A listening socket on 127.0.0.1 at a port the system picks.
 class Listener {

@@ -5,13 +5,13 @@
 #include <cstring>
 #include <string>
 
-#include "protocol/hash.h"
 #include "kernel/options.h"
-#include "protocol/packet.h"
 #include "kernel/service_link.h"
 #include "kernel/state.h"
 #include "loopback.h"
 #include "platform/platform.h"
+#include "protocol/hash.h"
+#include "protocol/packet.h"
 
 namespace {
 

@@ -130,7 +130,7 @@ class RelayTest : public ::testing::Test {
     std::copy(request.begin(), request.begin() + static_cast<long>(inBuffer), buff.begin());
     buff[inBuffer] = 0;
     ThreadArgs a;
-    a.sckBrowser = browser.far.get();
+    a.sckBrowser.reset(browser.far.release());
     a.ipHost = ipHost;
     a.iHostPort = port;
     a.buff = buff.data();
@@ -140,8 +140,8 @@ class RelayTest : public ::testing::Test {
     if (browserDoes == Browser::HangsUp) nbplat::ShutdownSocket(browser.near.get());
     auto worker = std::async(std::launch::async, [&] {
       processRequestDirect(&a);
-      if (a.sckServer != nbplat::kNoSocket) nbplat::CloseSocket(a.sckServer);
-      browser.far.reset();
+      a.sckServer.reset();
+      a.sckBrowser.reset();
     });
     std::string got;
     if (browserDoes == Browser::StopsReading) {

@@ -16,14 +16,14 @@
 #include <thread>
 #include <vector>
 
-#include "protocol/hash.h"
 #include "kernel/limits.h"
 #include "kernel/options.h"
-#include "protocol/packet.h"
 #include "kernel/state.h"
 #include "kernel/thread_args.h"
 #include "loopback.h"
 #include "platform/platform.h"
+#include "protocol/hash.h"
+#include "protocol/packet.h"
 
 namespace fs = std::filesystem;
 
@@ -226,15 +226,15 @@ class ServiceExchange : public ::testing::Test {
       browser = nbplat::TcpSocket();
       std::uint32_t peer = 0;
       EXPECT_TRUE(nbplat::ConnectIPv4(browser, nbtest::kLoopback, nbplat::LocalPort(l)));
-      th.sckBrowser = nbplat::AcceptConnection(l, &peer);
+      th.sckBrowser.reset(nbplat::AcceptConnection(l, &peer));
       nbplat::CloseSocket(l);
     }
     nbtest::SendText(browser, later);
     std::string received;
     std::thread reader([&] { received = nbtest::ReadToEnd(browser, 10000, &end_); });
     processRequestWithService(&th);
-    nbplat::CloseSocket(th.sckBrowser);
-    nbplat::CloseSocket(th.sckServer);
+    th.sckBrowser.reset();
+    th.sckServer.reset();
     reader.join();
     nbplat::CloseSocket(browser);
     return received;

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "protocol/packet.h"
 #include "platform/platform.h"
+#include "protocol/packet.h"
 
 namespace nbtest {
 

@@ -14,9 +14,9 @@
 
 #include "accounts.h"
 #include "auth.h"
+#include "owned_socket.h"
 #include "protocol/hash.h"
 #include "protocol/md5.h"
-#include "owned_socket.h"
 #include "server.h"
 #include "service_test_util.h"
 
@@ -45,7 +45,7 @@ TEST(RequestHeader, SizeLimits) {
 
 // A listening socket on 127.0.0.1 with an ephemeral port.
 struct Listener {
-  nbsvc::OwnedSocket sock{nbplat::TcpSocket()};
+  nbplat::OwnedSocket sock{nbplat::TcpSocket()};
   std::uint16_t port = 0;
   Listener() {
     if (nbplat::BindIPv4(sock.get(), 0, nbtest::Loopback()) && nbplat::ListenOn(sock.get(), 16)) {
@@ -59,9 +59,9 @@ template <typename Feed>
 nbsvc::ReadOutcome ReadWith(Feed feed, std::string* request, int idleMs = 2000) {
   Listener l;
   EXPECT_NE(l.port, 0);
-  nbsvc::OwnedSocket client(nbtest::ConnectLocal(l.port));
+  nbplat::OwnedSocket client(nbtest::ConnectLocal(l.port));
   std::uint32_t peer;
-  nbsvc::OwnedSocket server(nbplat::AcceptConnection(l.sock.get(), &peer));
+  nbplat::OwnedSocket server(nbplat::AcceptConnection(l.sock.get(), &peer));
   feed(client.get());
   nbClientHeader h;
   return nbsvc::ReadRequest(server.get(), idleMs, &h, request);
@@ -145,7 +145,7 @@ class TinySite {
   void Loop() {
     while (!stop_) {
       std::uint32_t peer;
-      nbsvc::OwnedSocket c(nbplat::AcceptConnection(sock_.get(), &peer));
+      nbplat::OwnedSocket c(nbplat::AcceptConnection(sock_.get(), &peer));
       if (!c.valid()) return;
       char buf[4096];
       std::string req;
@@ -159,7 +159,7 @@ class TinySite {
       if (holdMs_ > 0) nbplat::SleepMs(static_cast<unsigned>(holdMs_));
     }
   }
-  nbsvc::OwnedSocket sock_{nbplat::TcpSocket()};
+  nbplat::OwnedSocket sock_{nbplat::TcpSocket()};
   std::uint16_t port_ = 0;
   std::string response_;
   int holdMs_;
@@ -213,7 +213,7 @@ class ServiceFixture : public ::testing::Test {
   }
   std::vector<ClientPacket> Exchange(const nbClientHeader& h, const std::string& digest,
                                      const std::string& request = "GET / HTTP/1.0\r\n\r\n") {
-    nbsvc::OwnedSocket s(nbtest::ConnectLocal(server_->BoundPort()));
+    nbplat::OwnedSocket s(nbtest::ConnectLocal(server_->BoundPort()));
     EXPECT_TRUE(s.valid());
     EXPECT_TRUE(nbtest::SendRequest(s.get(), h, request));
     return nbtest::ReadAnswers(s.get(), &h, digest);
@@ -362,7 +362,7 @@ TEST_F(ServiceFixture, UnreachableSiteGetsBadGatewayPage) {
   Start();
   Listener closed;  // bound and listening, then closed: nothing answers there
   std::uint16_t port = closed.port;
-  closed.sock = nbsvc::OwnedSocket();
+  closed.sock = nbplat::OwnedSocket();
   nbClientHeader h = Header(0, "", port);
   h.ipNet = nbtest::Loopback();
   auto packets = Exchange(h, "");
@@ -397,7 +397,7 @@ TEST_F(ServiceFixture, CutAnswerIsSentAsAFailureAndNotCharged) {
   config_.fetchIdleMs = 300;
   Start();
   for (std::uint16_t port : {closes.port(), falls.port()}) {
-    nbsvc::OwnedSocket s(nbtest::ConnectLocal(server_->BoundPort()));
+    nbplat::OwnedSocket s(nbtest::ConnectLocal(server_->BoundPort()));
     ASSERT_TRUE(nbtest::SendRequest(s.get(), Header(42, digest_, port), "GET / HTTP/1.0\r\n\r\n"));
     std::string all;
     char buf[4096];
