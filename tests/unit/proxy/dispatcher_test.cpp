@@ -148,10 +148,12 @@ TEST_F(DispatcherTest, PostBeyondTheLimitGoesDirectAndWholeThoughItsRewriteIsSho
   Program_Options po = GetProgramOptions();
   po.bCompressOff = false;
   SetProgramOptions(po);
-  const std::string savedHost = sServiceHostName;
-  sServiceHostName = "127.0.0.1";
-  iServicePort.store(service.port);
-  iServiceIdleMs.store(3000);
+  const ServiceLinkSettings savedLink = GetServiceLinkSettings();
+  ServiceLinkSettings link = savedLink;
+  link.host = "127.0.0.1";
+  link.port = service.port;
+  link.idleMs = 3000;
+  SetServiceLinkSettings(link);
   // Scheme and host come off the URL: the rewrite fits the limit, the
   // request as sent (a six-digit length) does not.
   const std::string head = "POST http://" + site.hostPort +
@@ -161,9 +163,7 @@ TEST_F(DispatcherTest, PostBeyondTheLimitGoesDirectAndWholeThoughItsRewriteIsSho
   const std::string got = site.Finish();
   EXPECT_EQ(got.substr(0, 9) + got.substr(got.find("\r\n\r\n") + 4), "POST /up " + body);
   EXPECT_EQ(service.Finish(), "");
-  sServiceHostName = savedHost;
-  iServicePort.store(nb::kServicePort);
-  iServiceIdleMs.store(nb::kServiceIdleMs);
+  SetServiceLinkSettings(savedLink);
 }
 
 TEST_F(DispatcherTest, BytesAfterTheRequestNeverReachTheSite) {

@@ -161,7 +161,7 @@ class ServiceExchange : public ::testing::Test {
  protected:
   void SetUp() override {
     saved_ = GetProgramOptions();
-    savedHost_ = sServiceHostName;
+    savedLink_ = GetServiceLinkSettings();
     oldDir_ = fs::current_path();
     static int counter = 0;
     dir_ = fs::temp_directory_path() / ("nb-servicelink-" + std::to_string(nbplat::TickCountMs()) +
@@ -181,21 +181,27 @@ class ServiceExchange : public ::testing::Test {
     iServTimeShift.store(0);
     iNoMoneyLogin.store(0);
     bAuthFailed.store(false);
-    sServiceHostName = "127.0.0.1";
-    iServiceIdleMs.store(5000);
+    ChangeLink([](ServiceLinkSettings& l) {
+      l.host = "127.0.0.1";
+      l.idleMs = 5000;
+    });
   }
 
   void TearDown() override {
     SetProgramOptions(saved_);
-    sServiceHostName = savedHost_;
-    iServicePort.store(nb::kServicePort);
-    iServiceIdleMs.store(nb::kServiceIdleMs);
+    SetServiceLinkSettings(savedLink_);
     iServTimeShift.store(0);
     iNoMoneyLogin.store(0);
     bAuthFailed.store(false);
     fs::current_path(oldDir_);
     std::error_code ec;
     fs::remove_all(dir_, ec);
+  }
+
+  static void ChangeLink(const std::function<void(ServiceLinkSettings&)>& change) {
+    ServiceLinkSettings link = GetServiceLinkSettings();
+    change(link);
+    SetServiceLinkSettings(link);
   }
 
   static void ChangeOptions(const std::function<void(Program_Options&)>& change) {
@@ -209,7 +215,7 @@ class ServiceExchange : public ::testing::Test {
   // end_ tells how that stream ended.
   std::string Serve(int servicePort, int sitePort = 80, const std::string& request = kRequest,
                     const std::string& later = "") {
-    iServicePort.store(servicePort);
+    ChangeLink([&](ServiceLinkSettings& l) { l.port = servicePort; });
     std::vector<char> buff(nb::kRequestBufferSize);
     std::memcpy(buff.data(), request.data(), request.size());
     ThreadArgs th;
@@ -249,7 +255,7 @@ class ServiceExchange : public ::testing::Test {
 
   nbplat::IoStatus end_ = nbplat::IoStatus::Ok;
   Program_Options saved_;
-  std::string savedHost_;
+  ServiceLinkSettings savedLink_;
   fs::path oldDir_, dir_;
 };
 
@@ -458,7 +464,7 @@ TEST_F(ServiceExchange, ChunkedBodyGoesDirectToItsEndAndNoFurther) {
 }
 
 TEST_F(ServiceExchange, SilentServiceFreesTheWorker) {
-  iServiceIdleMs.store(200);
+  ChangeLink([](ServiceLinkSettings& l) { l.idleMs = 200; });
   LoopbackServer service([&](nbplat::Socket c) {
     ReadRequest(c);
     nbtest::ReadToEnd(c, 10000);  // until the client gives up and closes
@@ -536,7 +542,7 @@ TEST_F(ServiceExchange, ServiceHostOptionNamesTheServiceDirectlyAndInTheTunnel) 
   LoopbackServer service([&](nbplat::Socket c) {
     if (ReadRequest(c).request == kRequest) SendPacket(c, NB_PACKET_NOCOMPRESS, "direct", 6);
   });
-  sServiceHostName = "build-setting.invalid";
+  ChangeLink([](ServiceLinkSettings& l) { l.host = "build-setting.invalid"; });
   ChangeOptions([&](Program_Options& po) {
     po.sServiceHost = "127.0.0.1:" + std::to_string(service.port());
   });
