@@ -25,7 +25,6 @@
 namespace {
 
 constexpr const char* kSignature = "void processRequest(IN PVOID lpSocket)";
-constexpr std::uint32_t kLoopbackNet = 16777343u;  // 127.0.0.1, network order
 constexpr char kNotModified[] = "HTTP/1.1 304 Not Modified\r\n\r\n";
 
 // Owns the connection for the whole life of the worker (the acceptor counted
@@ -137,7 +136,7 @@ void ServeRequest(ThreadArgs* a, const Program_Options& po) {
   dbgmsg("Port=" + IntToStr(a->iHostPort));
 
   // Only a browser on this machine may reach the settings port through us.
-  if (a->iHostPort == po.iSettingsPort && a->ipClient != kLoopbackNet) {
+  if (a->iHostPort == po.iSettingsPort && a->ipClient != nb::kLoopbackNet) {
     dbgmsg("blocking of remote connection at settings port.");
     return;
   }
