@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -54,20 +55,20 @@ class SettingsMan {
   int ProcessPostRequest(std::string& settings, nbSocket& Socket);
 
  private:
-  // Stop() from another thread while the loop waits in Accept: the listening
-  // object is handed to m_pRetired (deleted by the loop when it ends) and the
-  // wait is woken, so no thread ever uses a deleted socket object.
+  // The listener the loop waits on; nullptr when there is none. The object
+  // lives until the loop has ended (Stop only closes it for further
+  // connections), so no thread ever uses a deleted socket object.
   nbSocket* CurrentSocket();
   // One pass of the loop on a fresh client object; false when the request
   // had no URL (closed unanswered, next pass at once without a pause).
   bool ServePass(nbSocket& client);
+  // Ends the wait of a blocked Accept on iPort with a connection of our own.
   void WakeAccept(int iPort);
 
   std::atomic<bool> m_bEnabled;
   int m_iPort;
-  nbSocket* m_pSocket;
-  std::mutex m_mtxSocket;  // guards m_pSocket and m_pRetired
-  nbSocket* m_pRetired = nullptr;
+  std::unique_ptr<nbSocket> m_pSocket;  // the listener
+  std::mutex m_mtxSocket;               // guards m_pSocket
   std::atomic<bool> m_bLooping{false};  // the server loop is running
 };
 
