@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "options_fixture.h"
+#include "kernel/options_fixture.h"
 
 using OptionsConcurrencyTest = OptionsDirTest;
 

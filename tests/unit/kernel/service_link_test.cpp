@@ -20,7 +20,7 @@
 #include "kernel/options.h"
 #include "kernel/state.h"
 #include "kernel/thread_args.h"
-#include "loopback.h"
+#include "test_support.h"
 #include "platform/platform.h"
 #include "protocol/hash.h"
 #include "protocol/packet.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "options_fixture.h"
+#include "kernel/options_fixture.h"
 
 namespace {
 

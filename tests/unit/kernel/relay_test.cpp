@@ -18,7 +18,7 @@
 #include "kernel/limits.h"
 #include "kernel/options.h"
 #include "kernel/thread_args.h"
-#include "loopback.h"
+#include "test_support.h"
 #include "support/debug.h"
 #include "support/nbString.h"
 

@@ -8,7 +8,7 @@
 #include "kernel/options.h"
 #include "kernel/service_link.h"
 #include "kernel/state.h"
-#include "loopback.h"
+#include "test_support.h"
 #include "platform/platform.h"
 #include "protocol/hash.h"
 #include "protocol/packet.h"

@@ -2,7 +2,7 @@
 #include <string>
 #include <thread>
 
-#include "options_fixture.h"
+#include "kernel/options_fixture.h"
 #include "platform/platform.h"
 #include "tray/tray.h"
 

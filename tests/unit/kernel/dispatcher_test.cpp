@@ -15,7 +15,7 @@
 #include "kernel/service_link.h"
 #include "kernel/state.h"
 #include "kernel/thread_args.h"
-#include "loopback.h"
+#include "test_support.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include "kernel/limits.h"
 #include "kernel/road.h"
-#include "loopback.h"
+#include "test_support.h"
 
 namespace {
 
