@@ -1,10 +1,14 @@
-// Loopback TCP helpers for the proxy tests: connected socket pairs, a
-// listener on 127.0.0.1 and whole-stream reads, all through the platform layer.
+// Helpers shared by the unit tests: IPv4 addresses, loopback listeners and
+// connected socket pairs, whole-stream reads (all through the platform
+// layer), and temporary folders.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <random>
 #include <string>
 
 #include "platform/owned_socket.h"
@@ -14,6 +18,18 @@ namespace nbtest {
 
 // 127.0.0.1 in network byte order.
 inline constexpr std::uint32_t kLoopback = 0x0100007Fu;
+
+// a.b.c.d in network byte order.
+inline std::uint32_t Ip(unsigned a, unsigned b, unsigned c, unsigned d) {
+  const unsigned char bytes[4] = {static_cast<unsigned char>(a), static_cast<unsigned char>(b),
+                                  static_cast<unsigned char>(c), static_cast<unsigned char>(d)};
+  std::uint32_t ip;
+  std::memcpy(&ip, bytes, sizeof ip);
+  return ip;
+}
+
+// 127.0.0.last in network byte order.
+inline std::uint32_t Loopback(int last = 1) { return Ip(127, 0, 0, static_cast<unsigned>(last)); }
 
 // The sockets library is started once for every test that includes this.
 inline const bool kNetReady = nbplat::NetStartup();
@@ -40,6 +56,13 @@ class Listener {
   SocketHolder s_;
   std::uint16_t port_ = 0;
 };
+
+// A new socket connected to 127.0.0.1:port; kNoSocket on failure.
+inline nbplat::Socket ConnectLocal(std::uint16_t port) {
+  SocketHolder s(nbplat::TcpSocket());
+  if (!s.valid() || !nbplat::ConnectIPv4(s.get(), kLoopback, port, 5000)) return nbplat::kNoSocket;
+  return s.release();
+}
 
 // Two connected ends of one loopback TCP connection.
 struct SocketPair {
@@ -107,5 +130,50 @@ inline nbplat::IoStatus AbortAsSeen() {
 inline bool SendText(nbplat::Socket s, const std::string& text) {
   return nbplat::SendAll(s, text.data(), text.size()).ok();
 }
+
+// A fresh folder under the system's temporary folder, removed with all it
+// holds on destruction.
+class TempDir {
+ public:
+  TempDir() {
+    std::random_device rd;
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+      const auto p = std::filesystem::temp_directory_path() / ("nbtest-" + std::to_string(rd()));
+      std::error_code ec;
+      if (std::filesystem::create_directory(p, ec)) path_ = p.string();
+    }
+  }
+  ~TempDir() {
+    std::error_code ec;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+// A TempDir that is the current folder while it lives; the folder current
+// before is restored first.
+class WorkDir {
+ public:
+  WorkDir() : previous_(std::filesystem::current_path()) {
+    std::filesystem::current_path(dir_.path());
+  }
+  ~WorkDir() {
+    std::error_code ec;
+    std::filesystem::current_path(previous_, ec);
+  }
+  WorkDir(const WorkDir&) = delete;
+  WorkDir& operator=(const WorkDir&) = delete;
+  std::filesystem::path path() const { return dir_.path(); }
+
+ private:
+  std::filesystem::path previous_;
+  TempDir dir_;  // removed after the destructor has left it
+};
 
 }  // namespace nbtest

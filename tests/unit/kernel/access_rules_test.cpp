@@ -8,17 +8,12 @@
 
 #include "kernel/acceptor.h"
 #include "kernel/options.h"
+#include "test_support.h"
 
 namespace {
 
 // The address a.b.c.d as accept() reports it: network byte order in memory.
-std::uint32_t Ip(unsigned a, unsigned b, unsigned c, unsigned d) {
-  const unsigned char bytes[4] = {static_cast<unsigned char>(a), static_cast<unsigned char>(b),
-                                  static_cast<unsigned char>(c), static_cast<unsigned char>(d)};
-  std::uint32_t ip;
-  std::memcpy(&ip, bytes, sizeof ip);
-  return ip;
-}
+using nbtest::Ip;
 
 void Allow(std::vector<std::string> hosts) {
   Program_Options po;

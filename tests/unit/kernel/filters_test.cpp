@@ -8,13 +8,12 @@
 #include "kernel/options.h"
 #include "kernel/road.h"
 #include "kernel/state.h"
+#include "test_support.h"
 
 namespace {
 
 // IPv4 address in network byte order from its four dotted parts.
-unsigned int Ip(unsigned a, unsigned b, unsigned c, unsigned d) {
-  return a | (b << 8) | (c << 16) | (d << 24);
-}
+using nbtest::Ip;
 
 std::string Get(const std::string& url) { return "GET " + url + " HTTP/1.1\r\nHost: x\r\n\r\n"; }
 

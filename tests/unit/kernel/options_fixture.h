@@ -7,30 +7,15 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <string>
 
 #include "kernel/options.h"
+#include "test_support.h"
 
 class OptionsDirTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    oldDir_ = std::filesystem::current_path();
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = std::filesystem::temp_directory_path() /
-           (std::string("nb-options-") + info->test_suite_name() + "-" + info->name() + "-" +
-            std::to_string(std::random_device()()));
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
-    std::filesystem::current_path(dir_);
-    SetProgramOptions(Program_Options());
-  }
-  void TearDown() override {
-    std::filesystem::current_path(oldDir_);
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
-    SetProgramOptions(Program_Options());
-  }
+  void SetUp() override { SetProgramOptions(Program_Options()); }
+  void TearDown() override { SetProgramOptions(Program_Options()); }
 
  public:
   static void WriteIni(const std::string& bytes) {
@@ -44,8 +29,6 @@ class OptionsDirTest : public ::testing::Test {
   static bool IniExists() { return std::filesystem::exists(kOptionsFileName); }
 
  protected:
-  std::filesystem::path dir_;
-
- private:
-  std::filesystem::path oldDir_;
+  nbtest::WorkDir work_;
+  const std::filesystem::path dir_ = work_.path();
 };

@@ -8,10 +8,10 @@
 #include "kernel/options.h"
 #include "kernel/service_link.h"
 #include "kernel/state.h"
-#include "test_support.h"
 #include "platform/platform.h"
 #include "protocol/hash.h"
 #include "protocol/packet.h"
+#include "test_support.h"
 
 namespace {
 
@@ -26,12 +26,7 @@ std::string Hex(const unsigned char* p, std::size_t n) {
   return s;
 }
 
-std::uint32_t Ip(unsigned char a, unsigned char b, unsigned char c, unsigned char d) {
-  const unsigned char bytes[4] = {a, b, c, d};
-  std::uint32_t ip;
-  std::memcpy(&ip, bytes, 4);
-  return ip;
-}
+using nbtest::Ip;
 
 // Account 0 with an empty stored digest: the authentication code of clock
 // 1262304000 is the 16-bit sum over md5("1262304000"), 0xc3ce.

@@ -18,9 +18,9 @@
 #include "kernel/limits.h"
 #include "kernel/options.h"
 #include "kernel/thread_args.h"
-#include "test_support.h"
 #include "support/debug.h"
 #include "support/nbString.h"
+#include "test_support.h"
 
 namespace {
 

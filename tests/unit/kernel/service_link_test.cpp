@@ -20,10 +20,10 @@
 #include "kernel/options.h"
 #include "kernel/state.h"
 #include "kernel/thread_args.h"
-#include "test_support.h"
 #include "platform/platform.h"
 #include "protocol/hash.h"
 #include "protocol/packet.h"
+#include "test_support.h"
 
 namespace fs = std::filesystem;
 
@@ -162,12 +162,6 @@ class ServiceExchange : public ::testing::Test {
   void SetUp() override {
     saved_ = GetProgramOptions();
     savedLink_ = GetServiceLinkSettings();
-    oldDir_ = fs::current_path();
-    static int counter = 0;
-    dir_ = fs::temp_directory_path() / ("nb-servicelink-" + std::to_string(nbplat::TickCountMs()) +
-                                        "-" + std::to_string(++counter));
-    fs::create_directories(dir_);
-    fs::current_path(dir_);
     Program_Options po;
     po.iLogin = 77;
     po.sPassword = kDigest;
@@ -193,9 +187,6 @@ class ServiceExchange : public ::testing::Test {
     iServTimeShift.store(0);
     iNoMoneyLogin.store(0);
     bAuthFailed.store(false);
-    fs::current_path(oldDir_);
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
   }
 
   static void ChangeLink(const std::function<void(ServiceLinkSettings&)>& change) {
@@ -256,7 +247,7 @@ class ServiceExchange : public ::testing::Test {
   nbplat::IoStatus end_ = nbplat::IoStatus::Ok;
   Program_Options saved_;
   ServiceLinkSettings savedLink_;
-  fs::path oldDir_, dir_;
+  nbtest::WorkDir work_;
 };
 
 TEST_F(ServiceExchange, Bz2PacketsArriveInOrderAndAreCountedAndSaved) {

@@ -13,17 +13,13 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::uint32_t Loopback() {
-  const unsigned char bytes[4] = {127, 0, 0, 1};
-  std::uint32_t ip;
-  std::memcpy(&ip, bytes, sizeof ip);
-  return ip;
-}
+using nbtest::Loopback;
 
 void WriteFile(const fs::path& p, const std::string& bytes) {
   std::ofstream f(p, std::ios::binary | std::ios::trunc);
@@ -38,23 +34,8 @@ std::string ReadFile(const fs::path& p) {
 // Each test runs in a fresh temporary folder that is also the current one.
 class PlatformDirTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    oldDir_ = fs::current_path();
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::temp_directory_path() / (std::string("nb-platform-") + info->name() + "-" +
-                                        std::to_string(std::random_device()()));
-    fs::create_directories(dir_);
-    fs::current_path(dir_);
-  }
-  void TearDown() override {
-    fs::current_path(oldDir_);
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
-  fs::path dir_;
-
- private:
-  fs::path oldDir_;
+  nbtest::WorkDir work_;
+  const fs::path dir_ = work_.path();
 };
 
 // Owns a raw platform socket for the test's lifetime.
