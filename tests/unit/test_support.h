@@ -37,20 +37,25 @@ inline const bool kNetReady = nbplat::NetStartup();
 // Closes its socket when it goes out of scope.
 using SocketHolder = nbplat::OwnedSocket;
 
-// A listening socket on 127.0.0.1 at a port the system picks.
+// A listening socket on ip (127.0.0.1 by default) at a port the system
+// picks; port() is 0 when it could not listen.
 class Listener {
  public:
-  Listener() : s_(nbplat::TcpSocket()) {
+  explicit Listener(std::uint32_t ip = kLoopback) : s_(nbplat::TcpSocket()) {
     nbplat::SetReuseAddress(s_.get());
-    nbplat::BindIPv4(s_.get(), 0, kLoopback);
-    nbplat::ListenOn(s_.get(), 16);
-    port_ = nbplat::LocalPort(s_.get());
+    if (nbplat::BindIPv4(s_.get(), 0, ip) && nbplat::ListenOn(s_.get(), 16)) {
+      port_ = nbplat::LocalPort(s_.get());
+    }
   }
   std::uint16_t port() const { return port_; }
+  nbplat::Socket get() const { return s_.get(); }
+  // The next connection (kNoSocket on failure), owned by the caller.
   nbplat::Socket Accept() {
     std::uint32_t ip = 0;
     return nbplat::AcceptConnection(s_.get(), &ip);
   }
+  // Stops listening: nothing answers at port() any more.
+  void Close() { s_.reset(); }
 
  private:
   SocketHolder s_;

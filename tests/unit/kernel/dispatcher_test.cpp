@@ -59,14 +59,11 @@ constexpr char kOk[] = "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok";
 // ("" when nobody came) once the worker has ended.
 class OneShotSite {
  public:
-  OneShotSite(std::uint32_t ip, std::string answer) : ip_(ip), sock_(nbplat::TcpSocket()) {
-    nbplat::BindIPv4(sock_.get(), 0, ip);
-    nbplat::ListenOn(sock_.get(), 4);
-    port = nbplat::LocalPort(sock_.get());
+  OneShotSite(std::uint32_t ip, std::string answer) : ip_(ip), sock_(ip) {
+    port = sock_.port();
     hostPort = IpIntToStr(ip) + ":" + std::to_string(port);
     thread_ = std::thread([this, answer] {
-      std::uint32_t peer = 0;
-      nbtest::SocketHolder conn(nbplat::AcceptConnection(sock_.get(), &peer));
+      nbtest::SocketHolder conn(sock_.Accept());
       received_ = nbtest::ReadUntil(conn.get(), "\r\n\r\n", 5000);
       nbtest::SendText(conn.get(), answer);
       received_ += nbtest::ReadToEnd(conn.get(), 5000);
@@ -84,7 +81,7 @@ class OneShotSite {
 
  private:
   const std::uint32_t ip_;
-  nbtest::SocketHolder sock_;
+  nbtest::Listener sock_;
   std::thread thread_;
   std::string received_;
 };

@@ -51,11 +51,7 @@ class LoopbackServer {
  public:
   using Handler = std::function<void(nbplat::Socket)>;
   explicit LoopbackServer(Handler handle) : handle_(std::move(handle)) {
-    listener_ = nbplat::TcpSocket();
-    nbplat::SetReuseAddress(listener_);
-    if (nbplat::BindIPv4(listener_, 0, nbtest::kLoopback) && nbplat::ListenOn(listener_, 16)) {
-      port_ = nbplat::LocalPort(listener_);
-    }
+    port_ = listener_.port();
     acceptor_ = std::thread([this] { Run(); });
   }
   ~LoopbackServer() {
@@ -65,7 +61,6 @@ class LoopbackServer {
     acceptor_.join();
     nbplat::CloseSocket(wake);
     for (std::thread& t : workers_) t.join();
-    nbplat::CloseSocket(listener_);
   }
   int port() const { return port_; }
   int connections() const { return connections_.load(); }
@@ -73,8 +68,7 @@ class LoopbackServer {
  private:
   void Run() {
     for (;;) {
-      std::uint32_t peer = 0;
-      nbplat::Socket c = nbplat::AcceptConnection(listener_, &peer);
+      nbplat::Socket c = listener_.Accept();
       if (c == nbplat::kNoSocket) return;
       if (stop_) {
         nbplat::CloseSocket(c);
@@ -89,7 +83,7 @@ class LoopbackServer {
   }
 
   Handler handle_;
-  nbplat::Socket listener_ = nbplat::kNoSocket;
+  nbtest::Listener listener_;
   int port_ = 0;
   std::atomic<bool> stop_{false};
   std::atomic<int> connections_{0};

@@ -43,25 +43,14 @@ TEST(RequestHeader, SizeLimits) {
   EXPECT_EQ(nbsvc::CheckRequestHeader(h), nbsvc::HeaderCheck::Empty);
 }
 
-// A listening socket on 127.0.0.1 with an ephemeral port.
-struct Listener {
-  nbplat::OwnedSocket sock{nbplat::TcpSocket()};
-  std::uint16_t port = 0;
-  Listener() {
-    if (nbplat::BindIPv4(sock.get(), 0, nbtest::Loopback()) && nbplat::ListenOn(sock.get(), 16)) {
-      port = nbplat::LocalPort(sock.get());
-    }
-  }
-};
-
 // Runs ReadRequest on the accepted end of a connection fed by feed().
 template <typename Feed>
 nbsvc::ReadOutcome ReadWith(Feed feed, std::string* request, int idleMs = 2000) {
-  Listener l;
-  EXPECT_NE(l.port, 0);
-  nbplat::OwnedSocket client(nbtest::ConnectLocal(l.port));
+  nbtest::Listener l;
+  EXPECT_NE(l.port(), 0);
+  nbplat::OwnedSocket client(nbtest::ConnectLocal(l.port()));
   std::uint32_t peer;
-  nbplat::OwnedSocket server(nbplat::AcceptConnection(l.sock.get(), &peer));
+  nbplat::OwnedSocket server(nbplat::AcceptConnection(l.get(), &peer));
   feed(client.get());
   nbClientHeader h;
   return nbsvc::ReadRequest(server.get(), idleMs, &h, request);
@@ -127,10 +116,6 @@ class TinySite {
  public:
   explicit TinySite(std::string response, int holdMs = 0)
       : response_(std::move(response)), holdMs_(holdMs) {
-    if (nbplat::BindIPv4(sock_.get(), 0, nbtest::Loopback(2)) &&
-        nbplat::ListenOn(sock_.get(), 16)) {
-      port_ = nbplat::LocalPort(sock_.get());
-    }
     thread_ = std::thread([this] { Loop(); });
   }
   ~TinySite() {
@@ -138,7 +123,7 @@ class TinySite {
     nbplat::ShutdownSocket(sock_.get());
     thread_.join();
   }
-  std::uint16_t port() const { return port_; }
+  std::uint16_t port() const { return sock_.port(); }
   int hits() const { return hits_; }
 
  private:
@@ -159,8 +144,7 @@ class TinySite {
       if (holdMs_ > 0) nbplat::SleepMs(static_cast<unsigned>(holdMs_));
     }
   }
-  nbplat::OwnedSocket sock_{nbplat::TcpSocket()};
-  std::uint16_t port_ = 0;
+  nbtest::Listener sock_{nbtest::Loopback(2)};
   std::string response_;
   int holdMs_;
   std::atomic<bool> stop_{false};
@@ -360,9 +344,9 @@ TEST_F(ServiceFixture, InternalDestinationRefusedByDefault) {
 
 TEST_F(ServiceFixture, UnreachableSiteGetsBadGatewayPage) {
   Start();
-  Listener closed;  // bound and listening, then closed: nothing answers there
-  std::uint16_t port = closed.port;
-  closed.sock = nbplat::OwnedSocket();
+  nbtest::Listener closed;  // bound and listening, then closed: nothing answers there
+  std::uint16_t port = closed.port();
+  closed.Close();
   nbClientHeader h = Header(0, "", port);
   h.ipNet = nbtest::Loopback();
   auto packets = Exchange(h, "");
