@@ -18,6 +18,8 @@ enum nbPacketKind : std::uint16_t {
   NB_PACKET_NOMONEY = 7,
 };
 
+// The TCP port the service listens on unless told otherwise.
+inline constexpr std::uint16_t kServiceTcpPort = 443;
 inline constexpr std::size_t kClientHeaderSize = 28;
 inline constexpr std::size_t kServiceHeaderSize = 16;
 inline constexpr std::uint32_t kMaxBodySize = 200000;

@@ -14,7 +14,7 @@ inline constexpr int kMaxPacketSize = static_cast<int>(kMaxBodySize);
 inline constexpr int kRelayReadStep = 1000;  // one read of an answer
 inline constexpr int kMaxWorkers = 100;
 inline constexpr int kListenBacklog = 10;
-inline constexpr int kServicePort = 443;
+inline constexpr int kServicePort = kServiceTcpPort;
 inline constexpr int kDefaultPort = 4321;
 inline constexpr int kDefaultSettingsPort = 3344;
 // 127.0.0.1 in network byte order.
