@@ -3,7 +3,7 @@
 
 #include <chrono>
 
-#include "kernel/hash.h"
+#include "protocol/hash.h"
 #include "service_limits.h"
 
 namespace nbsvc {

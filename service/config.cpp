@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "accounts.h"
-#include "kernel/md5.h"
+#include "protocol/md5.h"
 
 namespace nbsvc {
 

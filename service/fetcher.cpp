@@ -57,7 +57,7 @@ FetchResult Fetch(std::uint32_t ipNet, std::uint16_t port, const std::string& re
                   const FetchLimits& limits,
                   const std::function<bool(const std::string&)>& onData) {
   FetchResult r;
-  OwnedSocket s(nbplat::TcpSocket());
+  nbplat::OwnedSocket s(nbplat::TcpSocket());
   if (!s.valid() || !nbplat::ConnectIPv4(s.get(), ipNet, port, limits.connectMs)) {
     r.status = FetchStatus::ConnectFailed;
     return r;

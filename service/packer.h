@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "kernel/packet.h"
+#include "protocol/packet.h"
 
 namespace nbsvc {
 

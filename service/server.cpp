@@ -30,7 +30,7 @@ Server::~Server() {
 }
 
 bool Server::Listen(std::string* error) {
-  OwnedSocket s(nbplat::TcpSocket());
+  nbplat::OwnedSocket s(nbplat::TcpSocket());
   std::string where = FormatIPv4(config_.listenIpNet) + ":" + std::to_string(config_.port);
   if (!s.valid()) {
     *error = "cannot create a socket";
@@ -117,7 +117,7 @@ void Server::StartWorker(nbplat::Socket s, std::uint32_t peer) {
 
 void Server::Serve(nbplat::Socket s, std::uint32_t peer, std::uint64_t id) {
   try {
-    OwnedSocket owned(s);
+    nbplat::OwnedSocket owned(s);
     ServeConnection(owned.get(), config_, log_, shared_);
   } catch (const std::exception& e) {
     log_.Note(std::string("connection ended by an error: ") + e.what());

@@ -64,7 +64,7 @@ class Server {
   ServiceLog& log_;
   ServiceShared shared_;
   ThreadStarter startThread_;
-  OwnedSocket listener_;
+  nbplat::OwnedSocket listener_;
   std::atomic<bool> stopping_{false};
   std::mutex mu_;  // guards everything below
   std::condition_variable cv_;

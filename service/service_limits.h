@@ -4,9 +4,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "protocol/packet.h"
+
 namespace nbsvc {
 
-inline constexpr std::uint16_t kDefaultPort = 443;
+inline constexpr std::uint16_t kDefaultPort = kServiceTcpPort;
 inline constexpr int kListenBacklog = 64;
 inline constexpr int kDefaultMaxConnections = 200;
 // Connections one client address may hold at once; more are closed at once,

@@ -7,9 +7,9 @@
 
 #include "account_pool.h"
 #include "config.h"
-#include "kernel/packet.h"
 #include "pack_cache.h"
 #include "platform/platform.h"
+#include "protocol/packet.h"
 #include "service_limits.h"
 #include "service_log.h"
 

@@ -5,6 +5,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "http/nbHttp.h"
 #include "kernel/limits.h"
@@ -20,11 +21,14 @@ namespace {
 constexpr unsigned kNoSlotWaitMs = 1000;  // pause while every worker is busy
 constexpr unsigned kAcceptRetryMs = 50;   // pause after a failed accept
 
-// Closes a connection the acceptor does not hand on and forgets it.
-void DropConnection(nbplat::Socket s) {
-  nbplat::CloseSocket(s);
-  nbLockGuard lock(mtxSocketSet);
-  setClientSockets.erase(s);
+// Forgets a connection the acceptor does not hand on, then closes it (once
+// closed, its number may come back at once for the next connection).
+void DropConnection(nbplat::OwnedSocket& s) {
+  {
+    nbLockGuard lock(mtxSocketSet);
+    setClientSockets.erase(s.get());
+  }
+  s.reset();
 }
 
 }  // namespace
@@ -36,18 +40,18 @@ void waitConnection() {
     dbgmsg("No free threads. Wait 1000 ms");
   }
   std::uint32_t ipClient = 0;
-  nbplat::Socket s = nbplat::AcceptConnection(lsocket, &ipClient);
-  if (s != nbplat::kNoSocket) {
+  nbplat::OwnedSocket s(nbplat::AcceptConnection(lsocket, &ipClient));
+  if (s.valid()) {
     nbLockGuard lock(mtxSocketSet);
-    setClientSockets.insert(s);
+    setClientSockets.insert(s.get());
   }
   if (!bServerEnabled) {
     dbgmsg("bServerEnabled == false");
-    if (s != nbplat::kNoSocket) DropConnection(s);
+    DropConnection(s);
     dbgmsg("RET void WaitConnection()");
     return;
   }
-  if (s == nbplat::kNoSocket) {
+  if (!s.valid()) {
     dbgmsg("can't create accept-socket");
     // Without a pause a lasting failure (no descriptors left) would spin.
     nbplat::SleepMs(kAcceptRetryMs);
@@ -66,8 +70,7 @@ void waitConnection() {
     DropConnection(s);
     return;
   }
-  thArgs->sckServer = nbplat::kNoSocket;
-  thArgs->sckBrowser = s;
+  thArgs->sckBrowser = std::move(s);
   thArgs->ipClient = ipClient;
   // The slot is counted here, before the next pass checks the count, so a
   // worker that has not started running yet still holds its place.
@@ -83,7 +86,7 @@ void waitConnection() {
       nbLockGuard lock(mtxProgramOptions);
       --iAmountThread;
     }
-    DropConnection(s);
+    DropConnection(thArgs->sckBrowser);
   }
   dbgmsg("RET void WaitConnection()");
 }

@@ -26,10 +26,7 @@
 namespace {
 
 constexpr const char* kSignature = "void processRequest(IN PVOID lpSocket)";
-constexpr std::uint32_t kLoopbackNet = 16777343u;  // 127.0.0.1, network order
 constexpr char kNotModified[] = "HTTP/1.1 304 Not Modified\r\n\r\n";
-
-bool HasSocket(nbplat::Socket s) { return s != nbplat::kNoSocket && s != 0; }
 
 // Owns the connection for the whole life of the worker (the acceptor counted
 // its slot before starting it): on destruction closes both sockets, drops the
@@ -44,10 +41,10 @@ class WorkerScope {
       // may come back at once for a connection the acceptor records.
       {
         nbLockGuard lock(mtxSocketSet);
-        setClientSockets.erase(args_->sckBrowser);
+        setClientSockets.erase(args_->sckBrowser.get());
       }
-      if (HasSocket(args_->sckBrowser)) nbplat::CloseSocket(args_->sckBrowser);
-      if (HasSocket(args_->sckServer)) nbplat::CloseSocket(args_->sckServer);
+      args_->sckBrowser.reset();
+      args_->sckServer.reset();
       args_->buff = nullptr;
     }
     buff_.reset();
@@ -100,8 +97,8 @@ bool HasHeader(const char* buff, const char* name) {
 // The body of the worker once the slot is counted and the buffer exists.
 void ServeRequest(ThreadArgs* a, const Program_Options& po) {
   char* buff = a->buff;
-  int count = ReadBrowserRequest(a->sckBrowser, buff, nb::kRequestBufferSize, nb::kMaxPacketSize,
-                                 nb::kBrowserIdleMs);
+  int count = ReadBrowserRequest(a->sckBrowser.get(), buff, nb::kRequestBufferSize,
+                                 nb::kMaxPacketSize, nb::kBrowserIdleMs);
   if (IsConnectRequest(buff, count)) {
     processConnectTunnel(a, po, count);
     return;
@@ -144,7 +141,7 @@ void ServeRequest(ThreadArgs* a, const Program_Options& po) {
   dbgmsg("Port=" + IntToStr(a->iHostPort));
 
   // Only a browser on this machine may reach the settings port through us.
-  if (a->iHostPort == po.iSettingsPort && a->ipClient != kLoopbackNet) {
+  if (a->iHostPort == po.iSettingsPort && a->ipClient != nb::kLoopbackNet) {
     dbgmsg("blocking of remote connection at settings port.");
     return;
   }
@@ -175,7 +172,7 @@ void ServeRequest(ThreadArgs* a, const Program_Options& po) {
   std::uint32_t ip = 0;
   if (!nbplat::ResolveIPv4(sHost, &ip)) {
     dbgmsg("Host unresolved=" + sHost);
-    SendText(a->sckBrowser, "<b>NimbrelClient:</b> " + HtmlEscape(sHost) + " not found.");
+    SendText(a->sckBrowser.get(), "<b>NimbrelClient:</b> " + HtmlEscape(sHost) + " not found.");
     return;
   }
   a->ipHost = ip;
@@ -200,7 +197,7 @@ void ServeRequest(ThreadArgs* a, const Program_Options& po) {
     }
     if (HasHeader(buff, "If-Range") || HasHeader(buff, "If-None-Match")) {
       dbgmsg("'is modified' request");
-      nbplat::SendAll(a->sckBrowser, kNotModified, sizeof kNotModified - 1);
+      nbplat::SendAll(a->sckBrowser.get(), kNotModified, sizeof kNotModified - 1);
       return;
     }
   }
@@ -227,7 +224,7 @@ void processRequest(void* lpSocket) {
   if (a == nullptr) return;
   const Program_Options po = GetProgramOptions();
   dbgmsg("threadMap[index].sckBrowser");
-  dbgmsg(static_cast<double>(a->sckBrowser));
+  dbgmsg(static_cast<double>(a->sckBrowser.get()));
   if (!scope.AllocateBuffer()) return;
   ServeRequest(a, po);
 }

@@ -17,7 +17,6 @@
 
 namespace {
 
-constexpr std::uint32_t kLoopbackNet = 16777343u;  // 127.0.0.1, network order
 constexpr char kEstablished[] = "HTTP/1.0 200 Connection established\r\n\r\n";
 
 void SendStatus(nbplat::Socket s, const char* status) {
@@ -29,50 +28,50 @@ void SendStatus(nbplat::Socket s, const char* status) {
 // Passes the proxy's refusal on: its head and the body it announces (or what
 // comes until the proxy ends or goes silent when it announces none).
 void PassRefusal(ThreadArgs* a, const std::string& answer) {
-  if (!nbplat::SendAll(a->sckBrowser, answer.data(), answer.size()).ok()) return;
+  if (!nbplat::SendAll(a->sckBrowser.get(), answer.data(), answer.size()).ok()) return;
   const int total = getRequestSize(answer.c_str(), static_cast<int>(answer.size()));
   long long passed = static_cast<long long>(answer.size());
   while (total < 0 || passed < total) {
     const nbplat::IoResult r =
-        nbplat::RecvSome(a->sckServer, a->buff, nb::kMaxPacketSize, nb::kServerIdleMs);
-    if (!r.ok() || !nbplat::SendAll(a->sckBrowser, a->buff, r.bytes).ok()) return;
+        nbplat::RecvSome(a->sckServer.get(), a->buff, nb::kMaxPacketSize, nb::kServerIdleMs);
+    if (!r.ok() || !nbplat::SendAll(a->sckBrowser.get(), a->buff, r.bytes).ok()) return;
     passed += static_cast<long long>(r.bytes);
   }
 }
 
-// Opens a->sckServer to host:port; on failure the browser has been answered.
+// Opens a->sckServer.get() to host:port; on failure the browser has been answered.
 bool OpenServerSide(ThreadArgs* a, const Program_Options& po, const std::string& host, int port) {
-  a->sckServer = nbplat::TcpSocket();
-  if (a->sckServer == nbplat::kNoSocket) {
-    SendStatus(a->sckBrowser, "502 Bad Gateway");
+  a->sckServer.reset(nbplat::TcpSocket());
+  if (!a->sckServer.valid()) {
+    SendStatus(a->sckBrowser.get(), "502 Bad Gateway");
     return false;
   }
   if (!po.sProxyName.empty()) {
     // The proxy gets the name the browser asked for: it may resolve names
     // this machine cannot.
     std::string answer;
-    const TunnelResult r =
-        OpenProxyTunnel(a->sckServer, po, host + ":" + IntToStr(port), nb::kServerIdleMs, &answer);
+    const TunnelResult r = OpenProxyTunnel(a->sckServer.get(), po, host + ":" + IntToStr(port),
+                                           nb::kServerIdleMs, &answer);
     if (r == TunnelResult::Opened) return true;
     dbgmsg("Error: Proxy close connection.\n");
     if (r == TunnelResult::Refused) {
       PassRefusal(a, answer);
     } else {
-      SendStatus(a->sckBrowser, "502 Bad Gateway");
+      SendStatus(a->sckBrowser.get(), "502 Bad Gateway");
     }
     return false;
   }
   std::uint32_t ip = 0;
   if (!nbplat::ResolveIPv4(host, &ip)) {
     dbgmsg("Host unresolved=" + host);
-    SendStatus(a->sckBrowser, "502 Bad Gateway");
+    SendStatus(a->sckBrowser.get(), "502 Bad Gateway");
     return false;
   }
   a->ipHost = ip;
-  if (!nbplat::ConnectIPv4(a->sckServer, ip, static_cast<std::uint16_t>(port),
+  if (!nbplat::ConnectIPv4(a->sckServer.get(), ip, static_cast<std::uint16_t>(port),
                            nb::kConnectTimeoutMs)) {
     dbgmsg("Socket connect error.\n" + IpIntToStr(ip) + ":" + IntToStr(port));
-    SendStatus(a->sckBrowser, "502 Bad Gateway");
+    SendStatus(a->sckBrowser.get(), "502 Bad Gateway");
     return false;
   }
   return true;
@@ -159,7 +158,7 @@ void processConnectTunnel(ThreadArgs* a, const Program_Options& po, int count) {
   int port = 0;
   if (!ParseConnectTarget(head, host, port)) {
     dbgmsg("bad CONNECT request");
-    SendStatus(a->sckBrowser, "400 Bad Request");
+    SendStatus(a->sckBrowser.get(), "400 Bad Request");
     return;
   }
   a->iHostPort = port;
@@ -168,32 +167,33 @@ void processConnectTunnel(ThreadArgs* a, const Program_Options& po, int count) {
   const std::string sUrl =
       "https://" + host + (port == nb::kTunnelPort ? "" : ":" + IntToStr(port)) + "/";
   LogURL(sUrl.c_str());
-  const bool bSettingsGuard = port == po.iSettingsPort && a->ipClient != kLoopbackNet;
+  const bool bSettingsGuard = port == po.iSettingsPort && a->ipClient != nb::kLoopbackNet;
   if (port != nb::kTunnelPort || bSettingsGuard) {
     dbgmsg("tunnel blocked. port");
-    SendStatus(a->sckBrowser, "403 Forbidden");
+    SendStatus(a->sckBrowser.get(), "403 Forbidden");
     return;
   }
   // The URL fragment list applies to tunnels as to any other request.
   if (isBanner("CONNECT " + sUrl + " HTTP/1.0\r\n\r\n")) {
     dbgmsg("request blocked. banner");
-    SendStatus(a->sckBrowser, "403 Forbidden");
+    SendStatus(a->sckBrowser.get(), "403 Forbidden");
     return;
   }
   if (!OpenServerSide(a, po, host, port)) return;
-  if (!nbplat::SendAll(a->sckBrowser, kEstablished, sizeof kEstablished - 1).ok()) return;
+  if (!nbplat::SendAll(a->sckBrowser.get(), kEstablished, sizeof kEstablished - 1).ok()) return;
 
   // Bytes the browser sent right after the head go first.
   const int iHead = static_cast<int>(head.find("\r\n\r\n")) + 4;
   long long moved = 0;
   if (count > iHead) {
-    if (!nbplat::SendAll(a->sckServer, a->buff + iHead, static_cast<std::size_t>(count - iHead))
+    if (!nbplat::SendAll(a->sckServer.get(), a->buff + iHead,
+                         static_cast<std::size_t>(count - iHead))
              .ok())
       return;
     moved = count - iHead;
   }
-  moved +=
-      RelayBothWays(a->sckBrowser, a->sckServer, a->buff, nb::kMaxPacketSize, nb::kServerIdleMs);
+  moved += RelayBothWays(a->sckBrowser.get(), a->sckServer.get(), a->buff, nb::kMaxPacketSize,
+                         nb::kServerIdleMs);
   dbgmsg("tunnel bytes=");
   dbgmsg(static_cast<double>(moved));
   CountTunnelBytes(moved);

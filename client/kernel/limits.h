@@ -1,19 +1,26 @@
 // Fixed sizes and tunables of the proxy core and the service link.
 #pragma once
 
+#include <cstdint>
+
+#include "protocol/packet.h"
+
 namespace nb {
 
 inline constexpr int kRequestBufferSize = 200010;  // per browser connection
-inline constexpr int kMaxPacketSize = 200000;      // NB_CLIENT_MAX_PACKET_SIZE
-inline constexpr int kRelayReadStep = 1000;        // one read of an answer
-inline constexpr int kProxyAnswerSize = 10000;     // upstream proxy's CONNECT answer
+// Largest packet body of the service link; also the largest request that may
+// take the service road, and the relay's block size.
+inline constexpr int kMaxPacketSize = static_cast<int>(kMaxBodySize);
+inline constexpr int kRelayReadStep = 1000;  // one read of an answer
 inline constexpr int kMaxWorkers = 100;
 inline constexpr int kListenBacklog = 10;
-inline constexpr int kServicePort = 443;
+inline constexpr int kServicePort = kServiceTcpPort;
 inline constexpr int kDefaultPort = 4321;
 inline constexpr int kDefaultSettingsPort = 3344;
 // The only port a browser's CONNECT may reach: HTTPS sites.
 inline constexpr int kTunnelPort = 443;
+// 127.0.0.1 in network byte order.
+inline constexpr std::uint32_t kLoopbackNet = 0x0100007Fu;
 
 // Idle time-outs: a silent peer frees its worker after this long.
 inline constexpr int kBrowserIdleMs = 30000;
@@ -31,5 +38,3 @@ inline constexpr int kSendTimeoutMs = 30000;
 inline constexpr long long kMaxRequestBody = 2000000000;
 
 }  // namespace nb
-
-#define NB_CLIENT_MAX_PACKET_SIZE 200000

@@ -38,33 +38,34 @@ bool SendAll(nbplat::Socket s, const char* data, int len) {
 // Marks the site's connection to end with a reset: what it got of the
 // request body is not the whole body. Always false, the relay's end.
 bool AbortSite(ThreadArgs* a) {
-  nbplat::SetResetOnClose(a->sckServer);
+  nbplat::SetResetOnClose(a->sckServer.get());
   return false;
 }
 
 // Passes the proxy's refusal to the browser: what came with its head, then
 // the rest of the announced answer (or until the proxy closes or goes silent).
 void PassProxyRefusal(ThreadArgs* a, char* buff, int count) {
-  if (!SendAll(a->sckBrowser, buff, count)) return;
+  if (!SendAll(a->sckBrowser.get(), buff, count)) return;
   buff[count] = 0;
   const int total = isHttpHeaderExists(buff, count) ? getRequestSize(buff, count) : -1;
   long long passed = count;
   const bool bLengthKnown =
       total >= 0 && getParameterFromHttpHeader("Content-Length", nullptr, 0, buff);
   while (!(bLengthKnown && passed >= total)) {
-    const nbplat::IoResult r = Recv(a->sckServer, buff, nb::kMaxPacketSize, nb::kServerIdleMs);
+    const nbplat::IoResult r =
+        Recv(a->sckServer.get(), buff, nb::kMaxPacketSize, nb::kServerIdleMs);
     if (!r.ok()) return;
-    if (!SendAll(a->sckBrowser, buff, static_cast<int>(r.bytes))) return;
+    if (!SendAll(a->sckBrowser.get(), buff, static_cast<int>(r.bytes))) return;
     passed += static_cast<long long>(r.bytes);
   }
 }
 
 // Opens the tunnel to the site through the upstream proxy; true when it
-// stands on a->sckServer. A refusal is passed to the browser.
+// stands on a->sckServer.get(). A refusal is passed to the browser.
 bool OpenTunnel(ThreadArgs* a, const Program_Options& po) {
   std::string sAnswer;
   const TunnelResult r =
-      OpenProxyTunnel(a->sckServer, po, IpIntToStr(a->ipHost) + ":" + IntToStr(a->iHostPort),
+      OpenProxyTunnel(a->sckServer.get(), po, IpIntToStr(a->ipHost) + ":" + IntToStr(a->iHostPort),
                       nb::kServerIdleMs, &sAnswer);
   if (r == TunnelResult::Opened) return true;
   if (r == TunnelResult::Unresolved || r == TunnelResult::Unreachable) {
@@ -87,13 +88,13 @@ bool PassRequestBody(ThreadArgs* a, int iEnd) {
   long long iSize = a->iSize;
   while (iSize < iEnd) {
     const int want = static_cast<int>(std::min<long long>(nb::kMaxPacketSize, iEnd - iSize));
-    const nbplat::IoResult r = Recv(a->sckBrowser, a->buff, want, nb::kBrowserIdleMs);
+    const nbplat::IoResult r = Recv(a->sckBrowser.get(), a->buff, want, nb::kBrowserIdleMs);
     if (!r.ok()) {
       dbgmsg("request body cut short by the browser");
       return AbortSite(a);
     }
     iSize += static_cast<long long>(r.bytes);
-    if (!SendAll(a->sckServer, a->buff, static_cast<int>(r.bytes))) return false;
+    if (!SendAll(a->sckServer.get(), a->buff, static_cast<int>(r.bytes))) return false;
   }
   return true;
 }
@@ -105,19 +106,20 @@ bool PassChunkedBody(ThreadArgs* a, int iHead) {
   ChunkedBodyScanner body;
   const std::size_t inBuffer =
       body.Feed(a->buff + iHead, static_cast<std::size_t>(a->iSize - iHead));
-  if (!SendAll(a->sckServer, a->buff, iHead + static_cast<int>(inBuffer))) return false;
+  if (!SendAll(a->sckServer.get(), a->buff, iHead + static_cast<int>(inBuffer))) return false;
   while (!body.done()) {
     if (body.failed()) {
       dbgmsg("chunked request body refused");
       return AbortSite(a);
     }
-    const nbplat::IoResult r = Recv(a->sckBrowser, a->buff, nb::kMaxPacketSize, nb::kBrowserIdleMs);
+    const nbplat::IoResult r =
+        Recv(a->sckBrowser.get(), a->buff, nb::kMaxPacketSize, nb::kBrowserIdleMs);
     if (!r.ok()) {
       dbgmsg("request body cut short by the browser");
       return AbortSite(a);
     }
     const std::size_t n = body.Feed(a->buff, r.bytes);
-    if (!SendAll(a->sckServer, a->buff, static_cast<int>(n))) return false;
+    if (!SendAll(a->sckServer.get(), a->buff, static_cast<int>(n))) return false;
   }
   return true;
 }
@@ -132,7 +134,7 @@ bool PassRequest(ThreadArgs* a) {
   if (framing == BodyFraming::Chunked) return PassChunkedBody(a, getHeaderLen(a->buff));
   // Where the request really ends: a POST's announced body in full.
   const int iEnd = std::max(a->iRequestSize, RequestWireSize(a->buff, a->iSize));
-  if (!SendAll(a->sckServer, a->buff, a->iSize)) {
+  if (!SendAll(a->sckServer.get(), a->buff, a->iSize)) {
     dbgmsg("send to server error. close socket");
     return false;
   }
@@ -146,7 +148,7 @@ bool SendCheckedBlock(ThreadArgs* a, int iPart) {
     dbgmsg("badkeywords is found. blocking");
     return false;
   }
-  if (!SendAll(a->sckBrowser, a->buff, iPart)) {
+  if (!SendAll(a->sckBrowser.get(), a->buff, iPart)) {
     dbgmsg("send error.");
     return false;
   }
@@ -175,7 +177,7 @@ void RelayAnswer(ThreadArgs* a) {
   while (last == nbplat::IoStatus::Ok && !isHttpHeaderExists(buff, count) &&
          count < nb::kMaxPacketSize) {
     const int step = std::min(nb::kRelayReadStep, nb::kMaxPacketSize - count);
-    const nbplat::IoResult r = Recv(a->sckServer, buff + count, step, nb::kServerIdleMs);
+    const nbplat::IoResult r = Recv(a->sckServer.get(), buff + count, step, nb::kServerIdleMs);
     last = r.status;
     count += static_cast<int>(r.bytes);
     buff[count] = 0;
@@ -193,7 +195,8 @@ void RelayAnswer(ThreadArgs* a) {
   dbgmsg(bContentType ? "bContentType = true" : "bContentType = false");
   dbgmsg(bContentLength ? "bContentLength = true" : "bContentLength = false");
   if (AnswerHasNoBody(buff)) {
-    if (!SendAll(a->sckBrowser, buff, count)) dbgmsg("error send, in not content type request.");
+    if (!SendAll(a->sckBrowser.get(), buff, count))
+      dbgmsg("error send, in not content type request.");
     return;
   }
 
@@ -214,7 +217,7 @@ void RelayAnswer(ThreadArgs* a) {
     // downloads at a fraction of what the link gives.
     while (last == nbplat::IoStatus::Ok && !ended() && iPart < nb::kMaxPacketSize) {
       const nbplat::IoResult r =
-          Recv(a->sckServer, buff + iPart, nb::kMaxPacketSize - iPart, nb::kServerIdleMs);
+          Recv(a->sckServer.get(), buff + iPart, nb::kMaxPacketSize - iPart, nb::kServerIdleMs);
       last = r.status;
       iPart += static_cast<int>(r.bytes);
       total += static_cast<long long>(r.bytes);
@@ -225,7 +228,7 @@ void RelayAnswer(ThreadArgs* a) {
   }
   if (!ended() && !(last == nbplat::IoStatus::Closed && !bContentLength)) {
     dbgmsg("answer cut short: the browser's connection ends with a reset");
-    nbplat::SetResetOnClose(a->sckBrowser);
+    nbplat::SetResetOnClose(a->sckBrowser.get());
   }
 }
 
@@ -236,18 +239,18 @@ void processRequestDirect(ThreadArgs* a) {
   if (a == nullptr || a->buff == nullptr) return;
   dbgmsg("ip, port = " + IpIntToStr(a->ipHost) + ":" + IntToStr(a->iHostPort));
 
-  // A socket left by an earlier road (the service link) is not leaked.
-  if (a->sckServer != nbplat::kNoSocket && a->sckServer != 0) nbplat::CloseSocket(a->sckServer);
-  a->sckServer = nbplat::TcpSocket();
-  if (a->sckServer == nbplat::kNoSocket) return;
+  // A socket left by an earlier road (the service link) is closed here.
+  a->sckServer.reset(nbplat::TcpSocket());
+  if (!a->sckServer.valid()) return;
   // A peer that stops reading must not hold the worker.
-  nbplat::SetSendTimeout(a->sckBrowser, iSendTimeoutMs.load());
-  nbplat::SetSendTimeout(a->sckServer, iSendTimeoutMs.load());
+  nbplat::SetSendTimeout(a->sckBrowser.get(), iSendTimeoutMs.load());
+  nbplat::SetSendTimeout(a->sckServer.get(), iSendTimeoutMs.load());
 
   const Program_Options po = GetProgramOptions();
   if (!po.sProxyName.empty()) {
     if (!OpenTunnel(a, po)) return;
-  } else if (!nbplat::ConnectIPv4(a->sckServer, a->ipHost, static_cast<std::uint16_t>(a->iHostPort),
+  } else if (!nbplat::ConnectIPv4(a->sckServer.get(), a->ipHost,
+                                  static_cast<std::uint16_t>(a->iHostPort),
                                   nb::kConnectTimeoutMs)) {
     dbgmsg("Socket connect error.\n" + IpIntToStr(a->ipHost) + ":" + IntToStr(a->iHostPort));
     return;

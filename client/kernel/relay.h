@@ -5,8 +5,11 @@
 
 #include "kernel/thread_args.h"
 
-// Serves one request directly. Never closes a socket itself: the worker
-// does. A request body or answer that ends short leaves the connection that
+// Serves one request directly: connects to the site (or tunnels through the
+// upstream proxy when sProxyName is set; reads the proxy options), passes
+// the request on and relays the answer, each block checked against
+// vsBlockingContent. The sockets stay with thArgs, whose owner closes them.
+// A request body or answer that ends short leaves the connection that
 // carried it marked to close with a reset.
 void processRequestDirect(ThreadArgs* thArgs);
 

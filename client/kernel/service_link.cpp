@@ -1,7 +1,6 @@
-// The client's side of the compression service exchange: one browser request
-// handed to the service as a request packet, the answer packets turned into
-// bytes for the browser, the traffic and money statistics, and the link's
-// process-wide flags.
+// The exchange with the compression service: connect (directly or through
+// the upstream proxy), send the request header and body, then act on the
+// answer packets until the service closes.
 #include "kernel/service_link.h"
 
 #include <algorithm>
@@ -9,19 +8,13 @@
 #include <string>
 
 #include "http/chunked.h"
-#include "kernel/filters.h"
-#include "kernel/hash.h"
 #include "kernel/limits.h"
 #include "kernel/relay.h"
 #include "kernel/state.h"
 #include "kernel/tunnel.h"
 #include "support/debug.h"
 #include "support/nbMutex.h"
-#include "support/nbString.h"
 #include "tray/tray.h"
-
-std::atomic<int> iServicePort{nb::kServicePort};
-std::atomic<int> iServiceIdleMs{nb::kServiceIdleMs};
 
 namespace {
 
@@ -29,37 +22,13 @@ const char* const kProcSig = "void processRequestWithService(ThreadArgs* thArgs)
 const char* const kSendSig =
     "void sendDataToServer(SOCKET ssocket, int ip, int port, char* buff , int iSize)";
 
-// Reads len bytes unless the peer closes, fails or stays silent for the idle
-// time first; returns the count received and, through *end, how the read
-// ended (Ok when all len bytes came).
-std::size_t RecvFull(nbplat::Socket s, void* data, std::size_t len, nbplat::IoStatus* end) {
-  char* p = static_cast<char*>(data);
-  std::size_t got = 0;
-  *end = nbplat::IoStatus::Ok;
-  while (got < len) {
-    nbplat::IoResult r = nbplat::RecvSome(s, p + got, len - got, iServiceIdleMs.load());
-    if (!r.ok()) {
-      *end = r.status;
-      break;
-    }
-    got += r.bytes;
-  }
-  return got;
-}
-
-// Marks the browser's connection to end with a reset: the service's answer
-// was cut, and what was delivered of it must not look whole.
-void CutAnswer(ThreadArgs* thArgs) {
-  dbgmsg("service answer cut short: the browser's connection ends with a reset");
-  nbplat::SetResetOnClose(thArgs->sckBrowser);
-}
-
 // Connects sckServer (already created) to the service, directly or through
 // the upstream proxy's tunnel. False when the service cannot be reached.
-bool ConnectService(ThreadArgs* thArgs, const Program_Options& po) {
+bool ConnectService(ThreadArgs* thArgs, const Program_Options& po,
+                    const ServiceLinkSettings& link) {
   // The ServiceHost option, or else the build setting.
-  std::string serviceHost = sServiceHostName;
-  int servicePort = iServicePort.load();
+  std::string serviceHost = link.host;
+  int servicePort = link.port;
   if (!po.sServiceHost.empty() &&
       !SplitServiceHost(po.sServiceHost, servicePort, serviceHost, servicePort)) {
     dbgmsg("Service address malformed");
@@ -71,7 +40,7 @@ bool ConnectService(ThreadArgs* thArgs, const Program_Options& po) {
       dbgmsg("Service hostent error");
       return false;
     }
-    if (!nbplat::ConnectIPv4(thArgs->sckServer, ip, static_cast<std::uint16_t>(servicePort),
+    if (!nbplat::ConnectIPv4(thArgs->sckServer.get(), ip, static_cast<std::uint16_t>(servicePort),
                              nb::kConnectTimeoutMs)) {
       dbgmsg("Service socket failed");
       return false;
@@ -79,8 +48,8 @@ bool ConnectService(ThreadArgs* thArgs, const Program_Options& po) {
     return true;
   }
   std::string answer;
-  switch (OpenProxyTunnel(thArgs->sckServer, po, serviceHost + ":" + std::to_string(servicePort),
-                          iServiceIdleMs.load(), &answer)) {
+  switch (OpenProxyTunnel(thArgs->sckServer.get(), po,
+                          serviceHost + ":" + std::to_string(servicePort), link.idleMs, &answer)) {
     case TunnelResult::Opened:
       return true;
     case TunnelResult::Unresolved:
@@ -97,78 +66,8 @@ bool ConnectService(ThreadArgs* thArgs, const Program_Options& po) {
 
 // Drops the service connection and serves the request directly instead.
 void RelayDirectInstead(ThreadArgs* thArgs) {
-  nbplat::CloseSocket(thArgs->sckServer);
-  thArgs->sckServer = nbplat::kNoSocket;
+  thArgs->sckServer.reset();
   processRequestDirect(thArgs);
-}
-
-// Sends len bytes to the browser; a packet without content is no failure.
-bool DeliverToBrowser(ThreadArgs* thArgs, const char* data, std::size_t len) {
-  if (len == 0) return true;
-  return nbplat::SendAll(thArgs->sckBrowser, data, len).ok();
-}
-
-// Kind 2: decompresses the body held in buff and delivers the content.
-void DeliverBz2(ThreadArgs* thArgs, const nbServiceHeader& h) {
-  std::string content;
-  if (!Bz2Decompress(thArgs->buff, h.size, static_cast<std::size_t>(h.decompSize) + kBz2Slack,
-                     content)) {
-    dbgmsg("bz2 don't worked. skeep packet");
-    return;
-  }
-  if (!content.empty()) {
-    dbgmsg(content.c_str());
-    if (content.size() != h.decompSize) {
-      dprintf("decompressed length %u differs from decompSize %u", unsigned(content.size()),
-              unsigned(h.decompSize));
-    }
-    // The content itself is delivered, whatever length the header announced.
-    if (!BadKeywordsInContent(content.c_str())) {
-      DeliverToBrowser(thArgs, content.data(), content.size());
-    }
-  }
-  dbgmsg("nbpacket is bz2. decompress and send to browser OK");
-}
-
-// Acts on one complete answer packet whose body lies in buff. False when the
-// browser can no longer be written to.
-bool HandlePacket(ThreadArgs* thArgs, const nbServiceHeader& h) {
-  switch (h.msg) {
-    case NB_PACKET_EMPTY:
-      return true;
-    case NB_PACKET_BZ2:
-      DeliverBz2(thArgs, h);
-      return true;
-    case NB_PACKET_NOCOMPRESS: {
-      thArgs->buff[h.size] = '\0';
-      dbgmsg(thArgs->buff);
-      bool ok = true;
-      if (!BadKeywordsInContent(thArgs->buff)) ok = DeliverToBrowser(thArgs, thArgs->buff, h.size);
-      dbgmsg("nbpacket is nocompress. send to browser OK");
-      return ok;
-    }
-    case NB_PACKET_JPG: {
-      bool ok = DeliverToBrowser(thArgs, thArgs->buff, h.size);
-      if (ok) dbgmsg("nbpacket is jpg. send to browser OK");
-      return ok;
-    }
-    default:
-      dbgmsg("Unknow packet.");
-      return true;
-  }
-}
-
-// Adds one packet to the traffic statistics, refreshes po and saves the file.
-void CountPacket(const nbServiceHeader& h, Program_Options& po) {
-  {
-    nbLockGuard lock(mtxProgramOptions);
-    ChangeProgramOptions([&h](Program_Options& o) {
-      o.dTotalTraffic += static_cast<double>(h.decompSize);
-      o.dCompressTraffic += static_cast<double>(h.size);
-    });
-    po = GetProgramOptions();
-  }
-  SaveProgramOptions();
 }
 
 // Kind 5: takes the service clock, sends the bodiless reply header.
@@ -187,55 +86,6 @@ void CorrectClock(nbplat::Socket s, const Program_Options& po, std::int32_t serv
 }
 
 }  // namespace
-
-std::int32_t ServiceClock(std::uint32_t tickMs, std::int32_t shift) {
-  return AsSigned(tickMs / 1000u + AsUnsigned(shift));
-}
-
-std::int32_t ServiceTimeShift(std::uint32_t tickMs, std::int32_t serviceTime) {
-  return AsSigned(AsUnsigned(serviceTime) - tickMs / 1000u);
-}
-
-nbClientHeader MakeRequestHeader(const Program_Options& po, std::uint32_t ip, int port,
-                                 std::int32_t time, std::uint32_t compSize, std::uint32_t iSize) {
-  nbClientHeader h;
-  h.login = po.iLogin;
-  h.ipNet = ip;
-  h.port = static_cast<std::uint16_t>(static_cast<unsigned>(port) & 0xFFFFu);
-  h.authCode = static_cast<std::uint16_t>(getAuthCode(po.sPassword.c_str(), time) & 0xFFFF);
-  h.jpegLevel = static_cast<std::uint16_t>(JpegCodeForLevel(po.iJpegLvl));
-  h.time = time;
-  h.size = compSize;
-  h.decompSize = iSize;
-  return h;
-}
-
-nbClientHeader MakeTimeShiftReply(const Program_Options& po, std::int32_t serviceTime) {
-  nbClientHeader h;
-  h.login = po.iLogin;
-  h.authCode = static_cast<std::uint16_t>(getAuthCode(po.sPassword.c_str(), serviceTime) & 0xFFFF);
-  h.jpegLevel = 0;
-  h.time = serviceTime;
-  return h;
-}
-
-bool ServicePacketFits(const nbServiceHeader& h) {
-  return h.size <= kMaxBodySize && h.decompSize <= kMaxBodySize;
-}
-
-double MoneyFromService(std::int32_t money) { return static_cast<double>(money / 100); }
-
-int getJPEGCompressLevel() {
-  dbgmsg("int getJPEGCompressLevel(void)");
-  const int code = JpegCodeForLevel(GetProgramOptions().iJpegLvl);
-  dbgmsg("RET int getJPEGCompressLevel(void)");
-  return code;
-}
-
-void saveMoneyInfo(int money) {
-  dbgmsg("void saveMoneyInfo(int money)");
-  ChangeProgramOptions([money](Program_Options& po) { po.dMoney = MoneyFromService(money); });
-}
 
 bool sendDataToServer(nbplat::Socket ssocket, unsigned int ip, int port, const char* buff,
                       int iSize) {
@@ -279,6 +129,7 @@ void processRequestWithService(ThreadArgs* thArgs) {
   dbgmsg(kProcSig);
   const std::string sRet = std::string("RET ") + kProcSig;
   Program_Options po = GetProgramOptions();
+  const ServiceLinkSettings link = GetServiceLinkSettings();
   if (po.bCompressOff) {
     processRequestDirect(thArgs);
     dbgmsg("ProgamOptions.bCompressOff=true");
@@ -296,10 +147,10 @@ void processRequestWithService(ThreadArgs* thArgs) {
 
   // Nothing has reached the browser yet: a service that cannot be reached
   // leaves the request to the direct relay rather than unanswered.
-  thArgs->sckServer = nbplat::TcpSocket();
-  nbplat::SetSendTimeout(thArgs->sckBrowser, iSendTimeoutMs.load());
-  nbplat::SetSendTimeout(thArgs->sckServer, iSendTimeoutMs.load());
-  if (thArgs->sckServer == nbplat::kNoSocket || !ConnectService(thArgs, po)) {
+  thArgs->sckServer.reset(nbplat::TcpSocket());
+  nbplat::SetSendTimeout(thArgs->sckBrowser.get(), iSendTimeoutMs.load());
+  nbplat::SetSendTimeout(thArgs->sckServer.get(), iSendTimeoutMs.load());
+  if (!thArgs->sckServer.valid() || !ConnectService(thArgs, po, link)) {
     RelayDirectInstead(thArgs);
     dbgmsg(sRet);
     return;
@@ -309,7 +160,7 @@ void processRequestWithService(ThreadArgs* thArgs) {
   // no-money answer that arrives after content packets.
   const std::string request(thArgs->buff, static_cast<std::size_t>(std::max(thArgs->iSize, 0)));
 
-  if (!sendDataToServer(thArgs->sckServer, thArgs->ipHost, thArgs->iHostPort, thArgs->buff,
+  if (!sendDataToServer(thArgs->sckServer.get(), thArgs->ipHost, thArgs->iHostPort, thArgs->buff,
                         thArgs->iSize)) {
     dbgmsg("send to service nbheader and body FAILED. exit");
     dbgmsg(sRet);
@@ -319,16 +170,12 @@ void processRequestWithService(ThreadArgs* thArgs) {
 
   bool bContinue = true;
   while (bContinue) {
-    unsigned char raw[kServiceHeaderSize];
-    nbplat::IoStatus end = nbplat::IoStatus::Ok;
-    const std::size_t got = RecvFull(thArgs->sckServer, raw, sizeof raw, &end);
-    if (got != sizeof raw) {
-      // The service ends its answer by closing between packets; a close
-      // inside a header, a reset or a silence cut the answer.
-      if (got != 0 || end != nbplat::IoStatus::Closed) CutAnswer(thArgs);
+    nbServiceHeader h;
+    const AnswerHead head = ReadAnswerHeader(thArgs->sckServer.get(), link.idleMs, &h);
+    if (head != AnswerHead::Read) {
+      if (head == AnswerHead::Cut) CutAnswer(thArgs);
       break;
     }
-    const nbServiceHeader h = DecodeServiceHeader(raw);
     dbgmsg("nbheader accepted from service");
     dprintf("serviceHeader.size = %u", unsigned(h.size));
 
@@ -346,7 +193,7 @@ void processRequestWithService(ThreadArgs* thArgs) {
     }
     WinSysTray::NetworkActivity(true);
     if (h.msg == NB_PACKET_TIMESHIFT) {
-      CorrectClock(thArgs->sckServer, po, AsSigned(h.size));
+      CorrectClock(thArgs->sckServer.get(), po, AsSigned(h.size));
       continue;
     }
     if (!ServicePacketFits(h)) {
@@ -358,19 +205,10 @@ void processRequestWithService(ThreadArgs* thArgs) {
         "serviceHeader.decompSize = %u",
         unsigned(h.msg), unsigned(h.size), unsigned(h.decompSize));
 
-    std::size_t received = 0;
-    while (received < h.size) {
-      WinSysTray::NetworkActivity(true);
-      nbplat::IoResult r = nbplat::RecvSome(thArgs->sckServer, thArgs->buff + received,
-                                            h.size - received, iServiceIdleMs.load());
-      if (!r.ok()) break;
-      received += r.bytes;
-      dbgmsg("receive packet body part");
-    }
-    dprintf("iSize, serviceHeader.size = %u, %u", unsigned(received), unsigned(h.size));
+    const bool whole = ReadAnswerBody(thArgs->sckServer.get(), h, thArgs->buff, link.idleMs);
     dbgmsg("nbbody accepted from service");
     saveMoneyInfo(h.money);
-    if (received != h.size) {
+    if (!whole) {
       dbgmsg("Warning accept not all data. skip");
       CutAnswer(thArgs);
       SaveProgramOptions();  // the money just taken lasts like every other packet's
@@ -383,16 +221,3 @@ void processRequestWithService(ThreadArgs* thArgs) {
     CountPacket(h, po);
   }
 }
-
-bool nbGetServerState() { return bServerEnabled.load(); }
-
-bool nbIsOnLine() {
-  dbgmsg("bool nbIsOnLine(void)");
-  const bool b = bOnLine.load();
-  dbgmsg(b ? "bOnLine=1" : "bOnLine=0");
-  return b;
-}
-
-bool nbNoMoney() { return iNoMoneyLogin.load() != 0; }
-
-bool nbAuthFailed() { return bAuthFailed.load(); }

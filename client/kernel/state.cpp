@@ -1,16 +1,12 @@
 // Process-wide state of the proxy core and the service link. All of it is
 // defined in this one file so that it is constructed in a fixed order: the
-// service host name, the options record, the route table, the socket set and
+// options record, the route table, the socket set and
 // then the two locks.
 #include "kernel/state.h"
 
 #include "kernel/options.h"
+#include "support/debug.h"
 
-#ifndef NIMBREL_SERVICE_HOST
-#define NIMBREL_SERVICE_HOST "localhost"
-#endif
-
-std::string sServiceHostName = NIMBREL_SERVICE_HOST;
 Program_Options ProgramOptions;
 std::string sRouteTable;
 std::set<nbplat::Socket> setClientSockets;
@@ -25,3 +21,16 @@ std::atomic<std::int32_t> iServTimeShift{0};
 std::atomic<std::int32_t> iNoMoneyLogin{0};
 std::atomic<bool> bAuthFailed{false};
 std::atomic<bool> bOnLine{true};
+
+bool nbGetServerState() { return bServerEnabled.load(); }
+
+bool nbIsOnLine() {
+  dbgmsg("bool nbIsOnLine(void)");
+  const bool b = bOnLine.load();
+  dbgmsg(b ? "bOnLine=1" : "bOnLine=0");
+  return b;
+}
+
+bool nbNoMoney() { return iNoMoneyLogin.load() != 0; }
+
+bool nbAuthFailed() { return bAuthFailed.load(); }

@@ -9,21 +9,35 @@
 #include "platform/platform.h"
 #include "support/nbMutex.h"
 
-extern std::atomic<bool> bServerEnabled;  // the proxy accepts connections
-extern nbplat::Socket lsocket;            // listening socket on the proxy port
-extern std::string sRouteTable;           // written once at start, then only read
+// True while the proxy accepts connections.
+extern std::atomic<bool> bServerEnabled;
+// The listening socket on the proxy port; opened by ProgramInit, closed by
+// ProgramDeinit, only read in between.
+extern nbplat::Socket lsocket;
+// The routing table text; written once at start, then only read.
+extern std::string sRouteTable;
+// The browser connections now open (their handles stay owned by the
+// workers); guarded by mtxSocketSet.
 extern std::set<nbplat::Socket> setClientSockets;
-extern nbMutex mtxSocketSet;            // guards setClientSockets
-extern std::atomic<int> iAmountThread;  // running workers; changed under mtxProgramOptions
+extern nbMutex mtxSocketSet;
+// Running workers; changed under mtxProgramOptions.
+extern std::atomic<int> iAmountThread;
 
 // Service link (single words, atomic).
-extern std::string sServiceHostName;
+// Offset of the service clock from the tick count, in seconds.
 extern std::atomic<std::int32_t> iServTimeShift;
+// Non-zero (the value the service sent) once the account has no money.
 extern std::atomic<std::int32_t> iNoMoneyLogin;
+// True when the last answer packet was an authentication failure.
 extern std::atomic<bool> bAuthFailed;
+// True while the service link is usable.
 extern std::atomic<bool> bOnLine;
 
+// True while the proxy accepts connections (bServerEnabled).
 bool nbGetServerState();
+// True while the service link is usable (bOnLine).
 bool nbIsOnLine();
+// True once the service said the account has no money (iNoMoneyLogin set).
 bool nbNoMoney();
+// True when the last answer packet was an authentication failure.
 bool nbAuthFailed();

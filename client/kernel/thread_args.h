@@ -4,15 +4,15 @@
 
 #include <cstdint>
 
-#include "platform/platform.h"
+#include "platform/owned_socket.h"
 
 struct ThreadArgs {
-  nbplat::Socket sckServer = nbplat::kNoSocket;   // web site, upstream proxy or service
-  nbplat::Socket sckBrowser = nbplat::kNoSocket;  // the accepted browser connection
-  std::uint32_t ipClient = 0;                     // browser's address, network order
-  std::uint32_t ipHost = 0;                       // requested host, network order
-  int iHostPort = 0;                              // 0..65535
-  char* buff = nullptr;                           // kRequestBufferSize bytes, owned by the worker
-  int iSize = 0;                                  // request bytes in buff
-  int iRequestSize = 0;                           // total request size announced
+  nbplat::OwnedSocket sckServer;   // web site, upstream proxy or service
+  nbplat::OwnedSocket sckBrowser;  // the accepted browser connection
+  std::uint32_t ipClient = 0;      // browser's address, network order
+  std::uint32_t ipHost = 0;        // requested host, network order
+  int iHostPort = 0;               // 0..65535
+  char* buff = nullptr;            // kRequestBufferSize bytes, owned by the worker
+  int iSize = 0;                   // request bytes in buff
+  int iRequestSize = 0;            // total request size announced
 };

@@ -1,12 +1,9 @@
-// The CONNECT request to the upstream proxy and the reading of its answer.
+// The upstream proxy of the options, and the CONNECT through it.
 #include "kernel/tunnel.h"
 
-#include <cctype>
 #include <cmath>
 
 #include "kernel/limits.h"
-#include "support/base64.h"
-#include "support/debug.h"
 #include "support/nbString.h"
 
 std::uint16_t ProxyPortOf(const std::string& sProxyPort) {
@@ -15,49 +12,17 @@ std::uint16_t ProxyPortOf(const std::string& sProxyPort) {
   return static_cast<std::uint16_t>(static_cast<std::int32_t>(d));
 }
 
-bool TunnelAnswerOpens(const std::string& answer) {
-  const std::size_t pos = answer.find("200 Connection established");
-  if (pos != std::string::npos && pos > 0) return true;
-  if (answer.compare(0, 5, "HTTP/") != 0) return false;
-  const std::size_t sp = answer.find(' ');
-  const std::size_t eol = answer.find("\r\n");
-  if (sp == std::string::npos || sp + 3 >= answer.size() || sp > eol) return false;
-  const auto digit = [&](std::size_t i) {
-    return std::isdigit(static_cast<unsigned char>(answer[i])) != 0;
-  };
-  const bool codeEnds = sp + 4 == answer.size() || !digit(sp + 4);
-  return answer[sp + 1] == '2' && digit(sp + 2) && digit(sp + 3) && codeEnds;
+ProxyEndpoint UpstreamProxyOf(const Program_Options& po) {
+  ProxyEndpoint proxy;
+  proxy.host = po.sProxyName;
+  proxy.port = ProxyPortOf(po.sProxyPort);
+  proxy.login = po.sProxyLogin;
+  proxy.password = po.sProxyPassword;
+  proxy.connectTimeoutMs = nb::kConnectTimeoutMs;
+  return proxy;
 }
 
 TunnelResult OpenProxyTunnel(nbplat::Socket s, const Program_Options& po, const std::string& target,
                              int idleMs, std::string* answer) {
-  answer->clear();
-  std::uint32_t ip = 0;
-  if (!nbplat::ResolveIPv4(po.sProxyName, &ip)) return TunnelResult::Unresolved;
-  if (!nbplat::ConnectIPv4(s, ip, ProxyPortOf(po.sProxyPort), nb::kConnectTimeoutMs)) {
-    return TunnelResult::Unreachable;
-  }
-  const std::string sCred = Base64::encode(po.sProxyLogin + ":" + po.sProxyPassword);
-  const std::string sReq = "CONNECT " + target +
-                           " HTTP/1.0\r\nUser-Agent: Mozilla/4.08 [en] (WinNT; U)\r\n"
-                           "Authorization: Basic " +
-                           sCred + "\r\nProxy-Authorization: Basic " + sCred + "\r\n\r\n";
-  dbgmsg("send header to proxy");
-  dbgmsg("proxy req: " + sReq);
-  if (!nbplat::SendAll(s, sReq.data(), sReq.size()).ok()) return TunnelResult::NoAnswer;
-
-  // The answer head may come in pieces; nothing of the far side follows it
-  // before our own request goes through, so reading to its end takes no more.
-  char chunk[nb::kProxyAnswerSize];
-  while (answer->size() < static_cast<std::size_t>(nb::kProxyAnswerSize) &&
-         answer->find("\r\n\r\n") == std::string::npos) {
-    const nbplat::IoResult r =
-        nbplat::RecvSome(s, chunk, nb::kProxyAnswerSize - answer->size(), idleMs);
-    if (!r.ok()) break;
-    answer->append(chunk, r.bytes);
-  }
-  dbgmsg("recv header to proxy");
-  dbgmsg("proxy answer: " + *answer);
-  if (answer->empty()) return TunnelResult::NoAnswer;
-  return TunnelAnswerOpens(*answer) ? TunnelResult::Opened : TunnelResult::Refused;
+  return OpenProxyTunnel(s, UpstreamProxyOf(po), target, idleMs, answer);
 }

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "http/http.h"
-#include "kernel/md5.h"
+#include "protocol/md5.h"
 #include "settings/settingsman.h"
 #include "support/debug.h"
 #include "support/nbString.h"

@@ -32,7 +32,8 @@ std::string LocalAddress(const nbSocket& client) {
 int SettingsMan::Start(int iPort) {
   const char* sig = "int SettingsMan::Start(int iPort)";
   dbgmsg(sig);
-  if (m_bEnabled.exchange(true)) {
+  // A loop that was stopped but has not ended yet still uses the listener.
+  if (m_bLooping || m_bEnabled.exchange(true)) {
     dbgmsg("SettingsMan::Start ==> NBC_ERR_ALREADY_STARTED");
     dbgmsg(std::string("RET ") + sig);
     return NBC_ERR_ALREADY_STARTED;
@@ -57,15 +58,8 @@ int SettingsMan::Start(int iPort) {
     client.reset();
     nbplat::SleepMs(nbset::kPassPauseMs);
   }
+  DestroySocket();
   m_bLooping = false;
-  {
-    std::lock_guard<std::mutex> lock(m_mtxSocket);
-    if (m_pRetired != nullptr) {
-      m_pRetired->Close();
-      delete m_pRetired;
-      m_pRetired = nullptr;
-    }
-  }
   dbgmsg(std::string("RET ") + sig);
   return iResult;
 }

@@ -7,7 +7,9 @@
 #include <memory>
 
 #include "http/http.h"
+#include "kernel/limits.h"
 #include "kernel/options.h"
+#include "platform/owned_socket.h"
 #include "support/debug.h"
 
 SettingsMan* SetMan = nullptr;
@@ -19,17 +21,9 @@ void StartSettingsMan(void*) {
   SetMan->Start(po.iSettingsPort);
 }
 
-SettingsMan::SettingsMan() : m_bEnabled(false), m_iPort(0), m_pSocket(nullptr) {}
+SettingsMan::SettingsMan() : m_bEnabled(false), m_iPort(0) {}
 
-SettingsMan::~SettingsMan() {
-  DestroySocket();
-  std::lock_guard<std::mutex> lock(m_mtxSocket);
-  if (m_pRetired != nullptr) {
-    m_pRetired->Close();
-    delete m_pRetired;
-    m_pRetired = nullptr;
-  }
-}
+SettingsMan::~SettingsMan() { DestroySocket(); }
 
 int SettingsMan::AssignPort(int iPort) {
   nbTraceScope t("int SettingsMan::AssignPort(int iPort)");
@@ -44,7 +38,7 @@ int SettingsMan::CreateSocket(int iPort) {
   nbTraceScope t("int SettingsMan::CreateSocket(int iPort)");
   DestroySocket();
   std::lock_guard<std::mutex> lock(m_mtxSocket);
-  m_pSocket = new nbSocket();
+  m_pSocket = std::make_unique<nbSocket>();
   if (!m_pSocket->Listen(iPort)) {
     // The failed object stays (a failed bind may still hold a handle, which
     // DestroySocket closes).
@@ -64,27 +58,22 @@ int SettingsMan::DestroySocket() {
   }
   // The handle is closed too, so the port can be listened on again at once.
   m_pSocket->Close();
-  delete m_pSocket;
-  m_pSocket = nullptr;
+  m_pSocket.reset();
   return 0;
 }
 
 nbSocket* SettingsMan::CurrentSocket() {
   std::lock_guard<std::mutex> lock(m_mtxSocket);
-  return m_pSocket;
+  return m_pSocket.get();
 }
 
 void SettingsMan::WakeAccept(int iPort) {
-  // A connection of our own ends the wait of a blocked Accept on every
-  // platform; the loop then finds m_bEnabled cleared.
+  // Where closing the listener does not end the wait (Windows), a
+  // connection of our own does; the loop then finds m_bEnabled cleared.
   if (iPort <= 0 || iPort > 65535) return;
-  nbplat::Socket s = nbplat::TcpSocket();
-  if (s == nbplat::kNoSocket) return;
-  const unsigned char loopback[4] = {127, 0, 0, 1};
-  std::uint32_t ipNet;
-  std::memcpy(&ipNet, loopback, sizeof ipNet);
-  nbplat::ConnectIPv4(s, ipNet, static_cast<std::uint16_t>(iPort), 1000);
-  nbplat::CloseSocket(s);
+  nbplat::OwnedSocket s(nbplat::TcpSocket());
+  if (!s.valid()) return;
+  nbplat::ConnectIPv4(s.get(), nb::kLoopbackNet, static_cast<std::uint16_t>(iPort), 1000);
 }
 
 int SettingsMan::Stop() {
@@ -95,8 +84,8 @@ int SettingsMan::Stop() {
   }
   m_bEnabled = false;
   if (!m_bLooping) return DestroySocket();
-  // The loop may be waiting in Accept on the object: retire it instead of
-  // deleting it under the loop's feet, then wake the wait.
+  // The loop waits in Accept on the listener: close it for further
+  // connections and wake the wait; the loop then ends and frees the object.
   int port;
   {
     std::lock_guard<std::mutex> lock(m_mtxSocket);
@@ -104,12 +93,7 @@ int SettingsMan::Stop() {
       dbgmsg("SettingsMan::DestroySocket ==> NBC_ERR_INVALID_OPERATION");
       return NBC_ERR_INVALID_OPERATION;
     }
-    if (m_pRetired != nullptr) {
-      m_pRetired->Close();
-      delete m_pRetired;
-    }
-    m_pRetired = m_pSocket;
-    m_pSocket = nullptr;
+    nbplat::ShutdownSocket(m_pSocket->Handle());
     port = m_iPort;
   }
   WakeAccept(port);

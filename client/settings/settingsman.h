@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -37,37 +38,59 @@ enum {
 
 class SettingsMan {
  public:
+  // Holds no socket until CreateSocket or Start.
   SettingsMan();
+  // Closes the listener, if any; the loop must have ended.
   ~SettingsMan();
+  // CreateSocket(iPort) unless iPort is the port already listened on
+  // (NBC_ERR_PORT_ALREADY_ASSIGNED).
   int AssignPort(int iPort);
+  // Replaces the listener with one on iPort: 0, or
+  // NBC_ERR_COULDNOT_LISTEN_PORT (the port is taken or out of 1..65534).
   int CreateSocket(int iPort);
+  // Closes the listener: 0, or NBC_ERR_INVALID_OPERATION when there is none.
   int DestroySocket();
-  // Server loop; blocks until stopped.
+  // Listens on iPort and serves one connection after another until Stop;
+  // blocks. NBC_ERR_ALREADY_STARTED while running, or CreateSocket's error.
   int Start(int iPort);
+  // Ends the loop of Start from any thread: closes the listener for new
+  // connections; the loop frees it as it ends. NBC_ERR_INVALID_OPERATION
+  // when not started.
   int Stop();
+  // True between Start and Stop.
   bool Enabled();
+  // The file or action the request's URL names: the image, "stop",
+  // "compress-off", "compress-on" or else the page template. 0, or
+  // NBC_ERR_COULDNOT_EXTRACT_URL when the request has no URL.
   int GetFileNameFromRequest(std::string& request, std::string& fileName);
+  // True for every file but the .htm template.
   bool IsFileBinary(std::string& fileName);
+  // True when host names 127.0.0.1 or localhost.
   bool IsHostValid(std::string host);
+  // Sends the file after a 200 head in kFileBlock blocks: 0, or
+  // NBC_ERR_COULDNOT_OPEN_FILE (nothing sent).
   int SendBinaryFile(std::string fileName, nbSocket& Socket);
+  // Sends the settings page rendered from the template file and the
+  // options (or the missing-template page); always 0.
   int SendSettingsPage(std::string& fileName, nbSocket& Socket);
+  // Applies the form body to the options and saves the file; always 0.
   int ProcessPostRequest(std::string& settings, nbSocket& Socket);
 
  private:
-  // Stop() from another thread while the loop waits in Accept: the listening
-  // object is handed to m_pRetired (deleted by the loop when it ends) and the
-  // wait is woken, so no thread ever uses a deleted socket object.
+  // The listener the loop waits on; nullptr when there is none. The object
+  // lives until the loop has ended (Stop only closes it for further
+  // connections), so no thread ever uses a deleted socket object.
   nbSocket* CurrentSocket();
   // One pass of the loop on a fresh client object; false when the request
   // had no URL (closed unanswered, next pass at once without a pause).
   bool ServePass(nbSocket& client);
+  // Ends the wait of a blocked Accept on iPort with a connection of our own.
   void WakeAccept(int iPort);
 
   std::atomic<bool> m_bEnabled;
   int m_iPort;
-  nbSocket* m_pSocket;
-  std::mutex m_mtxSocket;  // guards m_pSocket and m_pRetired
-  nbSocket* m_pRetired = nullptr;
+  std::unique_ptr<nbSocket> m_pSocket;  // the listener
+  std::mutex m_mtxSocket;               // guards m_pSocket
   std::atomic<bool> m_bLooping{false};  // the server loop is running
 };
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "protocol/trace.h"
 
 namespace {
 
@@ -38,7 +39,10 @@ void CivilFromDays(long long z, int* year, unsigned* month, unsigned* day) {
 
 }  // namespace
 
-void SetTraceSink(TraceSink sink) { g_sink.store(sink); }
+void SetTraceSink(TraceSink sink) {
+  g_sink.store(sink);
+  SetProtocolTraceSink(sink);  // the shared protocol code traces to the same place
+}
 
 void dbgmsg(const std::string& s) {
   TraceSink sink = g_sink.load(std::memory_order_relaxed);

@@ -7,28 +7,29 @@
 
 std::atomic<bool> nbSocket::bWSAInitOK{false};
 
-nbSocket::nbSocket() : hSocket(nbplat::kNoSocket), m_IP(0), m_bListening(false) {
+nbSocket::nbSocket() : m_IP(0), m_bListening(false) {
   if (!bWSAInitOK.load() && nbplat::NetStartup()) bWSAInitOK.store(true);
 }
 
 bool nbSocket::Send(std::string s) {
-  if (hSocket == nbplat::kNoSocket) {
+  if (!hSocket.valid()) {
     std::fputs("bool nbSocket::Send (string s) : hSocket <= 0\n", stdout);
     return false;
   }
-  nbplat::IoResult r = nbplat::SendSome(hSocket, s.data(), s.size());
+  nbplat::IoResult r = nbplat::SendSome(hSocket.get(), s.data(), s.size());
   return r.ok() && r.bytes == s.size();
 }
 
 bool nbSocket::Recv(std::string& s, int iLength) {
-  if (hSocket == nbplat::kNoSocket) {
+  if (!hSocket.valid()) {
     std::fputs("bool nbSocket::Recv (string& s, int iLength) : hSocket <= 0\n", stdout);
     return false;
   }
   if (iLength <= 0) return false;
   std::unique_ptr<char[]> buf(new (std::nothrow) char[static_cast<std::size_t>(iLength)]);
   if (!buf) return false;
-  nbplat::IoResult r = nbplat::RecvSome(hSocket, buf.get(), static_cast<std::size_t>(iLength));
+  nbplat::IoResult r =
+      nbplat::RecvSome(hSocket.get(), buf.get(), static_cast<std::size_t>(iLength));
   if (r.ok() && r.bytes > 0) {
     s.assign(buf.get(), r.bytes);
     return true;
@@ -42,19 +43,15 @@ bool nbSocket::Listen(int iPort) {
   if (iPort < 1 || iPort > 65534) return false;
   m_bListening = false;
   // A socket left by an earlier failed Listen is closed, not leaked.
-  if (hSocket != nbplat::kNoSocket) {
-    nbplat::CloseSocket(hSocket);
-    hSocket = nbplat::kNoSocket;
-  }
-  hSocket = nbplat::TcpSocket();
-  if (hSocket == nbplat::kNoSocket) return false;
-  if (!nbplat::SetReuseAddress(hSocket)) return false;
-  nbplat::SetBlocking(hSocket);
-  if (!nbplat::BindIPv4(hSocket, static_cast<std::uint16_t>(iPort))) {
+  hSocket.reset(nbplat::TcpSocket());
+  if (!hSocket.valid()) return false;
+  if (!nbplat::SetReuseAddress(hSocket.get())) return false;
+  nbplat::SetBlocking(hSocket.get());
+  if (!nbplat::BindIPv4(hSocket.get(), static_cast<std::uint16_t>(iPort))) {
     std::fputs("bind failed\n", stdout);
     return false;
   }
-  if (!nbplat::ListenOn(hSocket, 0x7fffffff)) {
+  if (!nbplat::ListenOn(hSocket.get(), 0x7fffffff)) {
     std::fputs("listen failed\n", stdout);
     return false;
   }
@@ -64,21 +61,20 @@ bool nbSocket::Listen(int iPort) {
 
 bool nbSocket::Accept(nbSocket& client) {
   std::uint32_t peer = 0;
-  nbplat::Socket s = nbplat::AcceptConnection(hSocket, &peer);
+  nbplat::Socket s = nbplat::AcceptConnection(hSocket.get(), &peer);
   std::printf("nbSocket nbSocket::Accept()::sckAcc=%llu\n", static_cast<unsigned long long>(s));
   if (s == nbplat::kNoSocket) return false;
   client.m_bListening = false;
-  client.hSocket = s;
+  client.hSocket.reset(s);
   client.m_IP = peer;
   std::printf("wsAccept.m_IP=%lu\n", static_cast<unsigned long>(peer));
   return true;
 }
 
 bool nbSocket::Close() {
-  if (hSocket == nbplat::kNoSocket) return false;
-  if (!m_bListening) nbplat::ShutdownSocket(hSocket);
-  nbplat::CloseSocket(hSocket);
-  hSocket = nbplat::kNoSocket;
+  if (!hSocket.valid()) return false;
+  if (!m_bListening) nbplat::ShutdownSocket(hSocket.get());
+  hSocket.reset();
   m_bListening = false;
   return true;
 }

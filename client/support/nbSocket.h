@@ -1,18 +1,18 @@
 // Blocking TCP socket object of the settings console. Failures are reported by
-// false results and short lines on standard output. The object does not close
-// its socket when destroyed: call Close().
+// false results and short lines on standard output. The object owns its
+// socket: it is closed by Close() or, at the latest, when the object goes.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <string>
 
+#include "platform/owned_socket.h"
 #include "platform/platform.h"
 
 class nbSocket {
  public:
   nbSocket();
-  ~nbSocket() {}
   // One send of all of s; true when every byte went in that call.
   bool Send(std::string s);
   // One receive of at most iLength bytes into s (binary-safe); false and s
@@ -23,13 +23,16 @@ class nbSocket {
   // Blocks for the next connection and hands it to client.
   bool Accept(nbSocket& client);
   std::uint32_t ip() const { return m_IP; }
-  // Shuts an accepted connection down both ways, then closes it.
+  // Shuts an accepted connection down both ways, then closes it; false when
+  // there was no socket.
   bool Close();
-  bool HasSocket() const { return hSocket != nbplat::kNoSocket; }
-  nbplat::Socket Handle() const { return hSocket; }
+  // True while a socket is held.
+  bool HasSocket() const { return hSocket.valid(); }
+  // The handle, still owned by this object.
+  nbplat::Socket Handle() const { return hSocket.get(); }
 
  private:
-  nbplat::Socket hSocket;
+  nbplat::OwnedSocket hSocket;
   std::uint32_t m_IP;
   bool m_bListening;
   // Set once the sockets library has started; a failed start is retried by

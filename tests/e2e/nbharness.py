@@ -25,6 +25,9 @@ import threading
 import time
 import unittest
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from listeners import ThreadedListener  # noqa: E402
+
 ARGS = None  # argparse.Namespace: client, service, source
 SKIP_RETURN_CODE = 77  # ctest's SKIP_RETURN_CODE of every end-to-end test
 _NS_FLAG = "NB_E2E_IN_NAMESPACE"
@@ -398,7 +401,7 @@ shutdown_lifetime 1 seconds
         self.proc.stop(signal.SIGTERM, timeout=15)
 
 
-class RecordingSite:
+class RecordingSite(ThreadedListener):
     """A raw TCP site on ip:port. Each connection's request (head plus the
     body its Content-Length announces) is recorded in ``requests``; the
     answer is ``respond(request_bytes)`` (bytes, or a list of byte chunks sent
@@ -407,23 +410,9 @@ class RecordingSite:
     def __init__(self, ip, port, respond, gap=0.0):
         self.respond, self.gap = respond, gap
         self.requests = []
-        self.sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        self.sock.bind((ip, port))
-        self.sock.listen(128)
-        self._stop = False
-        self.thread = threading.Thread(target=self._serve, daemon=True)
-        self.thread.start()
+        super().__init__(ip, port, backlog=128)
 
-    def _serve(self):
-        while not self._stop:
-            try:
-                conn, _ = self.sock.accept()
-            except OSError:
-                return
-            threading.Thread(target=self._handle, args=(conn,), daemon=True).start()
-
-    def _handle(self, conn):
+    def handle(self, conn):
         try:
             conn.settimeout(15)
             data = b""
@@ -455,10 +444,6 @@ class RecordingSite:
             pass
         finally:
             conn.close()
-
-    def stop(self):
-        self._stop = True
-        self.sock.close()
 
 
 def http_response(body, content_type="text/html", status="200 OK", extra=""):

@@ -14,6 +14,8 @@ import struct
 import threading
 import time
 
+from listeners import ThreadedListener
+
 # login, ip (4 bytes as sent), port, authCode, jpegLevel, padding, time, size, decompSize
 REQUEST_HEADER = struct.Struct("<i4sHHH2xiII")
 # size, decompSize, msg, unused, money
@@ -108,7 +110,7 @@ class Conversation:
         return h
 
 
-class ScriptedService:
+class ScriptedService(ThreadedListener):
     """Listens on ip:port; each connection's request is read and recorded in
     ``conversations``, then ``script(conversation)`` answers it."""
 
@@ -116,25 +118,9 @@ class ScriptedService:
         self.script = script or (lambda conv: None)
         self.conversations = []
         self._lock = threading.Lock()
-        self._threads = []
-        self.sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        self.sock.bind((ip, port))
-        self.sock.listen(64)
-        self._acceptor = threading.Thread(target=self._serve, daemon=True)
-        self._acceptor.start()
+        super().__init__(ip, port)
 
-    def _serve(self):
-        while True:
-            try:
-                conn, _ = self.sock.accept()
-            except OSError:
-                return
-            t = threading.Thread(target=self._handle, args=(conn,), daemon=True)
-            self._threads.append(t)
-            t.start()
-
-    def _handle(self, conn):
+    def handle(self, conn):
         conn.settimeout(15)
         conv = Conversation(conn)
         try:
@@ -160,11 +146,4 @@ class ScriptedService:
             return self.conversations[-1]
 
     def stop(self):
-        try:
-            self.sock.shutdown(socket.SHUT_RDWR)
-        except OSError:
-            pass
-        self.sock.close()
-        self._acceptor.join(5)
-        for t in self._threads:
-            t.join(5)
+        super().stop(wait=True)

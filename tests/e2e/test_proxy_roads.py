@@ -3,45 +3,33 @@ loopback requests go directly to the site; everything else goes to the
 compression service. A counting peer on the service port shows which."""
 
 import os
-import socket
 import sys
 import threading
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import nbharness as h  # noqa: E402
+from listeners import ThreadedListener  # noqa: E402
 
 PAGE = b"<html><body>direct road page</body></html>\n"
 
 
-class CountingService:
+class CountingService(ThreadedListener):
     """Accepts on 127.0.0.1:443, counts the connections and closes them."""
 
     def __init__(self):
         self.count = 0
         self.lock = threading.Lock()
-        self.sock = socket.socket()
-        self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        self.sock.bind(("127.0.0.1", 443))
-        self.sock.listen(64)
-        threading.Thread(target=self._serve, daemon=True).start()
+        super().__init__("127.0.0.1", 443, threaded=False)
 
-    def _serve(self):
-        while True:
-            try:
-                conn, _ = self.sock.accept()
-            except OSError:
-                return
-            with self.lock:
-                self.count += 1
-            conn.close()
+    def handle(self, conn):
+        with self.lock:
+            self.count += 1
+        conn.close()
 
     def connections(self):
         with self.lock:
             return self.count
-
-    def stop(self):
-        self.sock.close()
 
 
 def write_site(root):

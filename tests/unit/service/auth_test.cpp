@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "kernel/hash.h"
-#include "kernel/md5.h"
+#include "protocol/hash.h"
+#include "protocol/md5.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Wire format of the service link: header layout and bzip2 helpers.
-#include "kernel/packet.h"
+#include "protocol/packet.h"
 
 #include <gtest/gtest.h>
 

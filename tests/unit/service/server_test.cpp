@@ -31,15 +31,15 @@ class ServerFixture : public ::testing::Test {
     if (thread_.joinable()) thread_.join();
   }
   // A connection to the service from 127.0.0.<from>.
-  nbsvc::OwnedSocket From(int from) {
-    nbsvc::OwnedSocket s(nbplat::TcpSocket());
+  nbplat::OwnedSocket From(int from) {
+    nbplat::OwnedSocket s(nbplat::TcpSocket());
     EXPECT_TRUE(nbplat::BindIPv4(s.get(), 0, nbtest::Loopback(from)));
     EXPECT_TRUE(nbplat::ConnectIPv4(s.get(), nbtest::Loopback(), server_->BoundPort(), 5000));
     return s;
   }
   // What one receive sees within waitMs: TimedOut while the service holds
   // the connection open, Closed or Failed once it has let it go.
-  static nbplat::IoStatus Wait(const nbsvc::OwnedSocket& s, int waitMs) {
+  static nbplat::IoStatus Wait(const nbplat::OwnedSocket& s, int waitMs) {
     char c;
     return nbplat::RecvSome(s.get(), &c, 1, waitMs).status;
   }
@@ -55,19 +55,19 @@ class ServerFixture : public ::testing::Test {
 TEST_F(ServerFixture, OneAddressGetsOnlyItsShareOfSlots) {
   config_.maxPerAddress = 2;
   Start();
-  nbsvc::OwnedSocket a = From(1), b = From(1);
+  nbplat::OwnedSocket a = From(1), b = From(1);
   EXPECT_EQ(Wait(a, 300), nbplat::IoStatus::TimedOut);
   EXPECT_EQ(Wait(b, 300), nbplat::IoStatus::TimedOut);
-  nbsvc::OwnedSocket third = From(1);
+  nbplat::OwnedSocket third = From(1);
   EXPECT_NE(Wait(third, 3000), nbplat::IoStatus::TimedOut);
-  nbsvc::OwnedSocket other = From(2);  // another client is still served
+  nbplat::OwnedSocket other = From(2);  // another client is still served
   EXPECT_EQ(Wait(other, 300), nbplat::IoStatus::TimedOut);
 }
 
 TEST_F(ServerFixture, TricklingHeaderMeetsTheDeadline) {
   config_.headerDeadlineMs = 400;
   Start();
-  nbsvc::OwnedSocket s = From(1);
+  nbplat::OwnedSocket s = From(1);
   // One byte every 100 ms never trips the 5 s idle time-out.
   for (int i = 0; i < 27; ++i) {
     if (!nbplat::SendAll(s.get(), "x", 1).ok()) break;
@@ -85,10 +85,10 @@ TEST_F(ServerFixture, ThreadThatCannotStartGivesItsSlotBack) {
     return std::thread(std::move(fn));
   });
   Start();
-  nbsvc::OwnedSocket first = From(1);
+  nbplat::OwnedSocket first = From(1);
   EXPECT_NE(Wait(first, 3000), nbplat::IoStatus::TimedOut);  // closed, not left open
   // The only slot is free again: an oversized header is read and refused.
-  nbsvc::OwnedSocket second = From(1);
+  nbplat::OwnedSocket second = From(1);
   unsigned char junk[kClientHeaderSize];
   std::fill(std::begin(junk), std::end(junk), 0xff);
   ASSERT_TRUE(nbplat::SendAll(second.get(), junk, sizeof junk).ok());

@@ -10,23 +10,9 @@
 #include <filesystem>
 #include <random>
 
-#include "kernel/hash.h"
+#include "protocol/hash.h"
 
 namespace nbtest {
-
-TempDir::TempDir() {
-  std::random_device rd;
-  for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
-    auto p = std::filesystem::temp_directory_path() / ("nbsvc-" + std::to_string(rd()));
-    std::error_code ec;
-    if (std::filesystem::create_directory(p, ec)) path_ = p.string();
-  }
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-}
 
 std::string MakePhotoJpeg(int w, int h, int quality, unsigned seed, int amplitude) {
   std::mt19937 gen(seed);
@@ -109,23 +95,6 @@ bool DecodeJpeg(const std::string& jpeg, int* w, int* h) {
   jpeg_finish_decompress(&d);
   jpeg_destroy_decompress(&d);
   return err.warnings == 0;
-}
-
-std::uint32_t Loopback(int last) {
-  unsigned char o[4] = {127, 0, 0, static_cast<unsigned char>(last)};
-  std::uint32_t v;
-  std::memcpy(&v, o, 4);
-  return v;
-}
-
-nbplat::Socket ConnectLocal(std::uint16_t port) {
-  nbplat::Socket s = nbplat::TcpSocket();
-  if (s == nbplat::kNoSocket) return s;
-  if (!nbplat::ConnectIPv4(s, Loopback(), port, 5000)) {
-    nbplat::CloseSocket(s);
-    return nbplat::kNoSocket;
-  }
-  return s;
 }
 
 bool SendRequest(nbplat::Socket s, nbClientHeader h, const std::string& request) {

@@ -1,27 +1,16 @@
-// Helpers shared by the service's unit tests: temporary folders, synthetic
-// photos and a minimal client side of the service link.
+// Helpers of the service's unit tests: synthetic photos and a minimal client
+// side of the service link (addresses, listeners and folders: test_support.h).
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "kernel/packet.h"
 #include "platform/platform.h"
+#include "protocol/packet.h"
+#include "test_support.h"
 
 namespace nbtest {
-
-// A fresh folder under the system's temporary folder, removed on destruction.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  const std::string& path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
 
 // A photo-like w x h colour image (gradients, texture and noise of the given
 // amplitude) encoded as JPEG at quality.
@@ -30,17 +19,12 @@ std::string MakePhotoJpeg(int w, int h, int quality, unsigned seed, int noise = 
 // Decodes a JPEG; false when libjpeg reports any error or warning.
 bool DecodeJpeg(const std::string& jpeg, int* w, int* h);
 
-// 127.0.0.1 in network order.
-std::uint32_t Loopback(int last = 1);
-
 // One answer packet as the client reads it.
 struct ClientPacket {
   nbServiceHeader header;
   std::string body;
 };
 
-// Connects to 127.0.0.1:port; kNoSocket on failure.
-nbplat::Socket ConnectLocal(std::uint16_t port);
 // Sends a request header and the bzip2 body of request.
 bool SendRequest(nbplat::Socket s, nbClientHeader h, const std::string& request);
 // Reads answer packets until the service closes (kinds 5 and 7 carry no body).

@@ -15,9 +15,9 @@
 
 #include "accounts.h"
 #include "auth.h"
-#include "kernel/hash.h"
-#include "kernel/md5.h"
 #include "owned_socket.h"
+#include "protocol/hash.h"
+#include "protocol/md5.h"
 #include "server.h"
 #include "service_test_util.h"
 
@@ -44,25 +44,14 @@ TEST(RequestHeader, SizeLimits) {
   EXPECT_EQ(nbsvc::CheckRequestHeader(h), nbsvc::HeaderCheck::Empty);
 }
 
-// A listening socket on 127.0.0.1 with an ephemeral port.
-struct Listener {
-  nbsvc::OwnedSocket sock{nbplat::TcpSocket()};
-  std::uint16_t port = 0;
-  Listener() {
-    if (nbplat::BindIPv4(sock.get(), 0, nbtest::Loopback()) && nbplat::ListenOn(sock.get(), 16)) {
-      port = nbplat::LocalPort(sock.get());
-    }
-  }
-};
-
 // Runs ReadRequest on the accepted end of a connection fed by feed().
 template <typename Feed>
 nbsvc::ReadOutcome ReadWith(Feed feed, std::string* request, int idleMs = 2000) {
-  Listener l;
-  EXPECT_NE(l.port, 0);
-  nbsvc::OwnedSocket client(nbtest::ConnectLocal(l.port));
+  nbtest::Listener l;
+  EXPECT_NE(l.port(), 0);
+  nbplat::OwnedSocket client(nbtest::ConnectLocal(l.port()));
   std::uint32_t peer;
-  nbsvc::OwnedSocket server(nbplat::AcceptConnection(l.sock.get(), &peer));
+  nbplat::OwnedSocket server(nbplat::AcceptConnection(l.get(), &peer));
   feed(client.get());
   nbClientHeader h;
   return nbsvc::ReadRequest(server.get(), idleMs, &h, request);
@@ -128,10 +117,6 @@ class TinySite {
  public:
   explicit TinySite(std::string response, int holdMs = 0)
       : response_(std::move(response)), holdMs_(holdMs) {
-    if (nbplat::BindIPv4(sock_.get(), 0, nbtest::Loopback(2)) &&
-        nbplat::ListenOn(sock_.get(), 16)) {
-      port_ = nbplat::LocalPort(sock_.get());
-    }
     thread_ = std::thread([this] { Loop(); });
   }
   ~TinySite() {
@@ -139,14 +124,14 @@ class TinySite {
     nbplat::ShutdownSocket(sock_.get());
     thread_.join();
   }
-  std::uint16_t port() const { return port_; }
+  std::uint16_t port() const { return sock_.port(); }
   int hits() const { return hits_; }
 
  private:
   void Loop() {
     while (!stop_) {
       std::uint32_t peer;
-      nbsvc::OwnedSocket c(nbplat::AcceptConnection(sock_.get(), &peer));
+      nbplat::OwnedSocket c(nbplat::AcceptConnection(sock_.get(), &peer));
       if (!c.valid()) return;
       char buf[4096];
       std::string req;
@@ -160,8 +145,7 @@ class TinySite {
       if (holdMs_ > 0) nbplat::SleepMs(static_cast<unsigned>(holdMs_));
     }
   }
-  nbsvc::OwnedSocket sock_{nbplat::TcpSocket()};
-  std::uint16_t port_ = 0;
+  nbtest::Listener sock_{nbtest::Loopback(2)};
   std::string response_;
   int holdMs_;
   std::atomic<bool> stop_{false};
@@ -214,7 +198,7 @@ class ServiceFixture : public ::testing::Test {
   }
   std::vector<ClientPacket> Exchange(const nbClientHeader& h, const std::string& digest,
                                      const std::string& request = "GET / HTTP/1.0\r\n\r\n") {
-    nbsvc::OwnedSocket s(nbtest::ConnectLocal(server_->BoundPort()));
+    nbplat::OwnedSocket s(nbtest::ConnectLocal(server_->BoundPort()));
     EXPECT_TRUE(s.valid());
     EXPECT_TRUE(nbtest::SendRequest(s.get(), h, request));
     return nbtest::ReadAnswers(s.get(), &h, digest);
@@ -361,9 +345,9 @@ TEST_F(ServiceFixture, InternalDestinationRefusedByDefault) {
 
 TEST_F(ServiceFixture, UnreachableSiteGetsBadGatewayPage) {
   Start();
-  Listener closed;  // bound and listening, then closed: nothing answers there
-  std::uint16_t port = closed.port;
-  closed.sock = nbsvc::OwnedSocket();
+  nbtest::Listener closed;  // bound and listening, then closed: nothing answers there
+  std::uint16_t port = closed.port();
+  closed.Close();
   nbClientHeader h = Header(0, "", port);
   h.ipNet = nbtest::Loopback();
   auto packets = Exchange(h, "");
@@ -398,7 +382,7 @@ TEST_F(ServiceFixture, CutAnswerIsSentAsAFailureAndNotCharged) {
   config_.fetchIdleMs = 300;
   Start();
   for (std::uint16_t port : {closes.port(), falls.port()}) {
-    nbsvc::OwnedSocket s(nbtest::ConnectLocal(server_->BoundPort()));
+    nbplat::OwnedSocket s(nbtest::ConnectLocal(server_->BoundPort()));
     ASSERT_TRUE(nbtest::SendRequest(s.get(), Header(42, digest_, port), "GET / HTTP/1.0\r\n\r\n"));
     std::string all;
     char buf[4096];
@@ -454,7 +438,7 @@ TEST_F(ServiceFixture, AnswerWhoseChargeFailsIsNotServed) {
   // Ends when the site closes; the account vanishes while it is fetched.
   TinySite site("HTTP/1.0 200 OK\r\n\r\n" + std::string(5000, 'p'), 600);
   Start();
-  nbsvc::OwnedSocket s(nbtest::ConnectLocal(server_->BoundPort()));
+  nbplat::OwnedSocket s(nbtest::ConnectLocal(server_->BoundPort()));
   nbClientHeader h = Header(42, digest_, site.port());
   ASSERT_TRUE(nbtest::SendRequest(s.get(), h, "GET / HTTP/1.0\r\n\r\n"));
   for (int i = 0; i < 200 && site.hits() == 0; ++i) nbplat::SleepMs(10);

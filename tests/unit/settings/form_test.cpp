@@ -5,9 +5,10 @@
 #include <fstream>
 #include <sstream>
 
-#include "kernel/md5.h"
 #include "platform/platform.h"
+#include "protocol/md5.h"
 #include "settings/settingsman.h"
+#include "test_support.h"
 
 namespace {
 
@@ -156,20 +157,11 @@ TEST(SettingsForm, ServiceHost) {
 class SettingsFormSaved : public ::testing::Test {
  protected:
   void SetUp() override {
-    oldDir_ = std::filesystem::current_path();
-    dir_ = std::filesystem::temp_directory_path() /
-           ("nb-settings-form-" + std::to_string(nbplat::TickCountMs()));
-    std::filesystem::create_directories(dir_);
-    std::filesystem::current_path(dir_);
     saved_ = GetProgramOptions();
     SetProgramOptions(Stored());
   }
-  void TearDown() override {
-    SetProgramOptions(saved_);
-    std::filesystem::current_path(oldDir_);
-    std::filesystem::remove_all(dir_);
-  }
-  std::filesystem::path oldDir_, dir_;
+  void TearDown() override { SetProgramOptions(saved_); }
+  nbtest::WorkDir work_;
   Program_Options saved_;
 };
 

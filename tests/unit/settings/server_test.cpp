@@ -11,15 +11,11 @@
 
 #include "platform/platform.h"
 #include "settings/settingsman.h"
+#include "test_support.h"
 
 namespace {
 
-std::uint32_t Ip(unsigned char a, unsigned char b, unsigned char c, unsigned char d) {
-  const unsigned char bytes[4] = {a, b, c, d};
-  std::uint32_t ip;
-  std::memcpy(&ip, bytes, sizeof ip);
-  return ip;
-}
+using nbtest::Ip;
 
 // A port nobody listens on right now.
 int FreePort() {

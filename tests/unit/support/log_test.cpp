@@ -14,6 +14,7 @@
 
 #include "platform/platform.h"
 #include "support/debug.h"
+#include "test_support.h"
 
 namespace fs = std::filesystem;
 
@@ -23,28 +24,14 @@ namespace {
 // to the working directory.
 class UrlLog : public ::testing::Test {
  protected:
-  void SetUp() override {
-    previous_ = fs::current_path();
-    dir_ = fs::temp_directory_path() / ("nbtest-log-" + std::to_string(nbplat::CurrentThreadId()) +
-                                        "-" + std::to_string(nbplat::TickCountMs()));
-    fs::create_directories(dir_);
-    ASSERT_TRUE(nbplat::SetCurrentDir(dir_.string()));
-    ResetLogURLForTests();
-  }
-  void TearDown() override {
-    nbplat::SetCurrentDir(previous_.string());
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
-  }
+  void SetUp() override { ResetLogURLForTests(); }
+  nbtest::WorkDir work_;
   static std::vector<std::string> Lines() {
     std::ifstream in("nimbrel.log");
     std::vector<std::string> lines;
     for (std::string line; std::getline(in, line);) lines.push_back(line);
     return lines;
   }
-
-  fs::path previous_;
-  fs::path dir_;
 };
 
 // "<weekday>, <dd> <Mon> <yyyy> <hh:mm:ss>" in English.

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "options/options_fixture.h"
+#include "kernel/options_fixture.h"
 
 using TrayLogicTest = OptionsDirTest;
 

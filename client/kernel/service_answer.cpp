@@ -1,0 +1,109 @@
+// The answer packets of the service: read, checked and delivered.
+#include "kernel/service_answer.h"
+
+#include <string>
+
+#include "kernel/filters.h"
+#include "support/debug.h"
+#include "tray/tray.h"
+
+namespace {
+
+// Sends len bytes to the browser; a packet without content is no failure.
+bool DeliverToBrowser(ThreadArgs* thArgs, const char* data, std::size_t len) {
+  if (len == 0) return true;
+  return nbplat::SendAll(thArgs->sckBrowser.get(), data, len).ok();
+}
+
+// Kind 2: decompresses the body held in buff and delivers the content.
+void DeliverBz2(ThreadArgs* thArgs, const nbServiceHeader& h) {
+  std::string content;
+  if (!Bz2Decompress(thArgs->buff, h.size, static_cast<std::size_t>(h.decompSize) + kBz2Slack,
+                     content)) {
+    dbgmsg("bz2 don't worked. skeep packet");
+    return;
+  }
+  if (!content.empty()) {
+    dbgmsg(content.c_str());
+    if (content.size() != h.decompSize) {
+      dprintf("decompressed length %u differs from decompSize %u", unsigned(content.size()),
+              unsigned(h.decompSize));
+    }
+    // The content itself is delivered, whatever length the header announced.
+    if (!BadKeywordsInContent(content.c_str())) {
+      DeliverToBrowser(thArgs, content.data(), content.size());
+    }
+  }
+  dbgmsg("nbpacket is bz2. decompress and send to browser OK");
+}
+
+}  // namespace
+
+AnswerHead ReadAnswerHeader(nbplat::Socket s, int idleMs, nbServiceHeader* h) {
+  unsigned char raw[kServiceHeaderSize];
+  std::size_t got = 0;
+  nbplat::IoStatus end = nbplat::IoStatus::Ok;
+  while (got < sizeof raw) {
+    const nbplat::IoResult r = nbplat::RecvSome(s, raw + got, sizeof raw - got, idleMs);
+    if (!r.ok()) {
+      end = r.status;
+      break;
+    }
+    got += r.bytes;
+  }
+  if (got != sizeof raw) {
+    // The service ends its answer by closing between packets; a close
+    // inside a header, a reset or a silence cut the answer.
+    return got == 0 && end == nbplat::IoStatus::Closed ? AnswerHead::End : AnswerHead::Cut;
+  }
+  *h = DecodeServiceHeader(raw);
+  return AnswerHead::Read;
+}
+
+bool ReadAnswerBody(nbplat::Socket s, const nbServiceHeader& h, char* buff, int idleMs) {
+  std::size_t received = 0;
+  while (received < h.size) {
+    WinSysTray::NetworkActivity(true);
+    const nbplat::IoResult r = nbplat::RecvSome(s, buff + received, h.size - received, idleMs);
+    if (!r.ok()) break;
+    received += r.bytes;
+    dbgmsg("receive packet body part");
+  }
+  dprintf("iSize, serviceHeader.size = %u, %u", unsigned(received), unsigned(h.size));
+  return received == h.size;
+}
+
+bool ServicePacketFits(const nbServiceHeader& h) {
+  return h.size <= kMaxBodySize && h.decompSize <= kMaxBodySize;
+}
+
+void CutAnswer(ThreadArgs* thArgs) {
+  dbgmsg("service answer cut short: the browser's connection ends with a reset");
+  nbplat::SetResetOnClose(thArgs->sckBrowser.get());
+}
+
+bool HandlePacket(ThreadArgs* thArgs, const nbServiceHeader& h) {
+  switch (h.msg) {
+    case NB_PACKET_EMPTY:
+      return true;
+    case NB_PACKET_BZ2:
+      DeliverBz2(thArgs, h);
+      return true;
+    case NB_PACKET_NOCOMPRESS: {
+      thArgs->buff[h.size] = '\0';
+      dbgmsg(thArgs->buff);
+      bool ok = true;
+      if (!BadKeywordsInContent(thArgs->buff)) ok = DeliverToBrowser(thArgs, thArgs->buff, h.size);
+      dbgmsg("nbpacket is nocompress. send to browser OK");
+      return ok;
+    }
+    case NB_PACKET_JPG: {
+      bool ok = DeliverToBrowser(thArgs, thArgs->buff, h.size);
+      if (ok) dbgmsg("nbpacket is jpg. send to browser OK");
+      return ok;
+    }
+    default:
+      dbgmsg("Unknow packet.");
+      return true;
+  }
+}

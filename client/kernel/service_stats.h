@@ -1,0 +1,18 @@
+// The traffic and money the service's answers report, kept in the options
+// under mtxProgramOptions.
+#pragma once
+
+#include <cstdint>
+
+#include "kernel/options.h"
+#include "protocol/packet.h"
+
+// Money of an answer (hundredths) as the whole units stored in dMoney.
+double MoneyFromService(std::int32_t money);
+// Stores money / 100 (integer division) as dMoney; the file is not saved.
+void saveMoneyInfo(int money);
+// The JPEG quality code for the iJpegLvl option now set.
+int getJPEGCompressLevel();
+// Adds one packet to dTotalTraffic (decompSize) and dCompressTraffic (size),
+// refreshes po from the options and saves the file.
+void CountPacket(const nbServiceHeader& h, Program_Options& po);
