@@ -100,10 +100,10 @@ def slow_and_silent():
 
 def cut_site():
     body = b"x" * 100000
-    site = h.RecordingSite("127.0.0.2", 80, lambda req: [
+    site = h.RecordingSite("127.0.0.3", 80, lambda req: [
         b"HTTP/1.0 200 OK\r\nContent-Length: %d\r\n\r\n" % len(body), body[:40000]])
     try:
-        data, end = fetch("http://127.0.0.2/cut.html")
+        data, end = fetch("http://127.0.0.3/cut.html")
     finally:
         site.stop()
     got = len(data.partition(b"\r\n\r\n")[2])
