@@ -25,15 +25,17 @@ POST = ("POST http://example.test/form HTTP/1.0\r\nHost: example.test\r\n"
 CHUNKED = ("POST /up HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n"
            "3\r\nabc\r\n0\r\n\r\n")
 ANSWER = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 5\r\n\r\nhello"
-for i, req in enumerate([GET, POST, CHUNKED, ANSWER, "GET /http://h.test/x.jpg HTTP/1.0\r\n\r\n"]):
+REQUESTS = [GET, POST, CHUNKED, ANSWER, "GET /http://h.test/x.jpg HTTP/1.0\r\n\r\n"]
+for i, req in enumerate(REQUESTS):
     put("http_helpers", f"seed-{i}", req)
     put("request_road", f"seed-{i}", req)
 
 put("base64", "seed-0", "dXNlcjpwYXNzd29yZA==")
 put("base64", "seed-1", "YQ=")
 
-SETTINGS = ("POST /settings HTTP/1.1\r\nHost: 127.0.0.1:3344\r\nOrigin: http://127.0.0.1:3344\r\n"
-            "Content-Length: 60\r\n\r\nidLogin=12&idPassword=p%41ss+word&idBlockingUrls=a%0D%0Ab&idJpgLvl=1")
+SETTINGS = ("POST /settings HTTP/1.1\r\nHost: 127.0.0.1:3344\r\n"
+            "Origin: http://127.0.0.1:3344\r\nContent-Length: 60\r\n\r\n"
+            "idLogin=12&idPassword=p%41ss+word&idBlockingUrls=a%0D%0Ab&idJpgLvl=1")
 put("settings_request", "seed-0", SETTINGS)
 put("settings_request", "seed-1", "GET /stop? HTTP/1.1\r\nHost: localhost:3344\r\n"
     "Referer: http://localhost:3344/\r\n\r\n")
@@ -47,7 +49,8 @@ RESPONSES = [
     "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
     "5;x=y\r\nhello\r\n0\r\nTrailer: 1\r\n\r\n",
     "HTTP/1.0 304 Not Modified\n\n",
-    "HTTP/1.1 200 OK\r\nContent-Type: image/jpeg; q=1\r\nContent-Encoding: identity\r\n\r\n\xff\xd8",
+    "HTTP/1.1 200 OK\r\nContent-Type: image/jpeg; q=1\r\n"
+    "Content-Encoding: identity\r\n\r\n\xff\xd8",
 ]
 for i, r in enumerate(RESPONSES):
     put("http_response", f"seed-{i}", r)
@@ -72,7 +75,8 @@ page = ANSWER.encode()
 packed = bz2.compress(page, 9)
 put("service_answer", "seed-0", answer_packet(2, packed, len(page), 1234))
 put("service_answer", "seed-1", answer_packet(3, page) + answer_packet(4, b"\xff\xd8\xff\xd9"))
-put("service_answer", "seed-2", struct.pack("<IIHxxi", 1700000000, 0, 5, 0) + answer_packet(3, page))
+put("service_answer", "seed-2",
+    struct.pack("<IIHxxi", 1700000000, 0, 5, 0) + answer_packet(3, page))
 put("service_answer", "seed-3", answer_packet(3, page) + struct.pack("<IIHxxi", 1, 0, 7, 0))
 put("service_answer", "seed-4", answer_packet(6, b"") + answer_packet(3, page)[:20])
 
