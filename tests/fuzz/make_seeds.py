@@ -79,6 +79,8 @@ put("service_answer", "seed-2",
     struct.pack("<IIHxxi", 1700000000, 0, 5, 0) + answer_packet(3, page))
 put("service_answer", "seed-3", answer_packet(3, page) + struct.pack("<IIHxxi", 1, 0, 7, 0))
 put("service_answer", "seed-4", answer_packet(6, b"") + answer_packet(3, page)[:20])
+put("service_answer", "seed-5",
+    answer_packet(3, page) + struct.pack("<IIHxxi", 200001, 10, 3, 0) + b"x" * 100)
 
 with open(os.path.join(ROOT, "share", "elefant256.jpg"), "rb") as f:
     put("jpeg_recode", "seed-0", f.read())
