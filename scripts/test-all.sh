@@ -3,7 +3,8 @@
 # Debian 12 machine, then linux (unit + end-to-end), linux-asan (the same
 # under AddressSanitizer and UndefinedBehaviorSanitizer), linux-tsan (unit
 # tests under ThreadSanitizer) and windows (MinGW-w64 cross build, unit tests
-# under Wine, the tray's in a virtual display, and the client end to end).
+# under Wine, the tray's in a virtual display, and the client end to end),
+# and linux-fuzz (each fuzz target for a fixed number of runs).
 # Stops at the first failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -27,6 +28,11 @@ for preset in linux linux-asan linux-tsan; do
   cmake --build --preset "$preset" -j "$jobs"
   ctest --preset "$preset" -j "$jobs"
 done
+
+stage "linux-fuzz"
+cmake --preset linux-fuzz >/dev/null
+cmake --build --preset linux-fuzz -j "$jobs" --target fuzz_all
+tests/fuzz/run.sh build/linux-fuzz runs 3000
 
 stage "windows"
 cmake --preset windows >/dev/null

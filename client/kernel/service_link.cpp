@@ -197,7 +197,9 @@ void processRequestWithService(ThreadArgs* thArgs) {
       continue;
     }
     if (!ServicePacketFits(h)) {
+      // What was delivered so far is not the whole answer.
       dbgmsg("Warning: big packet. Skipping");
+      CutAnswer(thArgs);
       break;
     }
     dprintf(

@@ -1,5 +1,7 @@
 // The settings form: each submitted field applied to the options, which are
 // then stored and saved.
+#include <limits>
+#include <string>
 #include <vector>
 
 #include "http/http.h"
@@ -18,7 +20,19 @@ std::string Md5Text(const std::string& s) {
   return out;
 }
 
-int Truncated(const std::string& s) { return static_cast<int>(StrToDbl(s)); }
+// The number's integer part; beyond the range of int it is held at the
+// nearest end, and what is not a number counts as 0.
+int Truncated(const std::string& s) {
+  const double d = StrToDbl(s);
+  if (!(d == d)) return 0;
+  if (d <= static_cast<double>(std::numeric_limits<int>::min())) {
+    return std::numeric_limits<int>::min();
+  }
+  if (d >= static_cast<double>(std::numeric_limits<int>::max())) {
+    return std::numeric_limits<int>::max();
+  }
+  return static_cast<int>(d);
+}
 
 // A name or value as the browser encoded it: "+" is a blank, then the
 // percent escapes are decoded.

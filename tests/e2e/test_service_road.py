@@ -3,6 +3,7 @@ service on 127.0.0.1:443 (reached as "localhost") and nginx on 127.0.0.2,
 which the client reaches directly only when it falls back."""
 
 import os
+import socket
 import sys
 import tempfile
 import time
@@ -213,7 +214,18 @@ class ServiceRoad(unittest.TestCase):
             c.raw(b"x" * 100)
             c.packet(svc.NOCOMPRESS, "never")
         self.service.script = script
-        self.assertEqual(self.get(), b"before")
+        # Delivered, then cut: the browser must not take it for a whole answer.
+        s = socket.create_connection(("127.0.0.1", self.port), timeout=15)
+        s.sendall(("GET %s HTTP/1.1\r\nHost: %s\r\n\r\n" % (URL, SITE)).encode())
+        got = b""
+        with self.assertRaises(ConnectionResetError):
+            while True:
+                b = s.recv(65536)
+                if not b:
+                    break
+                got += b
+        s.close()
+        self.assertEqual(got, b"before")
         self.assertStats(6, 6, 3)
 
     def test_truncated_body_is_dropped_but_its_money_kept(self):
