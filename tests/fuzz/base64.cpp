@@ -1,5 +1,5 @@
 // Base64 decoding of arbitrary text, and encode/decode of arbitrary bytes.
-#include "support/base64.h"
+#include "protocol/base64.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -14,6 +14,7 @@
 #include "http/nbHttp.h"
 #include "kernel/filters.h"
 #include "kernel/limits.h"
+#include "kernel/request_reader.h"
 #include "kernel/road.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

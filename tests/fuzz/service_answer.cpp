@@ -13,12 +13,13 @@
 #include <vector>
 
 #include "kernel/limits.h"
+#include "kernel/link_settings.h"
 #include "kernel/options.h"
-#include "kernel/packet.h"
 #include "kernel/relay.h"
 #include "kernel/service_link.h"
 #include "kernel/thread_args.h"
 #include "platform/platform.h"
+#include "protocol/packet.h"
 
 namespace {
 
@@ -62,7 +63,9 @@ void Prepare() {
   Program_Options po = GetProgramOptions();
   po.sServiceHost = "127.0.0.1:" + std::to_string(nbplat::LocalPort(listener));
   SetProgramOptions(po);
-  iServiceIdleMs.store(500);
+  ServiceLinkSettings link = GetServiceLinkSettings();
+  link.idleMs = 500;
+  SetServiceLinkSettings(link);
   iSendTimeoutMs.store(2000);
 }
 
@@ -85,16 +88,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<char> buff(nb::kRequestBufferSize);
   std::memcpy(buff.data(), kRequest, sizeof kRequest);
   ThreadArgs args;
-  args.sckBrowser = static_cast<nbplat::Socket>(pair[0]);
+  args.sckBrowser.reset(static_cast<nbplat::Socket>(pair[0]));
   args.buff = buff.data();
   args.iSize = static_cast<int>(sizeof kRequest - 1);
   args.ipHost = kLoopback;
   args.iHostPort = 1;  // a no-money answer's direct road is refused at once
   processRequestWithService(&args);
 
-  nbplat::CloseSocket(args.sckServer);
+  args.sckServer.reset();
   service.join();
-  close(pair[0]);
+  args.sckBrowser.reset();
   browser.join();
   close(pair[1]);
   return 0;

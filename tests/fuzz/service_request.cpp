@@ -9,7 +9,7 @@
 #include <string>
 
 #include "http_request.h"
-#include "kernel/packet.h"
+#include "protocol/packet.h"
 #include "session.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
