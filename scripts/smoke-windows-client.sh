@@ -66,7 +66,7 @@ for i in $(seq 1 400); do echo "<p>Line $i of a page that compresses well.</p>";
 
 (cd "$work/site" && exec python3 -m http.server 8080 >/dev/null 2>&1) &
 pids+=($!)
-"$service" --listen 127.0.0.1 --port 443 --allow-private --db "$work/service.db" \
+"$service" --listen 127.0.0.1 --port 443 --allow-private --guest --db "$work/service.db" \
   --log "$work/service.log" </dev/null >"$work/service.out" 2>&1 &
 pids+=($!)
 wait_port 127.0.0.1:443 || fail "service not listening"
