@@ -20,16 +20,16 @@ import argparse
 import concurrent.futures
 import os
 import socket
-import subprocess
 import sys
 import time
 
 SRC = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(SRC, "tests", "e2e"))
 import nbharness as h  # noqa: E402
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import bench_ns  # noqa: E402
 import svc_common as sc  # noqa: E402
 
-FLAG = "NB_BENCH_IN_NS"
 SITE = "http://%s" % sc.SITE_IP
 
 
@@ -114,15 +114,7 @@ def main():
     p.add_argument("--requests", type=int, default=1000)
     p.add_argument("--browsers", type=int, default=100)
     args = p.parse_args()
-    if os.geteuid() != 0:
-        sys.exit("needs root: runs in a private network namespace")
-    if os.environ.get(FLAG) != "1":
-        cmd = ["unshare", "--net", "--mount", "--propagation", "private", sys.executable,
-               os.path.abspath(__file__)] + sys.argv[1:]
-        sys.exit(subprocess.call(cmd, env=dict(os.environ, **{FLAG: "1"})))
-    h.ARGS = argparse.Namespace(client=os.path.abspath(args.client),
-                                service=os.path.abspath(args.service), source=SRC)
-    h._setup_namespace()
+    bench_ns.enter(__file__, client=args.client, service=args.service)
     site = sc.Site()
     # Pages of one and of several answer packets, cut from the documentation.
     doc = site.file_bytes("doc.html")

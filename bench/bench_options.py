@@ -22,7 +22,6 @@ import concurrent.futures
 import os
 import random
 import signal
-import subprocess
 import sys
 import tempfile
 import threading
@@ -31,10 +30,11 @@ import time
 SRC = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(SRC, "tests", "e2e"))
 import nbharness as h  # noqa: E402
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import bench_ns  # noqa: E402
 import scripted_service as svc  # noqa: E402
 import svc_common as sc  # noqa: E402
 
-FLAG = "NB_BENCH_IN_NS"
 PACKET = 37
 URL = "http://127.0.0.2/p.html"
 results = []
@@ -193,14 +193,7 @@ def main():
     p.add_argument("--requests", type=int, default=10000)
     p.add_argument("--kills", type=int, default=20)
     args = p.parse_args()
-    if os.geteuid() != 0:
-        sys.exit("needs root: runs in a private network and mount namespace")
-    if os.environ.get(FLAG) != "1":
-        cmd = ["unshare", "--net", "--mount", "--propagation", "private", sys.executable,
-               os.path.abspath(__file__)] + sys.argv[1:]
-        sys.exit(subprocess.call(cmd, env=dict(os.environ, **{FLAG: "1"})))
-    h.ARGS = argparse.Namespace(client=os.path.abspath(args.client), service="", source=SRC)
-    h._setup_namespace()
+    bench_ns.enter(__file__, client=args.client)
     service = svc.ScriptedService(script=lambda c: c.packet(svc.NOCOMPRESS, b"x" * PACKET))
     try:
         client = h.ClientInstall(ini=sc.client_ini())

@@ -18,7 +18,6 @@ import argparse
 import os
 import random
 import socket
-import subprocess
 import sys
 import threading
 import time
@@ -26,10 +25,11 @@ import time
 SRC = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(SRC, "tests", "e2e"))
 import nbharness as h  # noqa: E402
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import bench_ns  # noqa: E402
 import scripted_service as svc  # noqa: E402
 import svc_common as sc  # noqa: E402
 
-FLAG = "NB_BENCH_IN_NS"
 IDLE_S = 30  # the client's idle time-out and head deadline for browsers
 results = []
 
@@ -160,14 +160,7 @@ def main():
     p = argparse.ArgumentParser()
     p.add_argument("--client", default=os.path.join(SRC, "build/linux/client/NimbrelClient"))
     args = p.parse_args()
-    if os.geteuid() != 0:
-        sys.exit("needs root: runs in a private network namespace")
-    if os.environ.get(FLAG) != "1":
-        cmd = ["unshare", "--net", "--mount", "--propagation", "private", sys.executable,
-               os.path.abspath(__file__)] + sys.argv[1:]
-        sys.exit(subprocess.call(cmd, env=dict(os.environ, **{FLAG: "1"})))
-    h.ARGS = argparse.Namespace(client=os.path.abspath(args.client), service="", source=SRC)
-    h._setup_namespace()
+    bench_ns.enter(__file__, client=args.client)
 
     client = h.ClientInstall(ini=dict(sc.client_ini(), CompressOff=1))
     client.start()

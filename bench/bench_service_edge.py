@@ -18,7 +18,6 @@ import bz2
 import os
 import shutil
 import socket
-import subprocess
 import sys
 import tempfile
 import time
@@ -26,10 +25,11 @@ import time
 SRC = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(SRC, "tests", "e2e"))
 import nbharness as h  # noqa: E402
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import bench_ns  # noqa: E402
 import scripted_service as svc  # noqa: E402
 import svc_common as sc  # noqa: E402
 
-FLAG = "NB_BENCH_IN_NS"
 LOGIN, PASSWORD = 101, "edge-pass"
 DIGEST = sc.md5hex(PASSWORD)
 results = []
@@ -170,14 +170,7 @@ def main():
     p = argparse.ArgumentParser()
     p.add_argument("--service", default=os.path.join(SRC, "build/linux/service/NimbrelService"))
     args = p.parse_args()
-    if os.geteuid() != 0:
-        sys.exit("needs root: runs in a private network namespace")
-    if os.environ.get(FLAG) != "1":
-        cmd = ["unshare", "--net", "--mount", "--propagation", "private", sys.executable,
-               os.path.abspath(__file__)] + sys.argv[1:]
-        sys.exit(subprocess.call(cmd, env=dict(os.environ, **{FLAG: "1"})))
-    h.ARGS = argparse.Namespace(client="", service=os.path.abspath(args.service), source=SRC)
-    h._setup_namespace()
+    bench_ns.enter(__file__, service=args.service)
     h.set_hosts({"loop.test": "127.0.0.2"})
     site = sc.Site()
     try:
