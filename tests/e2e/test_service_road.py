@@ -225,7 +225,8 @@ class ServiceRoad(unittest.TestCase):
                     break
                 got += b
         s.close()
-        self.assertEqual(got, b"before")
+        # The reset may overtake what was delivered, never add to it.
+        self.assertTrue(b"before".startswith(got), got)
         self.assertStats(6, 6, 3)
 
     def test_truncated_body_is_dropped_but_its_money_kept(self):
