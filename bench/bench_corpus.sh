@@ -17,15 +17,7 @@ CORPUS="${NB_CORPUS:-/tmp/nb-corpus}"
 
 # The corpus and the measuring tools: documentation pages, photos, and
 # numpy for the SSIM figure.
-PKGS="python3.11-doc mate-backgrounds ukui-wallpapers python3-numpy nginx-light imagemagick"
-missing=""
-for p in $PKGS; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"
-done
-if [ -n "$missing" ]; then
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null
-fi
+"$SRC/bench/ensure_packages.sh" python3.11-doc mate-backgrounds ukui-wallpapers python3-numpy nginx-light imagemagick
 
 if [ $# -lt 1 ]; then
   cmake -S "$SRC" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DNIMBREL_E2E=OFF >/dev/null

@@ -18,15 +18,7 @@ SRC="$(cd "$(dirname "$0")/.." && pwd)"
 BUILD="${1:-$SRC/build-bench}"
 CORPUS="${NB_CORPUS:-/tmp/nb-corpus}"
 
-PKGS="python3.11-doc mate-backgrounds nginx-light imagemagick chromium iproute2"
-missing=""
-for p in $PKGS; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"
-done
-if [ -n "$missing" ]; then
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null
-fi
+"$SRC/bench/ensure_packages.sh" python3.11-doc mate-backgrounds nginx-light imagemagick chromium iproute2
 if [ ! -d "$SRC/tests/e2e/node_modules/playwright-core" ]; then
   (cd "$SRC/tests/e2e" && npm ci --no-audit --no-fund >/dev/null)
 fi
