@@ -17,6 +17,8 @@ inline constexpr int kListenBacklog = 10;
 inline constexpr int kServicePort = kServiceTcpPort;
 inline constexpr int kDefaultPort = 4321;
 inline constexpr int kDefaultSettingsPort = 3344;
+// Image quality of a fresh start without an options file: 1, medium.
+inline constexpr int kDefaultJpegLevel = 1;
 // The only port a browser's CONNECT may reach: HTTPS sites.
 inline constexpr int kTunnelPort = 443;
 // 127.0.0.1 in network byte order.

@@ -2,10 +2,13 @@
 #include "kernel/options.h"
 
 #include <cctype>
+#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <locale>
 #include <sstream>
 
 #include "kernel/limits.h"
@@ -14,6 +17,10 @@
 #include "support/nbString.h"
 
 namespace {
+
+// Every whole number below this has an exact double and is written in plain
+// digits.
+constexpr double kExactWholeLimit = 9007199254740992.0;  // 2^53
 
 // The file is read word by word, so a value can hold no white space: a value
 // is stored up to its first white-space byte. This is also all a reload would
@@ -55,6 +62,16 @@ bool WriteWholeFile(const char* name, const std::string& text) {
   if (std::fclose(f) != 0) ok = false;
   if (!ok) std::remove(name);
   return ok;
+}
+
+// A number as the file holds it, read in double precision in any notation
+// ("1796760064", "1.79676e+009"); 0 when the text holds no number.
+double OptionDouble(const std::string& value) {
+  std::istringstream in(value);
+  in.imbue(std::locale::classic());
+  double d = 0;
+  in >> d;
+  return in.fail() ? 0 : d;
 }
 
 // A port read from the file outside 1..65535 counts as 0, so the default
@@ -104,19 +121,19 @@ void ApplyWord(const std::string& word, Program_Options& po) {
   } else if (key == "AllowHosts") {
     po.vsAllowHosts = StrExplode(value, ";", true);
   } else if (key == "TrafficCost") {
-    po.dTrafficCost = StrToDbl(value);
+    po.dTrafficCost = OptionDouble(value);
   } else if (key == "TotalTraffic") {
-    po.dTotalTraffic = StrToDbl(value);
+    po.dTotalTraffic = OptionDouble(value);
   } else if (key == "CompressTraffic") {
-    po.dCompressTraffic = StrToDbl(value);
+    po.dCompressTraffic = OptionDouble(value);
   } else if (key == "Money") {
-    po.dMoney = StrToDbl(value);
+    po.dMoney = OptionDouble(value);
   } else if (key == "StatSince") {
-    po.dStatSince = StrToDbl(value);
+    po.dStatSince = OptionDouble(value);
   } else if (key == "ServiceHost") {
     po.sServiceHost = value;
   } else if (key == "TunnelTraffic") {
-    po.dTunnelTraffic = StrToDbl(value);
+    po.dTunnelTraffic = OptionDouble(value);
   }
 }
 
@@ -169,10 +186,16 @@ void SetProgramOptions(Program_Options po) {
 
 std::string FormatOptionDouble(double d) {
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%g", d);
-  std::string s(buf);
-  // The exponent always has at least three digits (1.23457e+006), whatever
-  // the C library writes by itself.
+  // Whole numbers below 2^53 (byte counters, seconds) in plain digits;
+  // anything else in the shortest form that reads back to the same double.
+  if (std::isfinite(d) && d == std::trunc(d) && std::fabs(d) < kExactWholeLimit) {
+    std::snprintf(buf, sizeof buf, "%.0f", d);
+    return buf;
+  }
+  const auto end = std::to_chars(buf, buf + sizeof buf, d);
+  std::string s(buf, end.ec == std::errc() ? end.ptr : buf);
+  // An exponent keeps at least three digits (1.5e+100, 1e-005), as in the
+  // files older versions wrote.
   std::size_t e = s.find_first_of("eE");
   if (e == std::string::npos || e + 1 >= s.size()) return s;
   std::size_t digits = e + 1;
@@ -242,7 +265,13 @@ bool LoadProgramOptions() {
   Program_Options po = GetProgramOptions();
   std::string text;
   bool failedState = true;  // a missing file counts as a failed read
-  if (ReadWholeFile(kOptionsFileName, text)) failedState = ParseProgramOptions(text, po);
+  if (ReadWholeFile(kOptionsFileName, text)) {
+    failedState = ParseProgramOptions(text, po);
+  } else {
+    // No file at all: start as the file the installer lays down would.
+    po.bBlockFlash = po.bBlockActiveX = po.bBlockBanners = true;
+    po.iJpegLvl = nb::kDefaultJpegLevel;
+  }
   if (po.iPort == 0) po.iPort = nb::kDefaultPort;
   if (po.iSettingsPort == 0) po.iSettingsPort = nb::kDefaultSettingsPort;
   if (po.dTrafficCost == 0) po.dTrafficCost = 3;

@@ -76,5 +76,7 @@ std::string OptionsTempFileName();
 // names none). False when it is malformed: an empty host, blanks, markup
 // characters, or a port that is not a number in 1..65535.
 bool SplitServiceHost(const std::string& value, int defaultPort, std::string& host, int& port);
-// "%g" with six significant digits and an exponent of at least three digits.
+// A number as the options file stores it, with all its digits: whole numbers
+// below 2^53 in plain digits, others in the shortest text that reads back
+// to the same double (an exponent has at least three digits).
 std::string FormatOptionDouble(double d);

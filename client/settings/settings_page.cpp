@@ -60,9 +60,8 @@ std::string FormatStatSince(double dStatSince) {
   std::time_t t = static_cast<std::time_t>(dStatSince);
   char buf[300] = {0};
   const std::tm* tmLocal = std::localtime(&t);
-  // The C locale's "%c" of the Windows runtime, written out so that every
-  // platform shows the same form: 12/07/26 02:24:27.
-  if (tmLocal != nullptr) std::strftime(buf, sizeof buf - 1, "%m/%d/%y %H:%M:%S", tmLocal);
+  // The Russian form, the same on every platform: 07.12.2026 02:24:27.
+  if (tmLocal != nullptr) std::strftime(buf, sizeof buf - 1, "%d.%m.%Y %H:%M:%S", tmLocal);
   return buf;
 }
 

@@ -103,7 +103,7 @@ std::string RenderSettingsPage(const std::string& sTemplate, const Program_Optio
 bool ReadSettingsTemplate(const std::string& fileName, std::string& sTemplate);
 // The page sent when the template is missing.
 std::string SettingsTemplateMissingPage();
-// The statistics start in local time as month/day/two-digit year and 24-hour time.
+// The statistics start in local time as дд.мм.гггг and 24-hour time.
 std::string FormatStatSince(double dStatSince);
 
 // Applies the form body as the browser sent it ("name=value&...", each name

@@ -43,11 +43,14 @@ TEST_F(OptionsFileTest, MissingFileGivesDefaultsAndANewFileInSaveOrder) {
   EXPECT_EQ(po.dTrafficCost, 3);
   EXPECT_GE(po.dStatSince, before);
   EXPECT_LE(po.dStatSince, static_cast<double>(std::time(nullptr)));
+  // Blocking on and medium image quality, like the file the installer lays down.
+  EXPECT_TRUE(po.bBlockFlash && po.bBlockActiveX && po.bBlockBanners);
+  EXPECT_EQ(po.iJpegLvl, 1);
   const std::string statSince = ValueOf(ReadIni(), "StatSince");
-  EXPECT_NE(statSince.find("e+009"), std::string::npos) << statSince;
+  EXPECT_EQ(statSince, std::to_string(static_cast<long long>(po.dStatSince)));
   EXPECT_EQ(ReadIni(),
-            "Login:0\r\nPassword:\r\nPort:4321\r\nSettingsPort:3344\r\nBlockingActiveX:0\r\n"
-            "BlockingFlash:0\r\nBlockingBanners:0\r\nCompressOff:0\r\nJpgLvl:0\r\n"
+            "Login:0\r\nPassword:\r\nPort:4321\r\nSettingsPort:3344\r\nBlockingActiveX:1\r\n"
+            "BlockingFlash:1\r\nBlockingBanners:1\r\nCompressOff:0\r\nJpgLvl:1\r\n"
             "BlockingContent:\r\nBlockingUrls:\r\nAllowHosts:\r\nTrafficCost:3\r\n"
             "TotalTraffic:0\r\nCompressTraffic:0\r\nMoney:0\r\nStatSince:" +
                 statSince + "\r\nProxyName:\r\nProxyPort:\r\nProxyLogin:\r\nProxyPassword:\r\n");
@@ -138,21 +141,37 @@ TEST_F(OptionsFileTest, ListsAndFlagsRoundTrip) {
   EXPECT_EQ(ValueOf(text, "BlockingFlash"), "0");
 }
 
-TEST_F(OptionsFileTest, DoublesAreSavedInShortFormAndReadInSinglePrecision) {
-  Program_Options po = LoadFrom("TotalTraffic:1234567\r\nMoney:1.5e+06\r\n");
-  EXPECT_EQ(po.dTotalTraffic, 1234567);
+TEST_F(OptionsFileTest, NumbersKeepAllTheirDigitsAcrossSaves) {
+  // Files of older versions, with six digits and three-digit exponents.
+  Program_Options po = LoadFrom("TotalTraffic:1.23457e+006\r\nMoney:1.5e+06\r\n");
+  EXPECT_EQ(po.dTotalTraffic, 1234570);
   EXPECT_EQ(po.dMoney, 1500000) << "two exponent digits are read as well";
-  EXPECT_EQ(ValueOf(ReadIni(), "TotalTraffic"), "1.23457e+006");
+  // Beyond single precision: an install time and a counter near 2^53.
+  po = LoadFrom("StatSince:1796764384\r\nTotalTraffic:9007199254740991\r\nMoney:0.1\r\n");
+  EXPECT_EQ(po.dStatSince, 1796764384);
+  EXPECT_EQ(po.dTotalTraffic, 9007199254740991.0);
+  EXPECT_EQ(po.dMoney, 0.1);
+  po.dCompressTraffic = 123456789.125;
+  po.dTrafficCost = 1.0 / 3;
+  SetProgramOptions(po);
+  ASSERT_TRUE(SaveProgramOptions());
+  EXPECT_EQ(ValueOf(ReadIni(), "StatSince"), "1796764384");
+  EXPECT_EQ(ValueOf(ReadIni(), "TotalTraffic"), "9007199254740991");
   SetProgramOptions(Program_Options());
   LoadProgramOptions();  // reads the file just written
-  EXPECT_EQ(GetProgramOptions().dTotalTraffic, 1234570);
+  const Program_Options back = GetProgramOptions();
+  EXPECT_EQ(back.dStatSince, po.dStatSince);
+  EXPECT_EQ(back.dTotalTraffic, po.dTotalTraffic);
+  EXPECT_EQ(back.dCompressTraffic, po.dCompressTraffic);
+  EXPECT_EQ(back.dTrafficCost, po.dTrafficCost);
+  EXPECT_EQ(back.dMoney, 0.1);
 }
 
-TEST(OptionDoubleFormat, ExponentHasThreeDigits) {
+TEST(OptionDoubleFormat, WholeNumbersPlainOthersShortestWithThreeDigitExponent) {
   EXPECT_EQ(FormatOptionDouble(3), "3");
-  EXPECT_EQ(FormatOptionDouble(1234.567), "1234.57");
-  EXPECT_EQ(FormatOptionDouble(-1234567), "-1.23457e+006");
-  EXPECT_EQ(FormatOptionDouble(1104537600), "1.10454e+009");
+  EXPECT_EQ(FormatOptionDouble(1234.567), "1234.567");
+  EXPECT_EQ(FormatOptionDouble(-1234567), "-1234567");
+  EXPECT_EQ(FormatOptionDouble(1104537600), "1104537600");
   EXPECT_EQ(FormatOptionDouble(0.00001), "1e-005");
   EXPECT_EQ(FormatOptionDouble(1e100), "1e+100");
 }

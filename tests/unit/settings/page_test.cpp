@@ -99,14 +99,14 @@ TEST(SettingsPage, ListsOneEntryPerLineAndEmptyListEmpty) {
   EXPECT_EQ(Bare("idChildClientsValue", po), "192.168.0.*\n");
 }
 
-TEST(SettingsPage, DateIsLocalTimeOfTheWholeSecond) {
+TEST(SettingsPage, DateIsLocalTimeOfTheWholeSecondInRussianOrder) {
   Program_Options po;
   po.dStatSince = 1104537600.75;
   std::time_t t = 1104537600;
   const std::tm tm = *std::localtime(&t);
   char expected[64];
-  std::snprintf(expected, sizeof expected, "%02d/%02d/%02d %02d:%02d:%02d", tm.tm_mon + 1,
-                tm.tm_mday, tm.tm_year % 100, tm.tm_hour, tm.tm_min, tm.tm_sec);
+  std::snprintf(expected, sizeof expected, "%02d.%02d.%04d %02d:%02d:%02d", tm.tm_mday,
+                tm.tm_mon + 1, tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec);
   EXPECT_EQ(Bare("idDateValue", po), expected);
 }
 
