@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <system_error>
 #include <thread>
 
@@ -36,15 +37,49 @@ void CloseListener() {
 
 }  // namespace
 
+std::string StartFailureText(int result, int port) {
+  const std::string sPort = std::to_string(port);
+  std::string step;
+  switch (result) {
+    case kInitAnotherCopy:
+    case kInitEnabled:
+      return "Nimbrel Client уже включен.";
+    case kInitNoSockets:
+      step = "Не удалось запустить сетевую библиотеку.";
+      break;
+    case kInitNoSocket:
+      step = "Не удалось создать сокет для порта " + sPort + ".";
+      break;
+    case kInitBindFailed:
+      step = "Порт " + sPort +
+             " занят другой программой. Закройте её или укажите другой порт "
+             "(строка Port в NimbrelClient.ini).";
+      break;
+    case kInitListenFailed:
+      step = "Не удалось начать приём соединений на порту " + sPort + ".";
+      break;
+    default:
+      step = "Ошибка запуска " + std::to_string(result) + ".";
+      break;
+  }
+  return step + "\nNimbrel Client не запущен.";
+}
+
+int StartExitStatus(int result) {
+  return result == kInitAnotherCopy || result == kInitEnabled ? 0 : 1;
+}
+
+std::string InstanceClaimName(int port) { return "NimbrelClient.port." + std::to_string(port); }
+
 int ProgramInit() {
   dbgmsg("int ProgramInit()");
   if (bServerEnabled) {
     dbgmsg("RET int ProgramInit()");
-    return 3;
+    return kInitEnabled;
   }
   if (!nbplat::NetStartup()) {
     dbgmsg("RET int ProgramInit()");
-    return -1;
+    return kInitNoSockets;
   }
   const std::string folder = nbplat::ProgramFolder();
   dbgmsg("sCurPath Full =" + nbplat::ProgramPath());
@@ -52,36 +87,43 @@ int ProgramInit() {
   nbplat::SetCurrentDir(folder);
 
   LoadProgramOptions();
+  const std::uint16_t port = static_cast<std::uint16_t>(GetProgramOptions().iPort & 0xFFFF);
+  dbgmsg("Port=");
+  dbgmsg(static_cast<double>(port));
+  // A copy of ours that serves this port holds the claim; any other program
+  // on the port shows as a failed bind below.
+  if (!nbplat::ClaimInstance(InstanceClaimName(port))) {
+    dbgmsg("another copy serves the port");
+    dbgmsg("RET int ProgramInit()");
+    return kInitAnotherCopy;
+  }
 
   lsocket = nbplat::TcpSocket();
   if (lsocket == nbplat::kNoSocket || !nbplat::SetBlocking(lsocket)) {
     dbgmsg("Error: socket failed");
     CloseListener();
     dbgmsg("RET int ProgramInit()");
-    return 1;
+    return kInitNoSocket;
   }
   // The port may be bound again right after a restart, but never by a
   // second running copy: that one fails to bind here.
   nbplat::AllowListenRestart(lsocket);
-  const std::uint16_t port = static_cast<std::uint16_t>(GetProgramOptions().iPort & 0xFFFF);
-  dbgmsg("Port=");
-  dbgmsg(static_cast<double>(port));
   // Port 0 would bind a random port that no browser knows: treat it as a
   // failed bind.
   if (port == 0 || !nbplat::BindIPv4(lsocket, port)) {
     dbgmsg("Error: bind failed");
     CloseListener();
     dbgmsg("RET int ProgramInit()");
-    return 1;
+    return kInitBindFailed;
   }
   if (!nbplat::ListenOn(lsocket, nb::kListenBacklog)) {
     dbgmsg("Error: listen failed");
     CloseListener();
     dbgmsg("RET int ProgramInit()");
-    return 1;
+    return kInitListenFailed;
   }
   dbgmsg("RET int ProgramInit()");
-  return 0;
+  return kInitOk;
 }
 
 void ProgramDeinit() {
@@ -122,13 +164,22 @@ int ClientMain(int argc, char** argv) {
   dbgmsg("Nimbrel Client started\n");
 
   int result = ProgramInit();
-  if (result != 0) {
+  if (result != kInitOk) {
     bServerEnabled = false;
     dbgmsg("init failed. exit");
-    if (result == 1) SaveProgramOptions();
-    nbplat::ShowMessage("NimbrelClient", "Nimbrel Client уже включен.");
+    // The options were loaded; a copy that serves keeps saving its own.
+    if (result != kInitNoSockets && result != kInitEnabled && result != kInitAnotherCopy) {
+      SaveProgramOptions();
+    }
+    const int port = GetProgramOptions().iPort;
+    const int status = StartExitStatus(result);
+    if (status == 0) {
+      nbplat::ShowMessage("NimbrelClient", StartFailureText(result, port));
+    } else {
+      nbplat::ShowError("NimbrelClient", StartFailureText(result, port));
+    }
     dbgmsg("RET int main()");
-    return 0;
+    return status;
   }
   bServerEnabled = true;
   GetRouteTable();

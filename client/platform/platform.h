@@ -104,8 +104,17 @@ char PathSeparator();
 // on Windows). onStop runs on a thread of its own, never in a signal handler.
 void InstallStopHandler(void (*onStop)());
 
-// Message box with an information icon and OK (stderr on Linux).
+// Claims `name` for this process until it ends. False only when another
+// running process (or this one) holds the claim already; true as well when
+// the system cannot tell. Scope: the session on Windows, the network
+// namespace on Linux.
+bool ClaimInstance(const std::string& name);
+
+// Message box with an information icon and OK (stderr on Linux). Texts are
+// Windows-1251 bytes.
 void ShowMessage(const std::string& caption, const std::string& text);
+// The same with an error icon.
+void ShowError(const std::string& caption, const std::string& text);
 // Opens url in the default browser (ShellExecute "open" / xdg-open).
 void OpenUrl(const std::string& url);
 // Runs a command line hidden; waits for it to end when wait is true.

@@ -68,6 +68,23 @@ class Lifecycle(unittest.TestCase):
         self.assertEqual(serving.stop(), 0)
         self.assertEqual(list(inst.read_ini()), SAVE_ORDER)
 
+    def test_port_held_by_another_program_is_named_and_fails(self):
+        other = socket.socket()
+        # Connections of earlier tests may still wind down on the port.
+        other.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        other.bind(("127.0.0.1", 4321))
+        other.listen(1)
+        try:
+            inst = h.ClientInstall()
+            p = h.Proc([inst.exe], cwd=inst.dir)
+            self.procs.append(p)
+            self.assertNotIn(p.wait(15), (0, None))
+            out = p.output()
+            self.assertNotIn(ALREADY_ON, out)
+            self.assertIn("Порт 4321 занят".encode("cp1251"), out)
+        finally:
+            other.close()
+
     def test_options_file_beside_the_program_is_normalised(self):
         inst = h.ClientInstall(ini="Port:4321\r\nBlockingFlash:2\r\nport:1\r\n"
                                    "BlockingUrls:a;;b\r\nTotalTraffic:1234567\r\n")
@@ -83,7 +100,7 @@ class Lifecycle(unittest.TestCase):
         ini = inst.read_ini()
         self.assertEqual(ini["BlockingFlash"], "0")
         self.assertEqual(ini["BlockingUrls"], "a;b;")
-        self.assertEqual(ini["TotalTraffic"], "1.23457e+006")
+        self.assertEqual(ini["TotalTraffic"], "1234567", "every digit kept")
         self.assertEqual(ini["Port"], "4321")
         self.assertEqual(inst.stop(), 0)
 

@@ -138,6 +138,8 @@ void ShowMessage(const std::string& caption, const std::string& text) {
   std::fflush(stderr);
 }
 
+void ShowError(const std::string& caption, const std::string& text) { ShowMessage(caption, text); }
+
 void OpenUrl(const std::string& url) {
   pid_t pid = Spawn({"xdg-open", url});
   if (pid > 0) ReapInBackground(pid);

@@ -14,6 +14,22 @@
 namespace nbplat {
 namespace {
 
+// Windows-1251 bytes as UTF-16, so the text reads right whatever code page
+// the system runs with.
+std::wstring FromCp1251(const std::string& text) {
+  if (text.empty()) return std::wstring();
+  const int n = static_cast<int>(text.size());
+  std::wstring wide(text.size(), L'\0');
+  const int written = MultiByteToWideChar(1251, 0, text.data(), n, &wide[0], n);
+  wide.resize(written > 0 ? static_cast<std::size_t>(written) : 0);
+  return wide;
+}
+
+// A message box with no owner window.
+void ShowBox(const std::string& caption, const std::string& text, UINT flags) {
+  MessageBoxW(nullptr, FromCp1251(text).c_str(), FromCp1251(caption).c_str(), flags);
+}
+
 std::atomic<void (*)()> g_onStop{nullptr};
 std::atomic<bool> g_stopCalled{false};
 
@@ -83,7 +99,11 @@ void InstallStopHandler(void (*onStop)()) {
 }
 
 void ShowMessage(const std::string& caption, const std::string& text) {
-  MessageBoxA(nullptr, text.c_str(), caption.c_str(), MB_ICONINFORMATION | MB_OK);
+  ShowBox(caption, text, MB_ICONINFORMATION | MB_OK);
+}
+
+void ShowError(const std::string& caption, const std::string& text) {
+  ShowBox(caption, text, MB_ICONERROR | MB_OK);
 }
 
 void OpenUrl(const std::string& url) {
