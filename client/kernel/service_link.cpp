@@ -64,6 +64,18 @@ bool ConnectService(ThreadArgs* thArgs, const Program_Options& po,
   }
 }
 
+// Records whether the service could be reached and tells the tray when
+// that changes.
+void NoteServiceReached(bool reached) {
+  if (bServiceReached.exchange(reached) == reached) return;
+  dbgmsg(reached ? "service reached again" : "service cannot be reached");
+  if (reached) {
+    WinSysTray::SetStateIsOnLine();
+  } else {
+    WinSysTray::SetStateIsOffLine();
+  }
+}
+
 // Drops the service connection and serves the request directly instead.
 void RelayDirectInstead(ThreadArgs* thArgs) {
   thArgs->sckServer.reset();
@@ -151,6 +163,7 @@ void processRequestWithService(ThreadArgs* thArgs) {
   nbplat::SetSendTimeout(thArgs->sckBrowser.get(), iSendTimeoutMs.load());
   nbplat::SetSendTimeout(thArgs->sckServer.get(), iSendTimeoutMs.load());
   if (!thArgs->sckServer.valid() || !ConnectService(thArgs, po, link)) {
+    if (thArgs->sckServer.valid()) NoteServiceReached(false);
     RelayDirectInstead(thArgs);
     dbgmsg(sRet);
     return;
@@ -177,6 +190,7 @@ void processRequestWithService(ThreadArgs* thArgs) {
       break;
     }
     dbgmsg("nbheader accepted from service");
+    NoteServiceReached(true);
     dprintf("serviceHeader.size = %u", unsigned(h.size));
 
     if (h.msg == NB_PACKET_NOMONEY) {

@@ -21,6 +21,7 @@ std::atomic<std::int32_t> iServTimeShift{0};
 std::atomic<std::int32_t> iNoMoneyLogin{0};
 std::atomic<bool> bAuthFailed{false};
 std::atomic<bool> bOnLine{true};
+std::atomic<bool> bServiceReached{true};
 
 bool nbGetServerState() { return bServerEnabled.load(); }
 

@@ -32,6 +32,9 @@ extern std::atomic<std::int32_t> iNoMoneyLogin;
 extern std::atomic<bool> bAuthFailed;
 // True while the service link is usable.
 extern std::atomic<bool> bOnLine;
+// False from a failed try to reach the compression service until it answers
+// again; requests go direct (uncompressed) meanwhile.
+extern std::atomic<bool> bServiceReached;
 
 // True while the proxy accepts connections (bServerEnabled).
 bool nbGetServerState();

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "http/nbHttp.h"
+#include "kernel/state.h"
 #include "settings/settingsman.h"
 #include "support/debug.h"
 #include "support/nbString.h"
@@ -20,13 +21,20 @@ std::string Flag(bool b) { return b ? "1" : "0"; }
 double Megabytes(double bytes) { return bytes / 1024 / 1024; }
 
 // Placeholder words and their values, in the order the page defines them.
-std::vector<std::pair<std::string, std::string>> PlaceholderValues(const Program_Options& po) {
+std::vector<std::pair<std::string, std::string>> PlaceholderValues(const Program_Options& po,
+                                                                   bool serviceReached) {
   double dTotalMb = Megabytes(po.dTotalTraffic);
   double dCompressMb = Megabytes(po.dCompressTraffic);
   std::string sRatio =
       po.dCompressTraffic == 0 ? "1" : DblToStr(po.dTotalTraffic / po.dCompressTraffic, 2);
   std::string sAccess = std::string("Доступ: <a href=\"") + nbset::kLoginPageUrl +
                         "\" target=\"_blank\">Приоритетный</a>";
+  // Why pages are not being compressed, when they are not.
+  if (po.bCompressOff) {
+    sAccess += "<br><b>Сжатие выключено: страницы идут без сжатия.</b>";
+  } else if (!serviceReached) {
+    sAccess += "<br><b>Сервис сжатия недоступен: страницы идут без сжатия.</b>";
+  }
   return {
       {"idLoginValue", IntToStr(po.iLogin)},
       {"idConnectionStateValue", sAccess},
@@ -65,8 +73,9 @@ std::string FormatStatSince(double dStatSince) {
   return buf;
 }
 
-std::string RenderSettingsPage(const std::string& sTemplate, const Program_Options& po) {
-  const auto values = PlaceholderValues(po);
+std::string RenderSettingsPage(const std::string& sTemplate, const Program_Options& po,
+                               bool serviceReached) {
+  const auto values = PlaceholderValues(po, serviceReached);
   std::string page;
   page.reserve(sTemplate.size() + 4096);
   std::size_t i = 0;
@@ -121,7 +130,7 @@ int SettingsMan::SendSettingsPage(std::string& fileName, nbSocket& Socket) {
   }
   dbgmsg("sPage after=");
   dbgmsg(sTemplate);
-  std::string page = RenderSettingsPage(sTemplate, po);
+  std::string page = RenderSettingsPage(sTemplate, po, bServiceReached.load());
   dbgmsg("sPage before=");
   dbgmsg(page);
   Socket.Send(kPageHead);

@@ -96,8 +96,10 @@ class SettingsMan {
 
 // The settings page for a template text and an options record: the
 // placeholder words replaced by their values (single pass, so a value that
-// contains a placeholder word is shown as it stands).
-std::string RenderSettingsPage(const std::string& sTemplate, const Program_Options& po);
+// contains a placeholder word is shown as it stands). The access line says
+// when pages go uncompressed: compression off, or the service not reached.
+std::string RenderSettingsPage(const std::string& sTemplate, const Program_Options& po,
+                               bool serviceReached = true);
 // The template file's text, one "\n" after each line (CR of CR LF dropped);
 // false when it cannot be read.
 bool ReadSettingsTemplate(const std::string& fileName, std::string& sTemplate);

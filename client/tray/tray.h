@@ -20,6 +20,13 @@ class WinSysTray {
   static void PopupBalloon();
   // Requests one animation run (true); callable from any thread.
   static void NetworkActivity(bool b);
+  // The service answers again (OnLine) or cannot be reached (OffLine): the
+  // tray's next pass shows the normal or the offline icon with its tip (and
+  // a balloon on going offline). Callable from any thread.
+  static void SetStateIsOnLine();
+  static void SetStateIsOffLine();
+  // Resource id of the icon last shown (0 before the tray shows one).
+  static int IconId();
   // Removes the icon; called at shutdown from any thread.
   static void DeleteIcon();
   // Tip text for the current options, cut to 127 characters.

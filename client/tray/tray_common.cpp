@@ -7,4 +7,10 @@ void WinSysTray::NetworkActivity(bool b) { nbtray::TrayAnimation().Request(b); }
 
 bool WinSysTray::ActivityPending() { return nbtray::TrayAnimation().Pending(); }
 
-std::string WinSysTray::TipText() { return nbtray::TipText(GetProgramOptions()); }
+std::string WinSysTray::TipText() {
+  return nbtray::TipText(GetProgramOptions(), nbtray::TrayLink().Offline());
+}
+
+void WinSysTray::SetStateIsOnLine() { nbtray::TrayLink().Set(false); }
+
+void WinSysTray::SetStateIsOffLine() { nbtray::TrayLink().Set(true); }

@@ -42,15 +42,31 @@ Savings ComputeSavings(const Program_Options& po) {
 
 }  // namespace
 
-std::string TipText(const Program_Options& po) {
+std::string TipText(const Program_Options& po, bool offline) {
   const Savings s = ComputeSavings(po);
-  std::string tip = Format(
-      "До сжатия: %.2f Mb\nПосле сжатия: %.2f Mb\nСэкономлено: %.2f Mb (%.2f руб)\n"
-      "Коэф. сжатия: %.2f\n",
-      s.totalMb, s.compressMb, s.savedMb, s.savedMoney, s.ratio);
-  tip += "Доступ: Приоритетный";
+  std::string tip;
+  if (offline) {
+    tip = Format(
+        "Сервис сжатия недоступен:\nстраницы идут без сжатия.\nСэкономлено: %.2f Мб (%.2f руб)",
+        s.savedMb, s.savedMoney);
+  } else {
+    tip = Format(
+        "До сжатия: %.2f Мб\nПосле сжатия: %.2f Мб\nСэкономлено: %.2f Мб (%.2f руб)\n"
+        "Коэф. сжатия: %.2f\n",
+        s.totalMb, s.compressMb, s.savedMb, s.savedMoney, s.ratio);
+    tip += "Доступ: Приоритетный";
+  }
   if (tip.size() > kTipMax) tip.resize(kTipMax);
   return tip;
+}
+
+std::string OfflineBalloonText() {
+  return "Сервис сжатия недоступен.\nСтраницы идут без сжатия, пока он не ответит.";
+}
+
+int IconFor(int frame, bool offline) {
+  if (frame > 0 && frame <= IDI_FRAME5 - IDI_FRAME0) return IDI_FRAME0 + frame;
+  return offline ? IDI_OFFLINE : IDI_NORMAL;
 }
 
 std::string BalloonText(const Program_Options& po) {
@@ -179,6 +195,19 @@ bool Animation::Step(int* frame) {
 Animation& TrayAnimation() {
   static Animation animation;
   return animation;
+}
+
+bool LinkState::Take(bool* offline) {
+  const bool now = offline_;
+  if (now == shown_) return false;
+  shown_ = now;
+  *offline = now;
+  return true;
+}
+
+LinkState& TrayLink() {
+  static LinkState link;
+  return link;
 }
 
 }  // namespace nbtray

@@ -25,8 +25,13 @@ inline constexpr int kCheckItems[] = {IDM_BLOCKFLASH, IDM_BLOCKACTIVEX, IDM_BLOC
                                       IDM_GRAPHLOW,   IDM_GRAPHMEDIUM,  IDM_GRAPHHIGH,
                                       IDM_COMPRESSOFF};
 
-// Statistics tip for po, cut to kTipMax characters.
-std::string TipText(const Program_Options& po);
+// Statistics tip for po, cut to kTipMax characters. While the service
+// cannot be reached (offline) it says so first: pages go uncompressed.
+std::string TipText(const Program_Options& po, bool offline = false);
+// Balloon text shown when the service stops answering.
+std::string OfflineBalloonText();
+// The icon resource to show for animation frame `frame` (0: at rest).
+int IconFor(int frame, bool offline);
 // Text of the start balloon (savings in money and MB, ratio).
 std::string BalloonText(const Program_Options& po);
 // The settings console's address on its configured port, e.g.
@@ -63,5 +68,23 @@ class Animation {
 
 // The process's one animation, fed by WinSysTray::NetworkActivity.
 Animation& TrayAnimation();
+
+// Whether the service can be reached, as the tray is to show it. Set() from
+// any thread; the tray loop calls Take() once per pass.
+class LinkState {
+ public:
+  void Set(bool offline) { offline_ = offline; }
+  bool Offline() const { return offline_; }
+  // True when the state differs from what this pass's caller last took;
+  // *offline is then the state to show now.
+  bool Take(bool* offline);
+
+ private:
+  std::atomic<bool> offline_{false};
+  bool shown_ = false;  // touched by the tray thread only
+};
+
+// The process's one link state, fed by WinSysTray::SetStateIsOnLine/OffLine.
+LinkState& TrayLink();
 
 }  // namespace nbtray

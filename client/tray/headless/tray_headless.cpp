@@ -14,6 +14,7 @@ namespace {
 
 std::atomic<bool> bTerminated{false};
 std::atomic<bool> bRunning{false};
+std::atomic<int> iIcon{0};  // the icon resource shown
 
 std::mutex mtxShown;  // guards the three below
 std::string sTip;
@@ -28,11 +29,20 @@ void WinSysTray::ThreadWinSysTray(void*) {
   dbgmsg("void ThreadWinSysTray(void)");
   bTerminated = false;
   bRunning = true;
+  iIcon = nbtray::IconFor(0, nbtray::TrayLink().Offline());
   ApplyTipTrafficInfo();
   PopupBalloon();
   ApplyTipTrafficInfo();
   dbgmsg("Run the messageloop");
   while (!bTerminated) {
+    bool offline = false;
+    if (nbtray::TrayLink().Take(&offline)) {
+      UpdateIcon(0);
+      if (offline) {
+        std::lock_guard<std::mutex> lock(mtxShown);
+        sBalloon = nbtray::OfflineBalloonText();
+      }
+    }
     int frame = 0;
     if (nbtray::TrayAnimation().Step(&frame)) UpdateIcon(frame);
     nbplat::SleepMs(nbtray::kPassMs);
@@ -48,7 +58,12 @@ void WinSysTray::UpdateMenu() {
   poMarked = po;
 }
 
-void WinSysTray::UpdateIcon(int) { ApplyTipTrafficInfo(); }
+void WinSysTray::UpdateIcon(int index) {
+  iIcon = nbtray::IconFor(index, nbtray::TrayLink().Offline());
+  ApplyTipTrafficInfo();
+}
+
+int WinSysTray::IconId() { return iIcon; }
 
 void WinSysTray::ApplyTipTrafficInfo() {
   std::string tip = TipText();

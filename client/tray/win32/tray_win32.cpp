@@ -30,6 +30,8 @@ NOTIFYICONDATAW WinSysTray_IconSettings;
 HMENU WinSysTray_hMenu = nullptr;
 HICON hAnimation[kFrames] = {};
 HICON hNormal = nullptr;
+HICON hOffline = nullptr;
+std::atomic<int> iIconShown{0};  // resource id of the icon in the record
 std::atomic<HWND> WinSysTray_hwnd{nullptr};
 std::atomic<bool> bIconAdded{false};
 std::atomic<bool> bTerminated{false};
@@ -39,6 +41,13 @@ HICON LoadSmallIcon(int id) {
   return static_cast<HICON>(LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id), IMAGE_ICON,
                                        GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
                                        LR_DEFAULTCOLOR));
+}
+
+// The loaded icon for a resource id that IconFor gives.
+HICON IconHandle(int id) {
+  if (id == IDI_OFFLINE) return hOffline;
+  if (id >= IDI_FRAME0 && id <= IDI_FRAME5) return hAnimation[id - IDI_FRAME0];
+  return hNormal;
 }
 
 // Copies Windows-1251 text into a fixed field of the record, cut to fit with
@@ -126,6 +135,21 @@ LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
   return DefWindowProcA(hwnd, message, wParam, lParam);
 }
 
+// Shows text in a balloon from the icon, titled with the program name.
+void ShowBalloon(const std::string& text) {
+  if (!bIconAdded) return;
+  std::lock_guard<std::mutex> lock(mtxRecord);
+  CopyField(WinSysTray_IconSettings.szInfoTitle, nbtray::kBalloonTitle);
+  CopyField(WinSysTray_IconSettings.szInfo, text);
+  WinSysTray_IconSettings.uTimeout = nbtray::kBalloonMs;
+  WinSysTray_IconSettings.dwInfoFlags = NIIF_INFO;
+  WinSysTray_IconSettings.uFlags = NIF_INFO;
+  Shell_NotifyIconW(NIM_MODIFY, &WinSysTray_IconSettings);
+  // Later updates carry no balloon.
+  WinSysTray_IconSettings.szInfo[0] = '\0';
+  WinSysTray_IconSettings.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+}
+
 }  // namespace
 
 void WinSysTray::InitWinSysTray() {
@@ -134,6 +158,7 @@ void WinSysTray::InitWinSysTray() {
   std::memset(&WinSysTray_IconSettings, 0, sizeof WinSysTray_IconSettings);
   WinSysTray_IconSettings.cbSize = sizeof WinSysTray_IconSettings;
   hNormal = LoadSmallIcon(IDI_NORMAL);
+  hOffline = LoadSmallIcon(IDI_OFFLINE);
   for (int i = 0; i < kFrames; ++i) hAnimation[i] = LoadSmallIcon(IDI_FRAME0 + i);
 }
 
@@ -175,11 +200,13 @@ void WinSysTray::ThreadWinSysTray(void*) {
     MarkMenu(po);
     std::memset(&WinSysTray_IconSettings, 0, sizeof WinSysTray_IconSettings);
     WinSysTray_IconSettings.cbSize = sizeof WinSysTray_IconSettings;
-    CopyField(WinSysTray_IconSettings.szTip, nbtray::TipText(po));
+    const bool offline = nbtray::TrayLink().Offline();
+    CopyField(WinSysTray_IconSettings.szTip, nbtray::TipText(po, offline));
     WinSysTray_IconSettings.uCallbackMessage = nbtray::kCallbackMessage;
     WinSysTray_IconSettings.hWnd = hwnd;
     WinSysTray_IconSettings.uID = 0;
-    WinSysTray_IconSettings.hIcon = hNormal;
+    iIconShown = nbtray::IconFor(0, offline);
+    WinSysTray_IconSettings.hIcon = IconHandle(iIconShown);
     bIconAdded = AddIcon();
     WinSysTray_hwnd = hwnd;
   }
@@ -191,6 +218,11 @@ void WinSysTray::ThreadWinSysTray(void*) {
     if (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
       TranslateMessage(&msg);
       DispatchMessageA(&msg);
+    }
+    bool offline = false;
+    if (nbtray::TrayLink().Take(&offline)) {
+      UpdateIcon(0);
+      if (offline) ShowBalloon(nbtray::OfflineBalloonText());
     }
     int frame = 0;
     if (nbtray::TrayAnimation().Step(&frame)) UpdateIcon(frame);
@@ -210,10 +242,12 @@ void WinSysTray::UpdateMenu() {
 void WinSysTray::UpdateIcon(int index) {
   if (index < 0 || index >= kFrames) return;
   const std::string tip = TipText();
+  const int id = nbtray::IconFor(index, nbtray::TrayLink().Offline());
   std::lock_guard<std::mutex> lock(mtxRecord);
   if (WinSysTray_IconSettings.hWnd == nullptr) return;  // the tray never started
   CopyField(WinSysTray_IconSettings.szTip, tip);
-  WinSysTray_IconSettings.hIcon = hAnimation[index];
+  iIconShown = id;
+  WinSysTray_IconSettings.hIcon = IconHandle(id);
   WinSysTray_IconSettings.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
   Shell_NotifyIconW(NIM_MODIFY, &WinSysTray_IconSettings);
   // Puts the icon back if the shell lost it; no effect while it exists.
@@ -226,20 +260,9 @@ void WinSysTray::ApplyTipTrafficInfo() {
   CopyField(WinSysTray_IconSettings.szTip, tip);
 }
 
-void WinSysTray::PopupBalloon() {
-  if (!bIconAdded) return;
-  std::string text = nbtray::BalloonText(GetProgramOptions());
-  std::lock_guard<std::mutex> lock(mtxRecord);
-  CopyField(WinSysTray_IconSettings.szInfoTitle, nbtray::kBalloonTitle);
-  CopyField(WinSysTray_IconSettings.szInfo, text);
-  WinSysTray_IconSettings.uTimeout = nbtray::kBalloonMs;
-  WinSysTray_IconSettings.dwInfoFlags = NIIF_INFO;
-  WinSysTray_IconSettings.uFlags = NIF_INFO;
-  Shell_NotifyIconW(NIM_MODIFY, &WinSysTray_IconSettings);
-  // Later updates carry no balloon: it is shown once, at the start.
-  WinSysTray_IconSettings.szInfo[0] = '\0';
-  WinSysTray_IconSettings.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-}
+void WinSysTray::PopupBalloon() { ShowBalloon(nbtray::BalloonText(GetProgramOptions())); }
+
+int WinSysTray::IconId() { return iIconShown; }
 
 void WinSysTray::DeleteIcon() {
   std::lock_guard<std::mutex> lock(mtxRecord);

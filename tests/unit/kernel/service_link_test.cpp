@@ -406,7 +406,16 @@ TEST_F(ServiceExchange, UnreachableServiceOrCompressionOffGoDirect) {
     LoopbackServer gone([](nbplat::Socket) {});
     closedPort = gone.port();
   }
+  bServiceReached = true;
   EXPECT_EQ(Serve(closedPort, site.server.port()), kSitePage);
+  EXPECT_FALSE(bServiceReached.load()) << "the tray and the page say pages go uncompressed";
+  {
+    LoopbackServer back([](nbplat::Socket c) {
+      if (ReadRequest(c).request == kRequest) SendPacket(c, NB_PACKET_NOCOMPRESS, "back", 4);
+    });
+    EXPECT_EQ(Serve(back.port(), site.server.port()), "back");
+    EXPECT_TRUE(bServiceReached.load());
+  }
 
   LoopbackServer service([&](nbplat::Socket c) { ReadRequest(c); });
   ChangeOptions([](Program_Options& po) { po.bCompressOff = true; });

@@ -110,6 +110,19 @@ TEST(SettingsPage, DateIsLocalTimeOfTheWholeSecondInRussianOrder) {
   EXPECT_EQ(Bare("idDateValue", po), expected);
 }
 
+TEST(SettingsPage, AccessLineSaysWhenPagesGoUncompressed) {
+  Program_Options po;
+  const std::string state = "[idConnectionStateValue]";
+  const std::string normal = RenderSettingsPage(state, po, true);
+  EXPECT_EQ(normal.find("без сжатия"), std::string::npos) << normal;
+  EXPECT_NE(RenderSettingsPage(state, po, false).find("Сервис сжатия недоступен"),
+            std::string::npos);
+  po.bCompressOff = true;
+  for (bool reached : {true, false}) {
+    EXPECT_NE(RenderSettingsPage(state, po, reached).find("Сжатие выключено"), std::string::npos);
+  }
+}
+
 TEST(SettingsPage, AccessLineLinksToTheLoginPage) {
   Program_Options po;
   std::string s = Bare("idConnectionStateValue", po);

@@ -4,6 +4,7 @@
 
 #include "kernel/options_fixture.h"
 #include "platform/platform.h"
+#include "resources/resource.h"
 #include "tray/tray.h"
 
 using TrayTest = OptionsDirTest;
@@ -13,7 +14,7 @@ TEST_F(TrayTest, TipWithoutTrafficShowsZerosAndRatioOne) {
   po.dTrafficCost = 3;
   SetProgramOptions(po);
   EXPECT_EQ(WinSysTray::TipText(),
-            "До сжатия: 0.00 Mb\nПосле сжатия: 0.00 Mb\nСэкономлено: 0.00 Mb (0.00 руб)\n"
+            "До сжатия: 0.00 Мб\nПосле сжатия: 0.00 Мб\nСэкономлено: 0.00 Мб (0.00 руб)\n"
             "Коэф. сжатия: 1.00\nДоступ: Приоритетный");
 }
 
@@ -24,7 +25,7 @@ TEST_F(TrayTest, TipFiguresInMegabytesAndMoney) {
   po.dCompressTraffic = 2.5 * 1024 * 1024;
   SetProgramOptions(po);
   EXPECT_EQ(WinSysTray::TipText(),
-            "До сжатия: 10.00 Mb\nПосле сжатия: 2.50 Mb\nСэкономлено: 7.50 Mb (22.50 руб)\n"
+            "До сжатия: 10.00 Мб\nПосле сжатия: 2.50 Мб\nСэкономлено: 7.50 Мб (22.50 руб)\n"
             "Коэф. сжатия: 4.00\nДоступ: Приоритетный");
 }
 
@@ -57,6 +58,24 @@ TEST_F(TrayTest, OneAnimationRunEndsByItself) {
   // Six frames of 200 ms; the bound only keeps a broken loop from hanging.
   for (int i = 0; i < 100 && WinSysTray::ActivityPending(); ++i) nbplat::SleepMs(100);
   EXPECT_FALSE(WinSysTray::ActivityPending());
+  WinSysTray::DeleteIcon();
+  tray.join();
+}
+
+TEST_F(TrayTest, ServiceOutShowsTheOfflineIconUntilItAnswers) {
+  std::thread tray(WinSysTray::ThreadWinSysTray, nullptr);
+  auto waitIcon = [](int id) {
+    // The bound only keeps a broken loop from hanging.
+    for (int i = 0; i < 300 && WinSysTray::IconId() != id; ++i) nbplat::SleepMs(20);
+    return WinSysTray::IconId();
+  };
+  EXPECT_EQ(waitIcon(IDI_NORMAL), IDI_NORMAL);
+  WinSysTray::SetStateIsOffLine();
+  EXPECT_EQ(waitIcon(IDI_OFFLINE), IDI_OFFLINE);
+  EXPECT_NE(WinSysTray::TipText().find("без сжатия"), std::string::npos);
+  WinSysTray::SetStateIsOnLine();
+  EXPECT_EQ(waitIcon(IDI_NORMAL), IDI_NORMAL);
+  EXPECT_EQ(WinSysTray::TipText().find("без сжатия"), std::string::npos);
   WinSysTray::DeleteIcon();
   tray.join();
 }

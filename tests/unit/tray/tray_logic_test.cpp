@@ -15,8 +15,31 @@ TEST(TrayTip, RatioOneWhenNothingWasSaved) {
   Program_Options po;
   po.dTotalTraffic = po.dCompressTraffic = 3 * 1024 * 1024;
   EXPECT_EQ(nbtray::TipText(po),
-            "До сжатия: 3.00 Mb\nПосле сжатия: 3.00 Mb\nСэкономлено: 0.00 Mb (0.00 руб)\n"
+            "До сжатия: 3.00 Мб\nПосле сжатия: 3.00 Мб\nСэкономлено: 0.00 Мб (0.00 руб)\n"
             "Коэф. сжатия: 1.00\nДоступ: Приоритетный");
+}
+
+TEST(TrayLink, OfflineShowsItsIconAndTipOncePerChange) {
+  Program_Options po;
+  po.dTrafficCost = 3;
+  po.dTotalTraffic = 1e15;  // large figures still leave the notice whole
+  const std::string tip = nbtray::TipText(po, true);
+  EXPECT_EQ(tip.rfind("Сервис сжатия недоступен:\nстраницы идут без сжатия.\n", 0), 0u) << tip;
+  EXPECT_LE(tip.size(), nbtray::kTipMax);
+  EXPECT_EQ(nbtray::IconFor(0, true), IDI_OFFLINE);
+  EXPECT_EQ(nbtray::IconFor(0, false), IDI_NORMAL);
+  EXPECT_EQ(nbtray::IconFor(3, true), IDI_FRAME0 + 3) << "traffic still animates";
+  nbtray::LinkState link;
+  bool offline = false;
+  EXPECT_FALSE(link.Take(&offline));
+  link.Set(true);
+  link.Set(true);
+  EXPECT_TRUE(link.Take(&offline));
+  EXPECT_TRUE(offline);
+  EXPECT_FALSE(link.Take(&offline)) << "one change, one update";
+  link.Set(false);
+  EXPECT_TRUE(link.Take(&offline));
+  EXPECT_FALSE(offline);
 }
 
 TEST_F(TrayLogicTest, CommandsRewriteTheFileAndMoveTheMarks) {
