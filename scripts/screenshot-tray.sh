@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Screenshots of the Windows client under Wine in a virtual display: one with
 # the tray menu open (and the start balloon), one with the icon's statistics
-# tip. The client runs in Wine's virtual desktop, whose notification area
+# tip, and two once the compression service could not be reached (the
+# offline icon with its balloon, then its tip). The client runs in Wine's virtual desktop, whose notification area
 # shows as a small window at the top left, with statistics and a few options
 # set; a helper opens the menu as a right click on the icon would. Needs root
 # (the client's ports live in a network namespace of their own) and the
@@ -29,6 +30,7 @@ wine=/usr/lib/wine/wine64
 server=/usr/lib/wine/wineserver64
 trap '"$server" -k </dev/null >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
 ip link set lo up
+ip addr add 127.0.0.2/8 dev lo 2>/dev/null || true
 
 mkdir -p "$work/app"
 cp "$exe" "$work/app/"
@@ -64,3 +66,15 @@ sleep 9
 sleep 3
 import -window root "$tip"
 echo "screenshot: $tip"
+# No service listens in this namespace: a page of a site that is not local
+# makes the client try it, fail, and show the offline icon and balloon.
+offline="${out%.png}-offline.png"
+curl -s -m 20 -o /dev/null -x 127.0.0.1:4321 http://127.0.0.2:8080/ || true
+sleep 3
+import -window root "$offline"
+echo "screenshot: $offline"
+sleep 9
+"$wine" "$helper" hover 12 32 </dev/null >/dev/null 2>&1 || true
+sleep 3
+import -window root "${offline%.png}-tip.png"
+echo "screenshot: ${offline%.png}-tip.png"

@@ -9,7 +9,8 @@
 #     the compressed road (bzip2 answers), counting the traffic;
 #   - answer on its settings console;
 #   - refuse a second copy (exit status 0) and stop on the console's stop
-#     request with status 0.
+#     request with status 0;
+#   - fail with a non-zero status when another program holds its port.
 # Usage: scripts/smoke-windows-client.sh [windows build folder] [NimbrelService]
 #   (defaults: build/windows and build/linux/service/NimbrelService)
 set -euo pipefail
@@ -115,4 +116,15 @@ status=0
 wait "$client_pid" || status=$?
 [ "$status" = 0 ] || fail "client ended with status $status after the stop request"
 ss -ltn | grep -q ':4321 ' && fail "proxy port still open after stop"
+# Another program on the proxy port: the client names the port and fails.
+python3 -c 'import socket, time
+s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+s.bind(("127.0.0.1", 4321)); s.listen(1); time.sleep(120)' &
+pids+=($!)
+wait_port 127.0.0.1:4321 || fail "stand-in program not listening"
+status=0
+(cd "$work/elsewhere" &&
+  env -u DISPLAY timeout 60 "$wine" "$work/app/NimbrelClient.exe" </dev/null >/dev/null 2>&1) ||
+  status=$?
+[ "$status" != 0 ] || fail "client on a taken port ended with status 0"
 echo "smoke: Windows client OK (direct road, compressed road, console, CR LF options)"

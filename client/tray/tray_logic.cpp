@@ -61,7 +61,8 @@ std::string TipText(const Program_Options& po, bool offline) {
 }
 
 std::string OfflineBalloonText() {
-  return "Сервис сжатия недоступен.\nСтраницы идут без сжатия, пока он не ответит.";
+  return std::string("Сервис сжатия недоступен.") + kBalloonPad +
+         "\nСтраницы идут без сжатия, пока он не ответит." + kBalloonPad;
 }
 
 int IconFor(int frame, bool offline) {
@@ -71,8 +72,10 @@ int IconFor(int frame, bool offline) {
 
 std::string BalloonText(const Program_Options& po) {
   const Savings s = ComputeSavings(po);
-  return Format("Сэкономлено: %.2f руб (%.2f Мб)\nКоэф сжатия: %.2f", s.savedMoney, s.savedMb,
-                s.ratio);
+  // Blanks end each line: some shells (Wine's) size the balloon a few
+  // characters narrower than they draw its text, and cut the longest line.
+  return Format("Сэкономлено: %.2f руб (%.2f Мб)%s\nКоэф сжатия: %.2f%s", s.savedMoney, s.savedMb,
+                kBalloonPad, s.ratio, kBalloonPad);
 }
 
 std::string ConsoleUrl(int iSettingsPort) {

@@ -17,6 +17,7 @@ inline constexpr std::size_t kTipMax = 127;         // tip capacity without the 
 inline constexpr unsigned kBalloonMs = 10000;       // balloon time-out
 inline constexpr unsigned kCallbackMessage = 1124;  // first user message + 100
 inline constexpr const char* kBalloonTitle = "Nimbrel Client";
+inline constexpr const char* kBalloonPad = "   ";  // ends every balloon line
 inline constexpr const char* kWindowClass = "NimbrelClientWindow";
 inline constexpr const char* kWindowTitle = "NimbrelClient";
 

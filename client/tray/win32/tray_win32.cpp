@@ -135,14 +135,15 @@ LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
   return DefWindowProcA(hwnd, message, wParam, lParam);
 }
 
-// Shows text in a balloon from the icon, titled with the program name.
-void ShowBalloon(const std::string& text) {
+// Shows text in a balloon from the icon, titled with the program name, with
+// icon NIIF_INFO or NIIF_WARNING.
+void ShowBalloon(const std::string& text, DWORD icon) {
   if (!bIconAdded) return;
   std::lock_guard<std::mutex> lock(mtxRecord);
   CopyField(WinSysTray_IconSettings.szInfoTitle, nbtray::kBalloonTitle);
   CopyField(WinSysTray_IconSettings.szInfo, text);
   WinSysTray_IconSettings.uTimeout = nbtray::kBalloonMs;
-  WinSysTray_IconSettings.dwInfoFlags = NIIF_INFO;
+  WinSysTray_IconSettings.dwInfoFlags = icon;
   WinSysTray_IconSettings.uFlags = NIF_INFO;
   Shell_NotifyIconW(NIM_MODIFY, &WinSysTray_IconSettings);
   // Later updates carry no balloon.
@@ -222,7 +223,7 @@ void WinSysTray::ThreadWinSysTray(void*) {
     bool offline = false;
     if (nbtray::TrayLink().Take(&offline)) {
       UpdateIcon(0);
-      if (offline) ShowBalloon(nbtray::OfflineBalloonText());
+      if (offline) ShowBalloon(nbtray::OfflineBalloonText(), NIIF_WARNING);
     }
     int frame = 0;
     if (nbtray::TrayAnimation().Step(&frame)) UpdateIcon(frame);
@@ -260,7 +261,9 @@ void WinSysTray::ApplyTipTrafficInfo() {
   CopyField(WinSysTray_IconSettings.szTip, tip);
 }
 
-void WinSysTray::PopupBalloon() { ShowBalloon(nbtray::BalloonText(GetProgramOptions())); }
+void WinSysTray::PopupBalloon() {
+  ShowBalloon(nbtray::BalloonText(GetProgramOptions()), NIIF_INFO);
+}
 
 int WinSysTray::IconId() { return iIconShown; }
 

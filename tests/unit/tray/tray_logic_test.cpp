@@ -29,6 +29,10 @@ TEST(TrayLink, OfflineShowsItsIconAndTipOncePerChange) {
   EXPECT_EQ(nbtray::IconFor(0, true), IDI_OFFLINE);
   EXPECT_EQ(nbtray::IconFor(0, false), IDI_NORMAL);
   EXPECT_EQ(nbtray::IconFor(3, true), IDI_FRAME0 + 3) << "traffic still animates";
+  // Every balloon line ends in blanks, so a shell that sizes it short cuts no text.
+  for (const std::string& text : {nbtray::BalloonText(po), nbtray::OfflineBalloonText()}) {
+    EXPECT_NE(text.find(std::string(nbtray::kBalloonPad) + "\n"), std::string::npos) << text;
+  }
   nbtray::LinkState link;
   bool offline = false;
   EXPECT_FALSE(link.Take(&offline));

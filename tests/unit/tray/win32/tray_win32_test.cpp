@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "kernel/options.h"
+#include "resources/resource.h"
 #include "tray/tray.h"
 #include "tray/tray_logic.h"
 
@@ -52,6 +53,31 @@ TEST_F(Win32TrayTest, HiddenWindowHoldsTheIcon) {
   EXPECT_STREQ(name, "NimbrelClientWindow");
   EXPECT_FALSE(IsWindowVisible(Hwnd()));
   EXPECT_TRUE(WinSysTray::IconAdded());
+}
+
+TEST_F(Win32TrayTest, ServiceOutSwapsTheIconUntilItAnswers) {
+  auto waitIcon = [](int id) {
+    // The bound only keeps a broken loop from hanging.
+    for (int i = 0; i < 300 && WinSysTray::IconId() != id; ++i) Sleep(20);
+    return WinSysTray::IconId();
+  };
+  WinSysTray::SetStateIsOffLine();
+  EXPECT_EQ(waitIcon(IDI_OFFLINE), IDI_OFFLINE);
+  EXPECT_TRUE(WinSysTray::IconAdded());
+  WinSysTray::SetStateIsOnLine();
+  EXPECT_EQ(waitIcon(IDI_NORMAL), IDI_NORMAL);
+}
+
+TEST_F(Win32TrayTest, ManifestAsksForThemedControlsSharpTextAndNoElevation) {
+  HRSRC found = FindResourceA(nullptr, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+  ASSERT_NE(found, nullptr);
+  const char* data = static_cast<const char*>(LockResource(LoadResource(nullptr, found)));
+  ASSERT_NE(data, nullptr);
+  const std::string manifest(data, SizeofResource(nullptr, found));
+  for (const char* part : {"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
+                           "level=\"asInvoker\"", "<dpiAware", "true"}) {
+    EXPECT_NE(manifest.find(part), std::string::npos) << part;
+  }
 }
 
 TEST_F(Win32TrayTest, MenuResourceCarriesTheRussianCaptions) {
