@@ -28,6 +28,20 @@ inline constexpr int kFetchConnectMs = 15000;
 // Largest web server answer kept; anything beyond is cut off.
 inline constexpr std::size_t kDefaultMaxResponse = 32u * 1024 * 1024;
 
+// Account database: connections one node may open at once, how long a
+// statement waits for a free one, and the time-outs that end a connect or a
+// statement the database never answers (a silent database fails as a
+// database error, so the client gets the 503 page, well within 10 s).
+inline constexpr int kDefaultDbConnections = 4;
+inline constexpr int kDbWaitMs = 2000;
+inline constexpr int kDbConnectMs = 3000;
+inline constexpr int kDbStatementMs = 3000;
+// TCP keepalives on database connections: a peer gone without a word is
+// found after idle + interval * count seconds.
+inline constexpr int kDbKeepaliveIdleSec = 10;
+inline constexpr int kDbKeepaliveIntervalSec = 5;
+inline constexpr int kDbKeepaliveCount = 3;
+
 // Memory for packing results kept for content seen again, in MiB.
 inline constexpr std::size_t kDefaultCacheMb = 256;
 

@@ -178,8 +178,8 @@ class Session {
   std::string request_;
   std::int32_t authTime_ = 0;
   std::uint16_t authCode_ = 0;
-  AccountPool::Lease db_{nullptr, nullptr};
-  bool charged_ = false;  // a real account pays; a guest without account does not
+  PooledAccounts pool_{shared_.accounts};  // a connection for each statement only
+  bool charged_ = false;                   // a real account pays; a guest without account does not
   Account account_;
   // The answer so far: bytes and content sent, bytes billed, hundredths
   // taken and the balance after them.
@@ -228,19 +228,11 @@ bool Session::SettleClock() {
 }
 
 bool Session::Admit() {
-  // A pooled connection may have been lost while idle: one fresh try.
-  LookupResult found = LookupResult::Error;
-  std::string error;
-  for (int attempt = 0; attempt < 2 && found == LookupResult::Error; ++attempt) {
-    db_ = shared_.accounts.Acquire(&error);
-    if (!db_) break;
-    found = db_->Lookup(header_.login, &account_);
-    if (found == LookupResult::Error) error = db_->LastError();
-  }
+  LookupResult found = pool_.Lookup(header_.login, &account_);
   if (found == LookupResult::Error) {
     // Nobody is served while the accounts cannot be read: the browser gets
     // a page saying so, and nothing is charged.
-    log_.Note("database error: " + error);
+    log_.Note("database error: " + pool_.LastError());
     SendUnchargedPage(503, "Service Unavailable", kNoDatabaseText);
     rec_.result = "db-error";
     return false;
@@ -366,8 +358,9 @@ bool Session::Deliver(std::vector<AnswerPacket> packets) {
   std::int64_t cost = charged_ ? CostOfBytes(billed_ + bytes, config_.pricePerMiB) -
                                      CostOfBytes(billed_, config_.pricePerMiB)
                                : 0;
-  if (cost != 0 && !db_->Charge(header_.login, cost, &balance_)) {
-    log_.Note("charge failed for login " + std::to_string(header_.login) + ": " + db_->LastError());
+  if (cost != 0 && !pool_.Charge(header_.login, cost, &balance_)) {
+    log_.Note("charge failed for login " + std::to_string(header_.login) + ": " +
+              pool_.LastError());
     chargeFailed_ = true;
     return false;
   }
@@ -417,7 +410,7 @@ void Session::SendUnchargedPage(int status, const char* reason, const std::strin
 void Session::RefundBeyond(std::int64_t keep) {
   std::int64_t refund = cost_ - keep;
   if (!charged_ || refund <= 0) return;
-  if (db_ && db_->Charge(header_.login, -refund, &balance_)) {
+  if (pool_.Charge(header_.login, -refund, &balance_)) {
     cost_ -= refund;
   } else {
     log_.Note("refund of " + std::to_string(refund) + " failed for login " +

@@ -37,7 +37,8 @@ ReadOutcome ReadRequest(nbplat::Socket s, int idleMs, nbClientHeader* header, st
 // the packing cache. Safe from many threads.
 struct ServiceShared {
   explicit ServiceShared(const ServiceConfig& config)
-      : accounts(config.dbPath), cache(config.cacheMb * 1024 * 1024) {}
+      : accounts(config.dbPath, static_cast<std::size_t>(config.dbConnections)),
+        cache(config.cacheMb * 1024 * 1024) {}
   AccountPool accounts;
   PackCache cache;
 };
