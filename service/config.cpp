@@ -162,6 +162,9 @@ ParsedCommand ParseCommandLine(const std::vector<std::string>& args) {
     } else if (arg == "--db-connections" && hasValue) {
       if (!ParseInt(args[++i], 1, 1000, &n)) return Fail("bad --db-connections: " + args[i]);
       c.dbConnections = static_cast<int>(n);
+    } else if (arg == "--address-failures" && hasValue) {
+      if (!ParseInt(args[++i], 0, 1000000, &n)) return Fail("bad --address-failures: " + args[i]);
+      c.addressFailures = static_cast<int>(n);
     } else {
       return Fail("unknown or incomplete argument: " + arg);
     }
@@ -176,6 +179,7 @@ std::string UsageText() {
          "                 [--idle-ms MS] [--header-ms MS] [--fetch-idle-ms MS]\n"
          "                 [--max-response BYTES] [--max-connections N]\n"
          "                 [--max-per-address N] [--cache-mb N] [--db-connections N]\n"
+         "                 [--address-failures N]\n"
          "  NimbrelService account LOGIN [--db FILE|URL] [--password TEXT | --digest HEX]\n"
          "                 [--money AMOUNT | --add-money AMOUNT] [--show]\n"
          "--db takes an SQLite file or a postgresql:// URL (shared by several nodes).\n"
@@ -184,7 +188,9 @@ std::string UsageText() {
          "destinations refused (--allow-private fetches from them), price 1.00 per\n"
          "MiB, 200 connections at once and 32 from one address, 10 s to send the\n"
          "request header and 120 s for the whole request, 256 MiB of packing cache,\n"
-         "4 account database connections at once.\n";
+         "4 account database connections at once; 10 wrong codes in 10 minutes lock\n"
+         "the login and the client address (--address-failures 0: addresses are\n"
+         "not locked, for nodes behind a balancer).\n";
 }
 
 }  // namespace nbsvc

@@ -45,8 +45,23 @@ inline constexpr int kDbKeepaliveCount = 3;
 // Memory for packing results kept for content seen again, in MiB.
 inline constexpr std::size_t kDefaultCacheMb = 256;
 
-// A client clock further than this from ours gets a time correction.
-inline constexpr std::int64_t kClockToleranceSec = 60;
+// A client clock further than this from ours gets a time correction. A
+// corrected client is off by the rounding to whole seconds on both sides
+// (up to 2 s) and the time the correction took to reach it; its next header
+// adds the time it takes to arrive. 10 s leaves room for 4 s each way, and
+// a found or overheard code serves for at most 20 s.
+inline constexpr std::int64_t kClockToleranceSec = 10;
+
+// Guessing authentication codes: this many failures within the window lock
+// the login (or the client address) for the first lock time; each further
+// lock lasts twice as long, up to the longest, until a day passes without
+// a lock. Each table holds at most kGuardMaxEntries logins or addresses.
+inline constexpr int kGuardMaxFailures = 10;
+inline constexpr std::int64_t kGuardWindowSec = 600;
+inline constexpr std::int64_t kGuardFirstLockSec = 60;
+inline constexpr std::int64_t kGuardMaxLockSec = 3600;
+inline constexpr std::int64_t kGuardForgetSec = 86400;
+inline constexpr std::size_t kGuardMaxEntries = 65536;
 
 // Price of one mebibyte sent to a client, in hundredths of the currency.
 inline constexpr std::int64_t kDefaultPricePerMiB = 100;
