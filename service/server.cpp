@@ -46,6 +46,7 @@ bool Server::Listen(std::string* error) {
     return false;
   }
   listener_ = std::move(s);
+  shared_.destinations.SetOwnPort(BoundPort());
   return true;
 }
 

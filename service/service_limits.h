@@ -42,6 +42,9 @@ inline constexpr int kDbKeepaliveIdleSec = 10;
 inline constexpr int kDbKeepaliveIntervalSec = 5;
 inline constexpr int kDbKeepaliveCount = 3;
 
+// The service reads its own interface addresses again after this long.
+inline constexpr std::int64_t kOwnAddressesRefreshSec = 30;
+
 // Memory for packing results kept for content seen again, in MiB.
 inline constexpr std::size_t kDefaultCacheMb = 256;
 

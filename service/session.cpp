@@ -310,7 +310,7 @@ void Session::Answer() {
                       PackThreads());
   std::string response;
   bool cut = false;
-  if (IsRefusedDestination(header_.ipNet, header_.port, config_.allowPrivate)) {
+  if (shared_.destinations.Refused(header_.ipNet, header_.port)) {
     rec_.result = "refused";
     response = MakeErrorResponse(403, "Forbidden",
                                  "This service does not fetch from " + rec_.destination + ".");

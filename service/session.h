@@ -7,6 +7,7 @@
 
 #include "account_pool.h"
 #include "config.h"
+#include "destination.h"
 #include "login_guard.h"
 #include "pack_cache.h"
 #include "platform/platform.h"
@@ -37,14 +38,17 @@ ReadOutcome ReadRequest(nbplat::Socket s, int idleMs, nbClientHeader* header, st
                         std::int64_t* headerClock = nullptr);
 
 // What the connections of one server share: account store connections, the
-// limits on guessing codes and the packing cache. Safe from many threads.
+// limits on guessing codes, where fetches go and the packing cache. Safe
+// from many threads.
 struct ServiceShared {
   explicit ServiceShared(const ServiceConfig& config)
       : accounts(config.dbPath, static_cast<std::size_t>(config.dbConnections)),
         guard(GuardLimits(), config.addressFailures),
+        destinations(config.allowPrivate, config.port),
         cache(config.cacheMb * 1024 * 1024) {}
   AccountPool accounts;
   LoginGuard guard;
+  DestinationPolicy destinations;
   PackCache cache;
 };
 

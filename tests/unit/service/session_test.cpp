@@ -366,6 +366,14 @@ TEST_F(ServiceFixture, InternalDestinationRefusedByDefault) {
   EXPECT_EQ(site.hits(), 0);
 }
 
+TEST_F(ServiceFixture, RequestToTheServiceItselfIsRefused) {
+  Start();
+  nbClientHeader h = Header(0, "", server_->BoundPort());
+  h.ipNet = nbtest::Loopback();
+  std::string content = nbtest::Contents(Exchange(h, ""));
+  EXPECT_EQ(content.compare(0, 12, "HTTP/1.0 403"), 0) << content;
+}
+
 TEST_F(ServiceFixture, UnreachableSiteGetsBadGatewayPage) {
   Start();
   nbtest::Listener closed;  // bound and listening, then closed: nothing answers there
