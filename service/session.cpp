@@ -280,7 +280,9 @@ bool Session::Admit() {
     // Login 0 with no stored account is the guest: no secret to check, no
     // money to take.
     if (header_.login == 0 && config_.allowGuests) return true;
-    CountFailure(false);
+    // A guest where guests are off guesses nothing: a fresh client not yet
+    // given its account must not lock out its neighbours.
+    if (header_.login != 0) CountFailure(false);
     SendBare(s_, &rec_, NB_PACKET_AUTHFAILED, 0, 0);
     rec_.result = "authfailed";
     return false;

@@ -330,6 +330,16 @@ TEST_F(ServiceFixture, GuessedLoginIsLockedForItsOwnerTooAndLoggedOnce) {
   EXPECT_EQ(locked, 1);
 }
 
+TEST_F(ServiceFixture, RefusedGuestsLockNoAddress) {
+  TinySite site(kPage);
+  config_.allowGuests = false;
+  Start();
+  for (int i = 0; i < nbsvc::kGuardMaxFailures + 2; ++i) {
+    ASSERT_EQ(Exchange(Header(0, "", site.port()), "")[0].header.msg, NB_PACKET_AUTHFAILED);
+  }
+  EXPECT_EQ(nbtest::Contents(Exchange(Header(42, digest_, site.port()), digest_)), kPage);
+}
+
 TEST_F(ServiceFixture, EmptyAccountGetsNoMoneyWithItsLogin) {
   TinySite site(kPage);
   Start();
