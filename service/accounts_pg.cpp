@@ -64,7 +64,7 @@ class PgAccounts : public AccountStore {
 
   bool CreateTable() {
     // Several statements in one string run as one transaction.
-    Result r(PQexec(conn_, kCreateTable));
+    Result r(timedOut_ || !PQsendQuery(conn_, kCreateTable) ? nullptr : Await());
     return Check(r, PGRES_TUPLES_OK) || Check(r, PGRES_COMMAND_OK);
   }
 
@@ -122,6 +122,11 @@ class PgAccounts : public AccountStore {
   PGresult* Exec(const char* sql, int n, const char* const* params) {
     if (timedOut_) return nullptr;
     if (!PQsendQueryParams(conn_, sql, n, nullptr, params, nullptr, nullptr, 0)) return nullptr;
+    return Await();
+  }
+
+  // The last result of the statements sent, as Exec.
+  PGresult* Await() {
     auto by = Clock::now() + std::chrono::milliseconds(kDbStatementMs);
     int fd = PQsocket(conn_);
     while (PQflush(conn_) == 1) {
