@@ -41,6 +41,9 @@ class AccountStore {
 
   // False once the connection to the database is known to be lost.
   virtual bool Healthy() { return true; }
+  // True when the last call failed because the connection was found
+  // closed (not timed out): a fresh connection may succeed at once.
+  virtual bool LostConnection() const { return false; }
 
   const std::string& LastError() const { return error_; }
 

@@ -1,12 +1,16 @@
 // PostgreSQL account store: the same table and contract as the SQLite one,
 // for several service nodes sharing their accounts.
 #include <libpq-fe.h>
+#include <poll.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <memory>
 #include <string>
 
 #include "accounts.h"
+#include "service_limits.h"
 
 namespace nbsvc {
 
@@ -35,6 +39,22 @@ class Result {
   PGresult* r_;
 };
 
+using Clock = std::chrono::steady_clock;
+
+// Waits until fd is ready for events or the deadline passes; false on
+// time-out.
+bool WaitFd(int fd, short events, Clock::time_point by) {
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(by - Clock::now()).count();
+    if (left <= 0) return false;
+    pollfd p{fd, events, 0};
+    int n = ::poll(&p, 1, static_cast<int>(left));
+    if (n > 0) return true;
+    if (n == 0) return false;
+    if (errno != EINTR) return true;  // the next libpq call reports the failure
+  }
+}
+
 class PgAccounts : public AccountStore {
  public:
   explicit PgAccounts(PGconn* conn) : conn_(conn) {}
@@ -44,7 +64,7 @@ class PgAccounts : public AccountStore {
 
   bool CreateTable() {
     // Several statements in one string run as one transaction.
-    Result r(PQexec(conn_, kCreateTable));
+    Result r(timedOut_ || !PQsendQuery(conn_, kCreateTable) ? nullptr : Await());
     return Check(r, PGRES_TUPLES_OK) || Check(r, PGRES_COMMAND_OK);
   }
 
@@ -92,16 +112,60 @@ class PgAccounts : public AccountStore {
     return true;
   }
 
-  bool Healthy() override { return PQstatus(conn_) == CONNECTION_OK; }
+  bool Healthy() override { return !timedOut_ && PQstatus(conn_) == CONNECTION_OK; }
+  bool LostConnection() const override { return !timedOut_ && PQstatus(conn_) != CONNECTION_OK; }
 
  private:
+  // Runs one statement and returns its last result, or nullptr when the
+  // database did not answer within kDbStatementMs: then the connection is
+  // left unhealthy (its state is unknown) and is closed by its owner.
   PGresult* Exec(const char* sql, int n, const char* const* params) {
-    return PQexecParams(conn_, sql, n, nullptr, params, nullptr, nullptr, 0);
+    if (timedOut_) return nullptr;
+    if (!PQsendQueryParams(conn_, sql, n, nullptr, params, nullptr, nullptr, 0)) return nullptr;
+    return Await();
+  }
+
+  // The last result of the statements sent, as Exec.
+  PGresult* Await() {
+    auto by = Clock::now() + std::chrono::milliseconds(kDbStatementMs);
+    int fd = PQsocket(conn_);
+    while (PQflush(conn_) == 1) {
+      if (!WaitFd(fd, POLLOUT | POLLIN, by)) return TimedOut();
+      if (!PQconsumeInput(conn_)) return nullptr;
+    }
+    for (;;) {
+      if (!PQconsumeInput(conn_)) return nullptr;
+      if (!PQisBusy(conn_)) break;
+      if (!WaitFd(fd, POLLIN, by)) return TimedOut();
+    }
+    PGresult* last = nullptr;
+    while (PGresult* r = PQgetResult(conn_)) {
+      PQclear(last);
+      last = r;
+      if (PQisBusy(conn_)) {  // more results still on their way
+        for (;;) {
+          if (!PQconsumeInput(conn_)) return last;
+          if (!PQisBusy(conn_)) break;
+          if (!WaitFd(fd, POLLIN, by)) {
+            PQclear(last);
+            return TimedOut();
+          }
+        }
+      }
+    }
+    return last;
+  }
+
+  PGresult* TimedOut() {
+    timedOut_ = true;
+    error_ = "database did not answer within " + std::to_string(kDbStatementMs) + " ms";
+    return nullptr;
   }
 
   // True when r has the wanted status; else error_ tells why.
   bool Check(const Result& r, ExecStatusType want) {
     if (r.get() && r.status() == want) return true;
+    if (!r.get() && timedOut_) return false;  // error_ already tells why
     const char* msg = r.get() ? PQresultErrorMessage(r.get()) : PQerrorMessage(conn_);
     error_ = msg && *msg ? msg : "database failure";
     while (!error_.empty() && error_.back() == '\n') error_.pop_back();
@@ -109,18 +173,54 @@ class PgAccounts : public AccountStore {
   }
 
   PGconn* conn_;
+  bool timedOut_ = false;
 };
 
-}  // namespace
-
-std::unique_ptr<AccountStore> OpenPostgresAccounts(const std::string& url, std::string* error) {
-  PGconn* conn = PQconnectdb(url.c_str());
-  if (!conn || PQstatus(conn) != CONNECTION_OK) {
-    *error = conn ? PQerrorMessage(conn) : "out of memory";
+// Connects within kDbConnectMs whatever the URL says; the service's
+// keepalives and time-outs come first so that the URL may still change them.
+PGconn* Connect(const std::string& url, std::string* error) {
+  const std::string connectSec = std::to_string((kDbConnectMs + 999) / 1000);
+  const std::string idle = std::to_string(kDbKeepaliveIdleSec);
+  const std::string interval = std::to_string(kDbKeepaliveIntervalSec);
+  const std::string count = std::to_string(kDbKeepaliveCount);
+  // The server ends a statement that runs too long (a lock wait) itself.
+  const std::string options = "-c statement_timeout=" + std::to_string(kDbStatementMs);
+  const char* keys[] = {"connect_timeout",  "keepalives", "keepalives_idle", "keepalives_interval",
+                        "keepalives_count", "options",    "dbname",          nullptr};
+  const char* values[] = {connectSec.c_str(), "1",           idle.c_str(),
+                          interval.c_str(),   count.c_str(), options.c_str(),
+                          url.c_str(),        nullptr};
+  PGconn* conn = PQconnectStartParams(keys, values, 1);
+  if (!conn) {
+    *error = "out of memory";
+    return nullptr;
+  }
+  auto by = Clock::now() + std::chrono::milliseconds(kDbConnectMs);
+  PostgresPollingStatusType st = PGRES_POLLING_WRITING;
+  while (PQstatus(conn) != CONNECTION_BAD && st != PGRES_POLLING_OK && st != PGRES_POLLING_FAILED) {
+    short events = st == PGRES_POLLING_READING ? POLLIN : POLLOUT;
+    if (!WaitFd(PQsocket(conn), events, by)) {
+      *error =
+          "database did not answer the connection within " + std::to_string(kDbConnectMs) + " ms";
+      PQfinish(conn);
+      return nullptr;
+    }
+    st = PQconnectPoll(conn);
+  }
+  if (PQstatus(conn) != CONNECTION_OK) {
+    *error = PQerrorMessage(conn);
     while (!error->empty() && error->back() == '\n') error->pop_back();
     PQfinish(conn);
     return nullptr;
   }
+  return conn;
+}
+
+}  // namespace
+
+std::unique_ptr<AccountStore> OpenPostgresAccounts(const std::string& url, std::string* error) {
+  PGconn* conn = Connect(url, error);
+  if (!conn) return nullptr;
   auto store = std::make_unique<PgAccounts>(conn);
   if (!store->CreateTable()) {
     *error = store->LastError();

@@ -159,6 +159,12 @@ ParsedCommand ParseCommandLine(const std::vector<std::string>& args) {
     } else if (arg == "--cache-mb" && hasValue) {
       if (!ParseInt(args[++i], 0, 1 << 20, &n)) return Fail("bad --cache-mb: " + args[i]);
       c.cacheMb = static_cast<std::size_t>(n);
+    } else if (arg == "--db-connections" && hasValue) {
+      if (!ParseInt(args[++i], 1, 1000, &n)) return Fail("bad --db-connections: " + args[i]);
+      c.dbConnections = static_cast<int>(n);
+    } else if (arg == "--address-failures" && hasValue) {
+      if (!ParseInt(args[++i], 0, 1000000, &n)) return Fail("bad --address-failures: " + args[i]);
+      c.addressFailures = static_cast<int>(n);
     } else {
       return Fail("unknown or incomplete argument: " + arg);
     }
@@ -172,7 +178,8 @@ std::string UsageText() {
          "                 [--allow-private] [--guest] [--price HUNDREDTHS_PER_MIB]\n"
          "                 [--idle-ms MS] [--header-ms MS] [--fetch-idle-ms MS]\n"
          "                 [--max-response BYTES] [--max-connections N]\n"
-         "                 [--max-per-address N] [--cache-mb N]\n"
+         "                 [--max-per-address N] [--cache-mb N] [--db-connections N]\n"
+         "                 [--address-failures N]\n"
          "  NimbrelService account LOGIN [--db FILE|URL] [--password TEXT | --digest HEX]\n"
          "                 [--money AMOUNT | --add-money AMOUNT] [--show]\n"
          "--db takes an SQLite file or a postgresql:// URL (shared by several nodes).\n"
@@ -180,7 +187,10 @@ std::string UsageText() {
          "(login 0) refused (--guest serves them free of charge), internal\n"
          "destinations refused (--allow-private fetches from them), price 1.00 per\n"
          "MiB, 200 connections at once and 32 from one address, 10 s to send the\n"
-         "request header and 120 s for the whole request, 256 MiB of packing cache.\n";
+         "request header and 120 s for the whole request, 256 MiB of packing cache,\n"
+         "4 account database connections at once; 10 wrong codes in 10 minutes lock\n"
+         "the login and the client address (--address-failures 0: addresses are\n"
+         "not locked, for nodes behind a balancer).\n";
 }
 
 }  // namespace nbsvc

@@ -25,6 +25,8 @@ struct ServiceConfig {
   int maxPerAddress = kDefaultMaxPerAddress;        // connections at once from one client address
   int headerDeadlineMs = kDefaultHeaderDeadlineMs;  // the 28-byte header, from accept
   std::size_t cacheMb = kDefaultCacheMb;            // packing cache; 0 turns it off
+  int dbConnections = kDefaultDbConnections;        // account database connections at once
+  int addressFailures = kGuardMaxFailures;          // failed codes that lock an address; 0: none
 };
 
 // The "account" subcommand: create or change one account.

@@ -1,7 +1,12 @@
 // Destination checks for the fetcher.
 #include "destination.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
+
+#include "platform/platform.h"
+#include "service_limits.h"
 
 namespace nbsvc {
 
@@ -29,6 +34,30 @@ bool IsRefusedDestination(std::uint32_t ipNet, std::uint16_t port, bool allowPri
   if (port == 0) return true;
   if (allowPrivate) return false;
   return IsInternalAddress(ipNet);
+}
+
+OwnAddresses::OwnAddresses(Reader reader)
+    : reader_(reader ? std::move(reader) : Reader(nbplat::LocalIPv4Addresses)) {}
+
+bool OwnAddresses::Contains(std::uint32_t ipNet, std::int64_t now) {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (!read_ || now - readAt_ >= kOwnAddressesRefreshSec || now < readAt_) {
+    addresses_ = reader_();
+    readAt_ = now;
+    read_ = true;
+  }
+  return std::find(addresses_.begin(), addresses_.end(), ipNet) != addresses_.end();
+}
+
+bool DestinationPolicy::Refused(std::uint32_t ipNet, std::uint16_t port, std::int64_t now) {
+  if (port == 0 || port == ownPort_.load()) return true;
+  if (allowPrivate_) return false;
+  if (IsInternalAddress(ipNet)) return true;
+  if (now < 0) {
+    using namespace std::chrono;
+    now = duration_cast<seconds>(steady_clock::now().time_since_epoch()).count();
+  }
+  return own_.Contains(ipNet, now);
 }
 
 std::string FormatIPv4(std::uint32_t ipNet) {

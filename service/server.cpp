@@ -46,6 +46,7 @@ bool Server::Listen(std::string* error) {
     return false;
   }
   listener_ = std::move(s);
+  shared_.destinations.SetOwnPort(BoundPort());
   return true;
 }
 
@@ -118,7 +119,7 @@ void Server::StartWorker(nbplat::Socket s, std::uint32_t peer) {
 void Server::Serve(nbplat::Socket s, std::uint32_t peer, std::uint64_t id) {
   try {
     nbplat::OwnedSocket owned(s);
-    ServeConnection(owned.get(), config_, log_, shared_);
+    ServeConnection(owned.get(), config_, log_, shared_, peer);
   } catch (const std::exception& e) {
     log_.Note(std::string("connection ended by an error: ") + e.what());
   }

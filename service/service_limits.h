@@ -28,11 +28,43 @@ inline constexpr int kFetchConnectMs = 15000;
 // Largest web server answer kept; anything beyond is cut off.
 inline constexpr std::size_t kDefaultMaxResponse = 32u * 1024 * 1024;
 
+// Account database: connections one node may open at once, how long a
+// statement waits for a free one, and the time-outs that end a connect or a
+// statement the database never answers (a silent database fails as a
+// database error, so the client gets the 503 page, well within 10 s).
+inline constexpr int kDefaultDbConnections = 4;
+inline constexpr int kDbWaitMs = 2000;
+inline constexpr int kDbConnectMs = 3000;
+inline constexpr int kDbStatementMs = 3000;
+// TCP keepalives on database connections: a peer gone without a word is
+// found after idle + interval * count seconds.
+inline constexpr int kDbKeepaliveIdleSec = 10;
+inline constexpr int kDbKeepaliveIntervalSec = 5;
+inline constexpr int kDbKeepaliveCount = 3;
+
+// The service reads its own interface addresses again after this long.
+inline constexpr std::int64_t kOwnAddressesRefreshSec = 30;
+
 // Memory for packing results kept for content seen again, in MiB.
 inline constexpr std::size_t kDefaultCacheMb = 256;
 
-// A client clock further than this from ours gets a time correction.
-inline constexpr std::int64_t kClockToleranceSec = 60;
+// A client clock further than this from ours gets a time correction. A
+// corrected client is off by the rounding to whole seconds on both sides
+// (up to 2 s) and the time the correction took to reach it; its next header
+// adds the time it takes to arrive. 10 s leaves room for 4 s each way, and
+// a found or overheard code serves for at most 20 s.
+inline constexpr std::int64_t kClockToleranceSec = 10;
+
+// Guessing authentication codes: this many failures within the window lock
+// the login (or the client address) for the first lock time; each further
+// lock lasts twice as long, up to the longest, until a day passes without
+// a lock. Each table holds at most kGuardMaxEntries logins or addresses.
+inline constexpr int kGuardMaxFailures = 10;
+inline constexpr std::int64_t kGuardWindowSec = 600;
+inline constexpr std::int64_t kGuardFirstLockSec = 60;
+inline constexpr std::int64_t kGuardMaxLockSec = 3600;
+inline constexpr std::int64_t kGuardForgetSec = 86400;
+inline constexpr std::size_t kGuardMaxEntries = 65536;
 
 // Price of one mebibyte sent to a client, in hundredths of the currency.
 inline constexpr std::int64_t kDefaultPricePerMiB = 100;

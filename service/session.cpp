@@ -11,6 +11,7 @@
 #include "destination.h"
 #include "fetcher.h"
 #include "http_request.h"
+#include "login_guard.h"
 #include "owned_socket.h"
 #include "packer.h"
 #include "service_limits.h"
@@ -34,13 +35,14 @@ ReadOutcome ReadFailure(nbplat::IoStatus st, Deadline deadline) {
 }  // namespace
 
 ReadOutcome ReadRequest(nbplat::Socket s, int idleMs, nbClientHeader* header, std::string* request,
-                        int headerDeadlineMs) {
+                        int headerDeadlineMs, std::int64_t* headerClock) {
   auto start = std::chrono::steady_clock::now();
   Deadline headerBy = start + std::chrono::milliseconds(headerDeadlineMs);
   Deadline requestBy = start + std::chrono::milliseconds(kRequestDeadlineMs);
   unsigned char raw[kClientHeaderSize];
   nbplat::IoStatus st = RecvExactBy(s, raw, sizeof raw, idleMs, headerBy);
   if (st != nbplat::IoStatus::Ok) return ReadFailure(st, headerBy);
+  if (headerClock) *headerClock = ServiceClock();
   *header = DecodeClientHeader(raw);
   HeaderCheck check = CheckRequestHeader(*header);
   if (check == HeaderCheck::TooBig) return ReadOutcome::TooBig;
@@ -146,9 +148,12 @@ int PackThreads() {
 
 class Session {
  public:
-  Session(nbplat::Socket s, const ServiceConfig& config, ServiceLog& log, ServiceShared& shared)
-      : s_(s), config_(config), log_(log), shared_(shared) {}
-  ~Session() { log_.Write(rec_); }
+  Session(nbplat::Socket s, const ServiceConfig& config, ServiceLog& log, ServiceShared& shared,
+          std::uint32_t peer)
+      : s_(s), config_(config), log_(log), shared_(shared), peer_(peer) {}
+  ~Session() {
+    if (!quiet_) log_.Write(rec_);
+  }
   void Run();
 
  private:
@@ -156,6 +161,10 @@ class Session {
   bool SettleClock();
   // Account, authentication and money; false ends the connection.
   bool Admit();
+  // Refuses a login or address locked for guessing codes; false when locked.
+  bool PassGuard();
+  // Counts a failed code and logs the locks it starts.
+  void CountFailure(bool knownLogin);
   void Answer();
   // Charges for packets, then sends them; false when the charge failed or
   // the client is gone (then the answer ends).
@@ -173,13 +182,16 @@ class Session {
   const ServiceConfig& config_;
   ServiceLog& log_;
   ServiceShared& shared_;
+  const std::uint32_t peer_;
   RequestRecord rec_;
+  bool quiet_ = false;            // a refusal during a lock: only its first one is logged
+  std::int64_t headerClock_ = 0;  // our clock as the request header arrived
   nbClientHeader header_;
   std::string request_;
   std::int32_t authTime_ = 0;
   std::uint16_t authCode_ = 0;
-  AccountPool::Lease db_{nullptr, nullptr};
-  bool charged_ = false;  // a real account pays; a guest without account does not
+  PooledAccounts pool_{shared_.accounts};  // a connection for each statement only
+  bool charged_ = false;                   // a real account pays; a guest without account does not
   Account account_;
   // The answer so far: bytes and content sent, bytes billed, hundredths
   // taken and the balance after them.
@@ -189,8 +201,8 @@ class Session {
 };
 
 void Session::Run() {
-  ReadOutcome o =
-      ReadRequest(s_, config_.clientIdleMs, &header_, &request_, config_.headerDeadlineMs);
+  ReadOutcome o = ReadRequest(s_, config_.clientIdleMs, &header_, &request_,
+                              config_.headerDeadlineMs, &headerClock_);
   rec_.login = header_.login;
   if (o != ReadOutcome::Ok) {
     rec_.result = std::string("bad-request-") + OutcomeName(o);
@@ -205,8 +217,10 @@ void Session::Run() {
 bool Session::SettleClock() {
   authTime_ = header_.time;
   authCode_ = header_.authCode;
+  // The time the header was sent is compared with when it came, however
+  // long its body took afterwards.
+  if (!ClockNeedsCorrection(header_.time, headerClock_)) return true;
   std::int64_t now = ServiceClock();
-  if (!ClockNeedsCorrection(header_.time, now)) return true;
   SendBare(s_, &rec_, NB_PACKET_TIMESHIFT, static_cast<std::uint32_t>(now), 0);
   // The client answers with a header carrying only login, time and code.
   unsigned char raw[kClientHeaderSize];
@@ -227,20 +241,37 @@ bool Session::SettleClock() {
   return true;
 }
 
-bool Session::Admit() {
-  // A pooled connection may have been lost while idle: one fresh try.
-  LookupResult found = LookupResult::Error;
-  std::string error;
-  for (int attempt = 0; attempt < 2 && found == LookupResult::Error; ++attempt) {
-    db_ = shared_.accounts.Acquire(&error);
-    if (!db_) break;
-    found = db_->Lookup(header_.login, &account_);
-    if (found == LookupResult::Error) error = db_->LastError();
+bool Session::PassGuard() {
+  bool logIt = false;
+  LoginGuard::Verdict v = shared_.guard.Check(header_.login, peer_, GuardClock(), &logIt);
+  if (v == LoginGuard::Verdict::Open) return true;
+  // Refused unchecked, even with the right code; the database is not asked.
+  const bool login = v == LoginGuard::Verdict::LoginLocked;
+  SendBare(s_, &rec_, NB_PACKET_AUTHFAILED, 0, 0);
+  rec_.result = login ? "login-locked" : "address-locked";
+  quiet_ = !logIt;
+  return false;
+}
+
+void Session::CountFailure(bool knownLogin) {
+  LoginGuard::Locks locks = shared_.guard.Failed(header_.login, knownLogin, peer_, GuardClock());
+  if (locks.loginSec > 0) {
+    log_.Note("login " + std::to_string(header_.login) + " locked for " +
+              std::to_string(locks.loginSec) + " s after repeated wrong codes");
   }
+  if (locks.addressSec > 0) {
+    log_.Note("address " + FormatIPv4(peer_) + " locked for " + std::to_string(locks.addressSec) +
+              " s after repeated wrong codes");
+  }
+}
+
+bool Session::Admit() {
+  if (!PassGuard()) return false;
+  LookupResult found = pool_.Lookup(header_.login, &account_);
   if (found == LookupResult::Error) {
     // Nobody is served while the accounts cannot be read: the browser gets
     // a page saying so, and nothing is charged.
-    log_.Note("database error: " + error);
+    log_.Note("database error: " + pool_.LastError());
     SendUnchargedPage(503, "Service Unavailable", kNoDatabaseText);
     rec_.result = "db-error";
     return false;
@@ -249,11 +280,15 @@ bool Session::Admit() {
     // Login 0 with no stored account is the guest: no secret to check, no
     // money to take.
     if (header_.login == 0 && config_.allowGuests) return true;
+    // A guest where guests are off guesses nothing: a fresh client not yet
+    // given its account must not lock out its neighbours.
+    if (header_.login != 0) CountFailure(false);
     SendBare(s_, &rec_, NB_PACKET_AUTHFAILED, 0, 0);
     rec_.result = "authfailed";
     return false;
   }
   if (!AuthCodeMatches(account_.digest, authTime_, authCode_)) {
+    CountFailure(true);
     SendBare(s_, &rec_, NB_PACKET_AUTHFAILED, 0, 0);
     rec_.result = "authfailed";
     return false;
@@ -277,7 +312,7 @@ void Session::Answer() {
                       PackThreads());
   std::string response;
   bool cut = false;
-  if (IsRefusedDestination(header_.ipNet, header_.port, config_.allowPrivate)) {
+  if (shared_.destinations.Refused(header_.ipNet, header_.port)) {
     rec_.result = "refused";
     response = MakeErrorResponse(403, "Forbidden",
                                  "This service does not fetch from " + rec_.destination + ".");
@@ -366,8 +401,9 @@ bool Session::Deliver(std::vector<AnswerPacket> packets) {
   std::int64_t cost = charged_ ? CostOfBytes(billed_ + bytes, config_.pricePerMiB) -
                                      CostOfBytes(billed_, config_.pricePerMiB)
                                : 0;
-  if (cost != 0 && !db_->Charge(header_.login, cost, &balance_)) {
-    log_.Note("charge failed for login " + std::to_string(header_.login) + ": " + db_->LastError());
+  if (cost != 0 && !pool_.Charge(header_.login, cost, &balance_)) {
+    log_.Note("charge failed for login " + std::to_string(header_.login) + ": " +
+              pool_.LastError());
     chargeFailed_ = true;
     return false;
   }
@@ -417,7 +453,7 @@ void Session::SendUnchargedPage(int status, const char* reason, const std::strin
 void Session::RefundBeyond(std::int64_t keep) {
   std::int64_t refund = cost_ - keep;
   if (!charged_ || refund <= 0) return;
-  if (db_ && db_->Charge(header_.login, -refund, &balance_)) {
+  if (pool_.Charge(header_.login, -refund, &balance_)) {
     cost_ -= refund;
   } else {
     log_.Note("refund of " + std::to_string(refund) + " failed for login " +
@@ -436,8 +472,8 @@ void Session::Settle() {
 }  // namespace
 
 void ServeConnection(nbplat::Socket s, const ServiceConfig& config, ServiceLog& log,
-                     ServiceShared& shared) {
-  Session session(s, config, log, shared);
+                     ServiceShared& shared, std::uint32_t peer) {
+  Session session(s, config, log, shared, peer);
   session.Run();
 }
 

@@ -7,6 +7,8 @@
 
 #include "account_pool.h"
 #include "config.h"
+#include "destination.h"
+#include "login_guard.h"
 #include "pack_cache.h"
 #include "platform/platform.h"
 #include "protocol/packet.h"
@@ -29,21 +31,30 @@ enum class ReadOutcome { Ok, Silent, Slow, Closed, TooBig, BadBody };
 // Reads the 28-byte header and its bzip2 body; *request receives exactly
 // decompSize decompressed bytes. Each wait lasts at most idleMs; the header
 // must be complete headerDeadlineMs after the call, the body
-// kRequestDeadlineMs after it. Any failure ends the connection.
+// kRequestDeadlineMs after it. Any failure ends the connection. When
+// headerClock is given it receives the service clock as the header arrived.
 ReadOutcome ReadRequest(nbplat::Socket s, int idleMs, nbClientHeader* header, std::string* request,
-                        int headerDeadlineMs = kDefaultHeaderDeadlineMs);
+                        int headerDeadlineMs = kDefaultHeaderDeadlineMs,
+                        std::int64_t* headerClock = nullptr);
 
-// What the connections of one server share: account store connections and
-// the packing cache. Safe from many threads.
+// What the connections of one server share: account store connections, the
+// limits on guessing codes, where fetches go and the packing cache. Safe
+// from many threads.
 struct ServiceShared {
   explicit ServiceShared(const ServiceConfig& config)
-      : accounts(config.dbPath), cache(config.cacheMb * 1024 * 1024) {}
+      : accounts(config.dbPath, static_cast<std::size_t>(config.dbConnections)),
+        guard(GuardLimits(), config.addressFailures),
+        destinations(config.allowPrivate, config.port),
+        cache(config.cacheMb * 1024 * 1024) {}
   AccountPool accounts;
+  LoginGuard guard;
+  DestinationPolicy destinations;
   PackCache cache;
 };
 
-// Handles the connection to its end; the caller closes the socket.
+// Handles the connection from client address peer (network order) to its
+// end; the caller closes the socket.
 void ServeConnection(nbplat::Socket s, const ServiceConfig& config, ServiceLog& log,
-                     ServiceShared& shared);
+                     ServiceShared& shared, std::uint32_t peer = 0);
 
 }  // namespace nbsvc

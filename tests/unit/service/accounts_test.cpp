@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "account_pool.h"
 #include "service_test_util.h"
 
 namespace {
@@ -120,6 +121,37 @@ TEST(Accounts, UnopenableDatabaseReportsAnError) {
   err.clear();
   EXPECT_FALSE(AccountsDb::Open(dir.File("junk.db"), &err));
   EXPECT_FALSE(err.empty());
+}
+
+TEST(AccountPool, NeverOpensMoreThanItsBoundAndWaitsBoundedForOne) {
+  nbtest::TempDir dir;
+  nbsvc::AccountPool pool(dir.File("a.db"), 2, 50);
+  std::string err;
+  {
+    nbsvc::AccountPool::Lease a = pool.Acquire(&err), b = pool.Acquire(&err);
+    ASSERT_TRUE(a && b) << err;
+    nbsvc::AccountPool::Lease c = pool.Acquire(&err);  // none comes free
+    EXPECT_FALSE(c);
+    EXPECT_FALSE(err.empty());
+    EXPECT_EQ(pool.OpenCount(), 2u);
+    // Per-statement calls fail as database errors while all are taken.
+    nbsvc::PooledAccounts calls(pool);
+    Account acc;
+    EXPECT_EQ(calls.Lookup(1, &acc), LookupResult::Error);
+  }
+  // A waiter gets the connection another thread gives back.
+  nbsvc::AccountPool patient(dir.File("a.db"), 1, 60000);
+  nbsvc::AccountPool::Lease held = patient.Acquire(&err);
+  ASSERT_TRUE(held);
+  std::atomic<bool> got{false};
+  std::thread waiter([&] {
+    std::string e;
+    got = static_cast<bool>(patient.Acquire(&e));
+  });
+  held = nbsvc::AccountPool::Lease(&patient, nullptr);
+  waiter.join();
+  EXPECT_TRUE(got);
+  EXPECT_EQ(patient.OpenCount(), 1u);
 }
 
 TEST(Money, ParseAmounts) {

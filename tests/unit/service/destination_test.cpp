@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <vector>
 
 #include "config.h"
 
@@ -46,6 +47,37 @@ TEST(Destination, AddressTextRoundTrip) {
   EXPECT_FALSE(nbsvc::ParseIPv4("1.2.3", &v));
   EXPECT_FALSE(nbsvc::ParseIPv4("1.2.3.4.5", &v));
   EXPECT_FALSE(nbsvc::ParseIPv4("1.2.3.x", &v));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DestinationPolicy, OwnAddressesAndOwnPortAreRefusedAndReadAgain) {
+  std::vector<std::uint32_t> own = {Ip("203.0.113.7")};
+  int reads = 0;
+  nbsvc::DestinationPolicy policy(false, 443, [&] {
+    ++reads;
+    return own;
+  });
+  EXPECT_TRUE(policy.Refused(Ip("203.0.113.7"), 8080, 100));
+  EXPECT_FALSE(policy.Refused(Ip("203.0.113.8"), 8080, 100));
+  EXPECT_TRUE(policy.Refused(Ip("93.184.216.34"), 443, 100));  // our port, anywhere
+  policy.SetOwnPort(8443);
+  EXPECT_FALSE(policy.Refused(Ip("93.184.216.34"), 443, 100));
+  EXPECT_TRUE(policy.Refused(Ip("93.184.216.34"), 8443, 100));
+  // The host got a new address: known within the refresh time.
+  own = {Ip("198.51.100.20")};
+  EXPECT_FALSE(policy.Refused(Ip("198.51.100.20"), 80, 100 + nbsvc::kOwnAddressesRefreshSec - 1));
+  EXPECT_TRUE(policy.Refused(Ip("198.51.100.20"), 80, 100 + nbsvc::kOwnAddressesRefreshSec));
+  EXPECT_FALSE(policy.Refused(Ip("203.0.113.7"), 80, 100 + nbsvc::kOwnAddressesRefreshSec));
+  EXPECT_EQ(reads, 2);
+
+  // Private destinations allowed (tests, a service on loopback): never its
+  // own port, even so.
+  nbsvc::DestinationPolicy open(true, 4000, [&] { return own; });
+  EXPECT_FALSE(open.Refused(Ip("198.51.100.20"), 80, 1));
+  EXPECT_TRUE(open.Refused(Ip("127.0.0.1"), 4000, 1));
 }
 
 }  // namespace

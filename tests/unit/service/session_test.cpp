@@ -277,10 +277,10 @@ TEST_F(ServiceFixture, FarClockIsCorrectedOnceThenServed) {
   EXPECT_EQ(nbtest::Contents(packets), kPage);
 }
 
-TEST_F(ServiceFixture, ClockWithinAMinuteIsNotCorrected) {
+TEST_F(ServiceFixture, ClockWithinTenSecondsIsNotCorrected) {
   TinySite site(kPage);
   Start();
-  auto packets = Exchange(Header(42, digest_, site.port(), 1, -50), digest_);
+  auto packets = Exchange(Header(42, digest_, site.port(), 1, -8), digest_);
   ASSERT_FALSE(packets.empty());
   EXPECT_NE(packets[0].header.msg, NB_PACKET_TIMESHIFT);
   EXPECT_EQ(nbtest::Contents(packets), kPage);
@@ -305,6 +305,39 @@ TEST_F(ServiceFixture, WrongPasswordOrUnknownLoginFailsAuthentication) {
   ASSERT_EQ(packets.size(), 2u);
   EXPECT_EQ(packets[0].header.msg, NB_PACKET_TIMESHIFT);
   EXPECT_EQ(packets[1].header.msg, NB_PACKET_AUTHFAILED);
+}
+
+TEST_F(ServiceFixture, GuessedLoginIsLockedForItsOwnerTooAndLoggedOnce) {
+  TinySite site(kPage);
+  Start();
+  char wrong[33];
+  md5str(wrong, "wrong");
+  for (int i = 0; i < nbsvc::kGuardMaxFailures; ++i) {
+    ASSERT_EQ(Exchange(Header(42, wrong, site.port()), wrong)[0].header.msg, NB_PACKET_AUTHFAILED);
+  }
+  for (int i = 0; i < 3; ++i) {
+    auto packets = Exchange(Header(42, digest_, site.port()), digest_);
+    ASSERT_EQ(packets.size(), 1u);
+    EXPECT_EQ(packets[0].header.msg, NB_PACKET_AUTHFAILED);
+  }
+  EXPECT_EQ(site.hits(), 0);
+  int locked = 0, failed = 0;
+  for (const auto& l : LogLines()) {
+    locked += l.find("result=login-locked") != std::string::npos;
+    failed += l.find("result=authfailed") != std::string::npos;
+  }
+  EXPECT_EQ(failed, nbsvc::kGuardMaxFailures);
+  EXPECT_EQ(locked, 1);
+}
+
+TEST_F(ServiceFixture, RefusedGuestsLockNoAddress) {
+  TinySite site(kPage);
+  config_.allowGuests = false;
+  Start();
+  for (int i = 0; i < nbsvc::kGuardMaxFailures + 2; ++i) {
+    ASSERT_EQ(Exchange(Header(0, "", site.port()), "")[0].header.msg, NB_PACKET_AUTHFAILED);
+  }
+  EXPECT_EQ(nbtest::Contents(Exchange(Header(42, digest_, site.port()), digest_)), kPage);
 }
 
 TEST_F(ServiceFixture, EmptyAccountGetsNoMoneyWithItsLogin) {
@@ -341,6 +374,14 @@ TEST_F(ServiceFixture, InternalDestinationRefusedByDefault) {
   std::string content = nbtest::Contents(packets);
   EXPECT_EQ(content.compare(0, 12, "HTTP/1.0 403"), 0) << content;
   EXPECT_EQ(site.hits(), 0);
+}
+
+TEST_F(ServiceFixture, RequestToTheServiceItselfIsRefused) {
+  Start();
+  nbClientHeader h = Header(0, "", server_->BoundPort());
+  h.ipNet = nbtest::Loopback();
+  std::string content = nbtest::Contents(Exchange(h, ""));
+  EXPECT_EQ(content.compare(0, 12, "HTTP/1.0 403"), 0) << content;
 }
 
 TEST_F(ServiceFixture, UnreachableSiteGetsBadGatewayPage) {
