@@ -11,9 +11,3 @@ TEST(SettingsLink, PortAsTheClientReadsIt) {
   EXPECT_EQ(SettingsPortFromOptions("SettingsPort:99999999999999999999\r\n"), 3344);
   EXPECT_EQ(SettingsPortFromOptions("SettingsPort:\r\nXSettingsPort:5\r\n"), 3344);
 }
-
-TEST(SettingsLink, InternetShortcutText) {
-  EXPECT_EQ(SettingsShortcut(3355, "C:\\Сжатие\\NimbrelClient.exe", 2),
-            "[InternetShortcut]\r\nURL=http://localhost:3355/\r\n"
-            "IconFile=C:\\Сжатие\\NimbrelClient.exe\r\nIconIndex=2\r\n");
-}
