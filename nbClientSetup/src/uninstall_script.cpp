@@ -104,6 +104,20 @@ std::string BuildUninstallScript(const std::string& folder) {
       "Silent = False",
       "If WScript.Arguments.Count > 0 Then Silent = (UCase (WScript.Arguments (0)) = " +
           Quoted(kUninstallSilentArg) + ")",
+      // Program Files, the all-users Start menu and the Windows folder need
+      // administrator rights: started without them (the Start menu does so
+      // under UAC), the script starts itself again with them, once.
+      "If Not Silent And WScript.Arguments.Count = 0 Then",
+      "Err.Clear",
+      "WSHShell.RegRead \"HKEY_USERS\\S-1-5-19\\Environment\\TEMP\"",
+      "If Err.Number <> 0 Then",
+      "Err.Clear",
+      "CreateObject(\"Shell.Application\").ShellExecute \"wscript.exe\", \"\"\"\" & "
+      "WScript.ScriptFullName & \"\"\" " +
+          std::string(kUninstallElevatedArg) + "\", \"\", \"runas\", 1",
+      "If Err.Number = 0 Then WScript.Quit",
+      "End If",
+      "End If",
       "If Not Silent Then",
       "Answ = MsgBox (Ask & vbcrlf & Note, vbYesNo + vbDefaultButton2 + vbQuestion, AskTitle)",
       "If Answ <> vbYes Then WScript.Quit",

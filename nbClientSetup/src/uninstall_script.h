@@ -11,6 +11,8 @@
 // instead of showing it; the exit code is then 0 when everything went and 1
 // when something stayed.
 inline constexpr char kUninstallSilentArg[] = "/S";
+// Argument of the script's own second start with administrator rights.
+inline constexpr char kUninstallElevatedArg[] = "/E";
 
 // Where the installer stores, in Unicode, the texts and the folder that the
 // script uses (under HKEY_CURRENT_USER, beside the saved browser values); a
