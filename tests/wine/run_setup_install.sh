@@ -55,11 +55,11 @@ reg() { "$wine" reg "$@" </dev/null >/dev/null 2>&1; }
 fetch() { "$wine" "$fetch_exe" "http://127.0.0.2:8080/$1.txt" </dev/null 2>/dev/null | tr -d '\r'; }
 listens() { ss -ltn | grep -q ':4321 '; }
 
-# What the user had before: browser settings (the proxy switched off), a
-# dial-up connection book and the compatibility key.
+# What the user had before: browser settings (the proxy switched off, no
+# Connections key, as in a fresh prefix), a dial-up connection book and the
+# compatibility key.
 reg add "$ie" /v ProxyServer /t REG_SZ /d old:8080 /f
 reg add "$ie" /v ProxyEnable /t REG_DWORD /d 0 /f
-reg add "$ie\Connections" /v DefaultConnectionSettings /t REG_BINARY /d 4F4C44 /f
 reg add 'HKCU\Software\Microsoft\Windows NT\CurrentVersion\AppCompatFlags\Layers' \
   /v Other.exe /t REG_SZ /d WIN95 /f
 pbk="$drive_c/ProgramData/Application Data/Microsoft/Network/Connections/Pbk"

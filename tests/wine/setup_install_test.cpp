@@ -298,9 +298,10 @@ TEST(SetupWindow, InstallAnsweringYes) {
   EXPECT_EQ(Value(kSave + "Saved Internet Settings", "ProxyServer").second,
             std::string("old:8080", 9));
   EXPECT_EQ(Value(kSave + "Saved Internet Settings", "ProxyEnable").second, std::string(4, '\0'));
-  EXPECT_EQ(Value(kSave + "Saved Connections", "DefaultConnectionSettings").second, "OLD");
-  EXPECT_EQ(Value(kIeSaveKey, "Added Connections").second,
-            std::string(":\0:Home\0:Office\0:SavedLegacySettings\0\0", 38));
+  static const char kAdded[] =
+      ":\0:Home\0:Office\0:DefaultConnectionSettings\0:SavedLegacySettings\0";
+  EXPECT_EQ(Value(kIeSaveKey, "Added Connections").second, std::string(kAdded, sizeof kAdded));
+  EXPECT_EQ(RegReadValue("HKCU\\" + kSave + kIeCreatedPrefix + "Connections"), "1");
   EXPECT_EQ(RegReadValue("HKCU\\" + kSave + kIeSavedMark), "1");
 
   win.Click(IDC_BUTSETUP);  // "OK" ends the installer without installing again
