@@ -13,7 +13,7 @@ run_pkgs=(
 test_pkgs=(
   git g++-mingw-w64-x86-64 wine64 xvfb xauth dpkg-dev
   nginx-light squid apache2-utils tinyproxy chromium
-  iproute2 libjpeg-turbo-progs curl imagemagick wrk librsvg2-bin openssl
+  iproute2 libjpeg-turbo-progs curl imagemagick xdotool wrk librsvg2-bin openssl
   postgresql libpq-dev clang-14 libclang-rt-14-dev
 )
 # The browser tests drive Chromium from Node.js with npm's playwright-core:

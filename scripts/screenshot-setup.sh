@@ -1,12 +1,18 @@
 #!/usr/bin/env bash
-# Takes a screenshot of the installer window under Xvfb, in a Wine prefix of
-# its own, and writes it as a PNG trimmed to the window. Usage:
-#   scripts/screenshot-setup.sh [out.png] [build folder]
-# (defaults: build/setup-window.png, build/windows). As root it runs in a
-# network namespace of its own.
+# Screenshots of the installer and the uninstall script under Xvfb, in a Wine
+# prefix of its own whose ANSI code page is 1252 (not Russian), installing
+# into a Cyrillic folder with spaces. Writes, trimmed to what is on screen:
+#   setup-window.png     the installer window as it opens
+#   setup-question.png   the browser question
+#   setup-done.png       the window after the installation ("OK", no "Отмена")
+#   uninstall-ask.png    the uninstall script's question
+#   uninstall-done.png   its closing message
+# Usage: scripts/screenshot-setup.sh [output folder] [build folder]
+# (defaults: build/shots, build/windows). As root it runs in a network
+# namespace of its own. Needs xdotool and ImageMagick.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-out="$(realpath -m "${1:-$here/build/setup-window.png}")"
+out="$(realpath -m "${1:-$here/build/shots}")"
 build="$(cd "${2:-$here/build/windows}" && pwd)"
 exe="$build/nbClientSetup/NimbrelSetup.exe"
 [ -f "$exe" ] || { echo "screenshot: $exe not built" >&2; exit 2; }
@@ -19,10 +25,12 @@ fi
 
 if [ "${NB_SHOT_STAGE:-}" != x ]; then
   work="$(mktemp -d)"
-  export WINEPREFIX="$work/prefix" WINEDEBUG=-all
+  export WINEPREFIX="$work/prefix" WINEDEBUG=-all LC_ALL=C.UTF-8 \
+    WINEDLLOVERRIDES="winemenubuilder.exe=d"
   unset DISPLAY WAYLAND_DISPLAY
   trap '"$server" -k </dev/null >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
-  WINEDLLOVERRIDES="mscoree,mshtml=" "$wine" wineboot -i </dev/null >/dev/null 2>&1 || true
+  [ "$(id -u)" = 0 ] && ip link set lo up 2>/dev/null || true
+  WINEDLLOVERRIDES="mscoree,mshtml=;$WINEDLLOVERRIDES" "$wine" wineboot -i </dev/null >/dev/null 2>&1 || true
   # Xvfb has no window manager: let Wine draw the title bar itself.
   "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1 || true
   "$server" -w </dev/null >/dev/null 2>&1 || true
@@ -30,11 +38,48 @@ if [ "${NB_SHOT_STAGE:-}" != x ]; then
   exit $?
 fi
 
+mkdir -p "$out"
+# Waits (up to ~30 s) for a top-level window whose title matches $1.
+await() {
+  for _ in $(seq 1 60); do
+    xdotool search --onlyvisible --name "$1" >/dev/null 2>&1 && { sleep 1; return 0; }
+    sleep 0.5
+  done
+  echo "screenshot: no window \"$1\"" >&2
+  return 1
+}
+shot() {
+  import -window root "$out/$1.full.png"
+  convert "$out/$1.full.png" -trim +repage "$out/$1.png"
+  rm -f "$out/$1.full.png"
+  echo "screenshot: $out/$1.png"
+}
+# Types into the window that has the keyboard focus.
+keys() { xdotool key --delay 100 "$@"; }
+
 "$wine" "$exe" </dev/null >/dev/null 2>&1 &
-sleep "${NB_SHOT_WAIT:-10}"
-mkdir -p "$(dirname "$out")"
-import -window root "$out.full.png"
-convert "$out.full.png" -trim +repage "$out"
-rm -f "$out.full.png"
+await 'ускорителя - Nimbrel'
+shot setup-window
+# The folder field: a Cyrillic folder with spaces.
+win="$(xdotool search --onlyvisible --name 'ускорителя - Nimbrel' | head -1)"
+xdotool windowfocus --sync "$win" 2>/dev/null || true
+keys shift+Tab shift+Tab ctrl+a
+xdotool type --delay 50 'C:\Program Files\Сжатие Nimbrel'
+keys Tab Tab Return   # ">>" skipped; "Установить"
+await '^Nimbrel Client$'
+shot setup-question
+keys Return           # "Да"
+sleep 3
+shot setup-done
+keys Return           # "OK" ends the installer
+sleep 2
+
+"$wine" wscript 'C:\windows\NimbrelUninstall.vbs' </dev/null >/dev/null 2>&1 &
+await 'Подтверждение'
+shot uninstall-ask
+keys y
+await '^Nimbrel$'
+shot uninstall-done
+keys Return
+sleep 1
 "$server" -k </dev/null >/dev/null 2>&1 || true
-echo "screenshot: $out"

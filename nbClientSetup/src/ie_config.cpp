@@ -49,6 +49,8 @@ std::vector<IeValue> IeValues(const std::vector<std::string>& connections) {
       {true, "", RegType::Sz, ""},
       {false, "ProxyOverride", RegType::Sz, "<local>"},
       {false, "ProxyServer", RegType::Sz, kIeProxyServer},
+      // Without it WinINet ignores ProxyServer and goes direct.
+      {false, "ProxyEnable", RegType::Dword, std::string("\1\0\0\0", 4)},
   };
   for (const std::string& name : connections) v.push_back({true, name, RegType::Binary, blobData});
   v.push_back({true, "DefaultConnectionSettings", RegType::Binary, blobData});

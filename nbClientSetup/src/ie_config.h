@@ -18,10 +18,13 @@ inline const std::string kIeConnectionsKey = kIeSettingsKey + "\\Connections";
 // ("Connections", "Internet Settings"): a subkey kIeSavedPrefix + part with a
 // copy of every value it replaced, a REG_MULTI_SZ value kIeAddedPrefix + part
 // naming the values it created, each as kIeAddedMark + name (so the default
-// value's empty name fits the list); and kIeSavedMark = "1" once complete.
+// value's empty name fits the list); a REG_SZ kIeCreatedPrefix + part = "1"
+// when the target key itself did not exist; and kIeSavedMark = "1" once
+// complete.
 inline const std::string kIeSaveKey = "Software\\Nimbrel\\Setup";
 inline const std::string kIeSavedPrefix = "Saved ";
 inline const std::string kIeAddedPrefix = "Added ";
+inline const std::string kIeCreatedPrefix = "Created ";
 inline const std::string kIeSavedMark = "Saved";
 inline constexpr char kIeAddedMark = ':';
 

@@ -10,9 +10,9 @@
 // "C:\Program Files\Nimbrel Client\".
 std::string DefaultFolder(const std::string& homeDrive);
 
-// Text box after a folder pick. picked is what the picker returned (the last
-// successful pick, possibly empty); pickedExists says whether it names an
-// existing folder. A drive root "E:\" gives "E:\Nimbrel Client\".
+// Text box after a folder pick. picked is what the picker returned (empty
+// when it was cancelled: the text box stays as it is); pickedExists says
+// whether it names an existing folder. A drive root "E:\" gives "E:\Nimbrel Client\".
 std::string FolderAfterPick(const std::string& current, const std::string& picked,
                             bool pickedExists);
 

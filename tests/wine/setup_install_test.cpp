@@ -1,6 +1,8 @@
 // Installation through the installer window's handlers, in a Wine prefix of
-// its own (run_setup_install.sh). The cases run in order on one prefix: a
-// failed folder first, then a full installation, then a reinstallation.
+// its own (run_setup_install.sh), whose ANSI code page is 1252 (not Russian).
+// The cases run in order on one prefix: a failed folder first, the folder
+// picker, a full installation into a Cyrillic folder with spaces, then two
+// reinstallations; the runner then uninstalls with the client running.
 #include <gtest/gtest.h>
 #include <objbase.h>
 #include <shlobj.h>
@@ -8,8 +10,10 @@
 #include <winsock2.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "frmMain.h"
 #include "ie_config.h"
@@ -17,18 +21,21 @@
 #include "payload.h"
 #include "raii.h"
 #include "resource.h"
+#include "settings_link.h"
 #include "setup_texts.h"
 #include "uninstall_script.h"
 #include "winstr.h"
 
 namespace {
 
-const std::string kFolder = "C:\\Program Files\\Nimbrel Client\\";
+const std::string kDefaultFolder = "C:\\Program Files\\Nimbrel Client\\";
+// Cyrillic letters that code page 1252 cannot hold, and spaces.
+const std::string kFolder = "C:\\Program Files\\Сжатие Nimbrel\\";
 const std::string kExe = kFolder + "NimbrelClient.exe";
 const std::string kShellFolders =
     "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders\\Common ";
-const std::string kRun = "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\Nimbrel Client";
-const char kLayers[] = "Software\\Microsoft\\Windows NT\\CurrentVersion\\AppCompatFlags\\Layers";
+const std::string kRun = kRunValuePath;
+const char* const kLayers = kLayersKey;
 
 class ScriptedUi : public SetupUi {
  public:
@@ -106,14 +113,16 @@ void ExpectLink(const std::string& file, const std::string& target, const std::s
               SUCCEEDED(pf->Load(Wide(file).c_str(), STGM_READ)));
   wchar_t path[MAX_PATH] = {}, dir[MAX_PATH] = {}, iconPath[MAX_PATH] = {};
   int index = -1, showCmd = 0;
-  link->GetPath(path, MAX_PATH, nullptr, SLGP_RAWPATH);
+  // The target as the item list holds it: Wine keeps the link's plain path
+  // only in the ANSI code page, Windows reads the item list.
+  LPITEMIDLIST pidl = nullptr;
+  if (SUCCEEDED(link->GetIDList(&pidl)) && pidl) {
+    SHGetPathFromIDListW(pidl, path);
+    CoTaskMemFree(pidl);
+  }
   link->GetWorkingDirectory(dir, MAX_PATH);
   link->GetIconLocation(iconPath, MAX_PATH, &index);
-  // Wine's shell cannot parse a URL into a link target (it makes a relative
-  // file path of it), so a URL target is checked only on Windows.
-  if (target.find("://") == std::string::npos) {
-    EXPECT_EQ(Narrow(path), target);
-  }
+  EXPECT_EQ(Narrow(path), target);
   EXPECT_EQ(Narrow(dir), workDir);
   EXPECT_EQ(Narrow(iconPath), icon);
   if (!icon.empty()) {
@@ -162,12 +171,61 @@ ULONGLONG WriteTime(const std::string& path) {
   return (ULONGLONG(a.ftLastWriteTime.dwHighDateTime) << 32) | a.ftLastWriteTime.dwLowDateTime;
 }
 
+// True when the HKCU key holds a value of that name (wide names: the
+// Cyrillic ones do not fit the test's code page).
+bool HasValueW(const std::string& key, const std::string& name) {
+  RegKey k;
+  return RegOpenKeyExW(HKEY_CURRENT_USER, Wide(key).c_str(), 0, KEY_READ, k.Out()) ==
+             ERROR_SUCCESS &&
+         RegQueryValueExW(k.Get(), Wide(name).c_str(), nullptr, nullptr, nullptr, nullptr) ==
+             ERROR_SUCCESS;
+}
+
+// The bytes Windows reads as a Unicode text file.
+std::string Utf16File(const std::string& utf8) {
+  const std::wstring w = Wide(utf8);
+  return "\xFF\xFE" + std::string(reinterpret_cast<const char*>(w.data()), w.size() * 2);
+}
+
+// Answers the folder picker that owner's ">>" opens, from a thread of its
+// own while the picker runs: picks folder, or cancels when it is empty.
+// Sets *titled when the picker showed the title in full.
+std::thread AnswerPicker(HWND owner, std::string folder, std::atomic<bool>* titled) {
+  return std::thread([owner, folder, titled] {
+    for (int i = 0; i < 400; ++i) {  // the picker appears within ~20 s
+      struct Find {
+        HWND owner, dlg;
+      } find = {owner, nullptr};
+      EnumThreadWindows(
+          GetWindowThreadProcessId(owner, nullptr),
+          [](HWND h, LPARAM lp) -> BOOL {
+            Find* f = reinterpret_cast<Find*>(lp);
+            if (h == f->owner || GetWindow(h, GW_OWNER) != f->owner || !IsWindowVisible(h))
+              return TRUE;
+            f->dlg = h;
+            return FALSE;
+          },
+          reinterpret_cast<LPARAM>(&find));
+      if (HWND dlg = find.dlg) {
+        *titled = FindWindowExW(dlg, nullptr, L"Static", Wide(kBrowseTitle).c_str()) != nullptr;
+        if (!folder.empty())
+          SendMessageW(dlg, BFFM_SETSELECTIONW, TRUE,
+                       reinterpret_cast<LPARAM>(Wide(folder).c_str()));
+        PostMessageW(dlg, WM_COMMAND, folder.empty() ? IDCANCEL : IDOK, 0);
+        return;
+      }
+      Sleep(50);
+    }
+  });
+}
+
 }  // namespace
 
 TEST(SetupWindow, MissingDriveShowsMessageAndWritesNothing) {
+  EXPECT_EQ(GetACP(), 1252u);  // the texts and paths must not depend on it
   Window win;
   ASSERT_TRUE(win.w);
-  EXPECT_EQ(win.Text(IDC_TXTFOLDERNAME), kFolder);  // the default from %homedrive%
+  EXPECT_EQ(win.Text(IDC_TXTFOLDERNAME), kDefaultFolder);  // the default from %homedrive%
   win.Install("Q:\\Nimbrel");
   win.Install("");
   EXPECT_EQ(win.ui.messages,
@@ -181,38 +239,50 @@ TEST(SetupWindow, MissingDriveShowsMessageAndWritesNothing) {
   EXPECT_EQ(Value(kIeSaveKey, kIeSavedMark).first, 0u);
 }
 
-TEST(SetupWindow, InstallAnsweringYes) {
-  // Earlier browser settings, a telephone book and the compatibility key.
-  SetValue(kIeSettingsKey, "ProxyServer", REG_SZ, std::string("old:8080", 9));
-  SetValue(kIeConnectionsKey, "DefaultConnectionSettings", REG_BINARY, "OLD");
-  SetValue(kLayers, "Other.exe", REG_SZ, std::string("WIN95", 6));
-  const std::string pbk = EnvVar("ALLUSERSPROFILE") + kPhoneBookPath;
-  std::string dir;
-  for (const char* part :
-       {"\\Application Data", "\\Microsoft", "\\Network", "\\Connections", "\\Pbk"})
-    MakeFolder(dir = (dir.empty() ? EnvVar("ALLUSERSPROFILE") : dir) + part);
-  ASSERT_TRUE(WriteTextFile(pbk, "[Home]\r\nPhone=1\r\n\r\n[Office]\r\nPhone=2\r\n"));
+TEST(SetupWindow, PickerTitleAndCancelKeepingTheField) {
+  Window win;
+  wchar_t title[256] = {};
+  GetWindowTextW(win.w, title, 256);
+  EXPECT_EQ(Narrow(title), kWindowTitle);
+  std::atomic<bool> titled{false};
+  std::thread picker = AnswerPicker(win.w, "C:\\windows", &titled);
+  win.Click(IDC_BUTBROWSEFOLDER);
+  picker.join();
+  EXPECT_TRUE(titled);
+  EXPECT_EQ(win.Text(IDC_TXTFOLDERNAME), "C:\\windows\\Nimbrel Client\\");
 
+  SetDlgItemTextW(win.w, IDC_TXTFOLDERNAME, Wide(kFolder).c_str());  // typed after the pick
+  picker = AnswerPicker(win.w, "", &titled);
+  win.Click(IDC_BUTBROWSEFOLDER);
+  picker.join();
+  EXPECT_EQ(win.Text(IDC_TXTFOLDERNAME), kFolder);
+}
+
+TEST(SetupWindow, InstallAnsweringYes) {
+  // The runner laid down earlier browser settings (ProxyEnable 0 among
+  // them), a telephone book with "Home" and "Office" and the compatibility
+  // key before it took its listing of the prefix.
   Window win;
   win.Install(kFolder);
   EXPECT_EQ(win.ui.messages, std::vector<std::string>{});
   EXPECT_EQ(win.ui.asked, 1);
   EXPECT_EQ(win.Text(IDC_BUTSETUP), kDoneCaption);
+  EXPECT_FALSE(IsWindowVisible(GetDlgItem(win.w, IDC_BUTCANCEL)));
   ExpectPayload(kFolder);
   // The started client may already have rewritten its options file.
   EXPECT_TRUE(IsFileExist(kFolder + "NimbrelClient.ini"));
 
   const std::string programs = RegReadValue(kShellFolders + "Programs") + "\\";
   ExpectLink(programs + kLinkClient, kExe, kFolder, kExe, 0);
-  ExpectLink(programs + kLinkSettings, "http://localhost:3344", kFolder, kExe, 2);
+  EXPECT_TRUE(ReadTextFile(programs + kLinkSettings) ==
+              Utf16File(SettingsShortcut(kDefaultSettingsPort, kExe, 2)));
   ExpectLink(programs + kLinkHelp, kFolder + "NimbrelClientHelp.htm", kFolder, "", 0);
   const std::string script = EnvVar("windir") + "\\NimbrelUninstall.vbs";
   ExpectLink(programs + kLinkUninstall, script, "", kExe, 1);
   ExpectLink(RegReadValue(kShellFolders + "Desktop") + "\\" + kLinkDesktop, kExe, kFolder, kExe, 0);
   EXPECT_TRUE(ReadTextFile(script) == BuildUninstallScript(kFolder));
   EXPECT_EQ(RegReadValue(kRun), "\"" + kExe + "\" -s");
-  EXPECT_EQ(Value(kLayers, kExe).first, DWORD(REG_SZ));
-  EXPECT_STREQ(Value(kLayers, kExe).second.c_str(), "WIN98");
+  EXPECT_FALSE(HasValueW(kLayers, kExe));  // no Windows 98 mode for a 64-bit program
 
   const ConnectionBlob b = MakeConnectionBlob();
   const auto blob = std::make_pair(DWORD(REG_BINARY), std::string(b.begin(), b.end()));
@@ -221,14 +291,17 @@ TEST(SetupWindow, InstallAnsweringYes) {
   EXPECT_EQ(Value(kIeConnectionsKey, "").first, DWORD(REG_SZ));
   EXPECT_EQ(RegReadValue("HKCU\\" + kIeSettingsKey + "\\ProxyServer"), kIeProxyServer);
   EXPECT_EQ(RegReadValue("HKCU\\" + kIeSettingsKey + "\\ProxyOverride"), "<local>");
+  EXPECT_EQ(RegReadValue("HKCU\\" + kIeSettingsKey + "\\ProxyEnable"), "1");
   for (const char* name : {"ProxyHttp1.1", "EnableHttp1_1"})
     EXPECT_EQ(Value(kIeSettingsKey, name), std::make_pair(DWORD(REG_DWORD), std::string(4, '\0')));
   // What it replaced is saved; what it created is listed.
   EXPECT_EQ(Value(kSave + "Saved Internet Settings", "ProxyServer").second,
             std::string("old:8080", 9));
-  EXPECT_EQ(Value(kSave + "Saved Connections", "DefaultConnectionSettings").second, "OLD");
-  EXPECT_EQ(Value(kIeSaveKey, "Added Connections").second,
-            std::string(":\0:Home\0:Office\0:SavedLegacySettings\0\0", 38));
+  EXPECT_EQ(Value(kSave + "Saved Internet Settings", "ProxyEnable").second, std::string(4, '\0'));
+  static const char kAdded[] =
+      ":\0:Home\0:Office\0:DefaultConnectionSettings\0:SavedLegacySettings\0";
+  EXPECT_EQ(Value(kIeSaveKey, "Added Connections").second, std::string(kAdded, sizeof kAdded));
+  EXPECT_EQ(RegReadValue("HKCU\\" + kSave + kIeCreatedPrefix + "Connections"), "1");
   EXPECT_EQ(RegReadValue("HKCU\\" + kSave + kIeSavedMark), "1");
 
   win.Click(IDC_BUTSETUP);  // "OK" ends the installer without installing again
@@ -239,9 +312,12 @@ TEST(SetupWindow, InstallAnsweringYes) {
 TEST(SetupWindow, ReinstallAnsweringNoKeepsOptionsAndBrowser) {
   // The client of the first run has read and normalised its options once it listens.
   ASSERT_TRUE(ClientListens());
-  ASSERT_TRUE(WriteTextFile(kFolder + "NimbrelClient.ini", "Login:42\r\n"));
+  ASSERT_TRUE(WriteTextFile(kFolder + "NimbrelClient.ini", "Login:42\r\nSettingsPort:3355\r\n"));
   ASSERT_TRUE(WriteTextFile(kFolder + "change.log", std::string(200000, 'x')));
   SetValue(kIeSettingsKey, "ProxyServer", REG_SZ, std::string("user:1", 7));
+  // The settings item of an earlier version was a .lnk; it goes.
+  const std::string programs = RegReadValue(kShellFolders + "Programs") + "\\";
+  ASSERT_TRUE(WriteTextFile(programs + kLinkSettingsOld, "old"));
 
   const ULONGLONG before = WriteTime(kExe);
   Window win;  // the client of the first run is still running from kFolder
@@ -256,21 +332,28 @@ TEST(SetupWindow, ReinstallAnsweringNoKeepsOptionsAndBrowser) {
   EXPECT_EQ(RegReadValue("HKCU\\" + kIeSettingsKey + "\\ProxyServer"), "user:1");
   EXPECT_EQ(Value(kSave + "Saved Internet Settings", "ProxyServer").second,
             std::string("old:8080", 9));
+  // The settings item opens the port of the kept options.
+  EXPECT_TRUE(ReadTextFile(programs + kLinkSettings) == Utf16File(SettingsShortcut(3355, kExe, 2)));
+  EXPECT_FALSE(IsFileExist(programs + kLinkSettingsOld));
 }
 
 TEST(SetupWindow, FailedStepsAreNamedAtTheEnd) {
-  const std::string folder = "C:\\Nimbrel Blocked\\";
-  MakeFolder(folder);
-  MakeFolder(folder + "change.log");  // a folder where a payload file must go
-  Window win;
-  win.ui.answer = false;
-  win.Install("C:/Nimbrel Blocked");
-  EXPECT_EQ(win.Text(IDC_TXTFOLDERNAME), folder);
+  ASSERT_TRUE(ClientListens());
+  // A folder where a payload file must go.
+  ASSERT_TRUE(RemoveFile(kFolder + "change.log") && MakeFolder(kFolder + "change.log"));
+  Window win;  // answered Yes: the browser goes through the client again
+  std::string slashed = kFolder.substr(0, kFolder.size() - 1);
+  std::replace(slashed.begin(), slashed.end(), '\\', '/');
+  win.Install(slashed);
+  EXPECT_EQ(win.Text(IDC_TXTFOLDERNAME), kFolder);
   ASSERT_EQ(win.ui.messages.size(), 1u);
   EXPECT_EQ(win.ui.messages[0],
-            std::string(kStepsFailed) + "\r\n" + kFailedFile + folder + "change.log");
+            std::string(kStepsFailed) + "\r\n" + kFailedFile + kFolder + "change.log");
   EXPECT_EQ(win.Text(IDC_BUTSETUP), kDoneCaption);
-  EXPECT_TRUE(IsFileExist(folder + "NimbrelClient.ini"));
+  EXPECT_EQ(RegReadValue("HKCU\\" + kIeSettingsKey + "\\ProxyServer"), kIeProxyServer);
+  // Still the values from before the first installation.
+  EXPECT_EQ(Value(kSave + "Saved Internet Settings", "ProxyServer").second,
+            std::string("old:8080", 9));
 }
 
 int main(int argc, char** argv) {

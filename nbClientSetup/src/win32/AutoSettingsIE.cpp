@@ -12,49 +12,52 @@
 namespace {
 
 std::vector<std::string> ReadMultiSz(HKEY key, const std::string& name) {
+  const std::wstring wname = Wide(name);
   DWORD type = 0, size = 0;
-  if (RegQueryValueExA(key, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+  if (RegQueryValueExW(key, wname.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
       type != REG_MULTI_SZ)
     return {};
-  std::string data(size, '\0');
-  if (RegQueryValueExA(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data[0]),
+  std::wstring data(size / sizeof(wchar_t) + 1, L'\0');
+  if (RegQueryValueExW(key, wname.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data[0]),
                        &size) != ERROR_SUCCESS)
     return {};
-  data.resize(size);
+  data.resize(size / sizeof(wchar_t));
   std::vector<std::string> items;
   for (std::size_t at = 0; at < data.size() && data[at];) {
-    std::size_t end = data.find('\0', at);
-    if (end == std::string::npos) end = data.size();
-    items.push_back(data.substr(at, end - at));
+    std::size_t end = data.find(L'\0', at);
+    if (end == std::wstring::npos) end = data.size();
+    items.push_back(Narrow(data.substr(at, end - at)));
     at = end + 1;
   }
   return items;
 }
 
 bool WriteMultiSz(HKEY key, const std::string& name, const std::vector<std::string>& items) {
-  std::string data;
-  for (const std::string& s : items) data += s + '\0';
-  data += '\0';
-  return RegSetValueExA(key, name.c_str(), 0, REG_MULTI_SZ,
+  std::wstring data;
+  for (const std::string& s : items) data += Wide(s) + L'\0';
+  data += L'\0';
+  return RegSetValueExW(key, Wide(name).c_str(), 0, REG_MULTI_SZ,
                         reinterpret_cast<const BYTE*>(data.data()),
-                        static_cast<DWORD>(data.size())) == ERROR_SUCCESS;
+                        static_cast<DWORD>(data.size() * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
 bool HasValue(HKEY key, const std::string& name) {
-  return key &&
-         RegQueryValueExA(key, name.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+  return key && RegQueryValueExW(key, Wide(name).c_str(), nullptr, nullptr, nullptr, nullptr) ==
+                    ERROR_SUCCESS;
 }
 
-// Copies value name of from into to; false when it cannot be read or written.
+// Copies value name of from into to, type and bytes as they are; false when
+// it cannot be read or written.
 bool CopyValue(HKEY from, HKEY to, const std::string& name) {
+  const std::wstring wname = Wide(name);
   DWORD type = 0, size = 0;
-  if (RegQueryValueExA(from, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+  if (RegQueryValueExW(from, wname.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
     return false;
   std::string data(size, '\0');
-  if (RegQueryValueExA(from, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data[0]),
+  if (RegQueryValueExW(from, wname.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&data[0]),
                        &size) != ERROR_SUCCESS)
     return false;
-  return RegSetValueExA(to, name.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.data()),
+  return RegSetValueExW(to, wname.c_str(), 0, type, reinterpret_cast<const BYTE*>(data.data()),
                         size) == ERROR_SUCCESS;
 }
 
@@ -63,12 +66,18 @@ bool CopyValue(HKEY from, HKEY to, const std::string& name) {
 bool SavePart(HKEY saveKey, const std::string& part, const std::string& targetPath,
               const std::vector<IeValue>& values, bool connections) {
   RegKey saved, target;
-  if (RegCreateKeyExA(saveKey, (kIeSavedPrefix + part).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+  if (RegCreateKeyExW(saveKey, Wide(kIeSavedPrefix + part).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                       nullptr, saved.Out(), nullptr) != ERROR_SUCCESS)
     return false;
-  RegOpenKeyExA(HKEY_CURRENT_USER, targetPath.c_str(), 0, KEY_READ, target.Out());
-  std::vector<std::string> added = ReadMultiSz(saveKey, kIeAddedPrefix + part);
   bool ok = true;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, Wide(targetPath).c_str(), 0, KEY_READ, target.Out()) ==
+      ERROR_FILE_NOT_FOUND) {
+    // The key is ours: the uninstall script removes it as a whole.
+    static const wchar_t kOne[] = L"1";
+    ok = RegSetValueExW(saveKey, Wide(kIeCreatedPrefix + part).c_str(), 0, REG_SZ,
+                        reinterpret_cast<const BYTE*>(kOne), sizeof kOne) == ERROR_SUCCESS;
+  }
+  std::vector<std::string> added = ReadMultiSz(saveKey, kIeAddedPrefix + part);
   for (const IeValue& v : values) {
     if (v.connections != connections) continue;
     const std::string mark = kIeAddedMark + v.name;
@@ -83,14 +92,14 @@ bool SavePart(HKEY saveKey, const std::string& part, const std::string& targetPa
 
 bool SaveReplacedValues(const std::vector<IeValue>& values) {
   RegKey saveKey;
-  if (RegCreateKeyExA(HKEY_CURRENT_USER, kIeSaveKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                      saveKey.Out(), nullptr) != ERROR_SUCCESS)
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, Wide(kIeSaveKey).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                      nullptr, saveKey.Out(), nullptr) != ERROR_SUCCESS)
     return false;
   if (!SavePart(saveKey.Get(), "Connections", kIeConnectionsKey, values, true) ||
       !SavePart(saveKey.Get(), "Internet Settings", kIeSettingsKey, values, false))
     return false;
-  static const char kOne[] = "1";
-  return RegSetValueExA(saveKey.Get(), kIeSavedMark.c_str(), 0, REG_SZ,
+  static const wchar_t kOne[] = L"1";
+  return RegSetValueExW(saveKey.Get(), Wide(kIeSavedMark).c_str(), 0, REG_SZ,
                         reinterpret_cast<const BYTE*>(kOne), sizeof kOne) == ERROR_SUCCESS;
 }
 
@@ -100,8 +109,8 @@ bool WriteValue(const IeValue& v) {
   const std::string& key = v.connections ? kIeConnectionsKey : kIeSettingsKey;
   if (v.type == RegType::Sz) return RegWriteValue("HKCU\\" + key + "\\" + v.name, v.data);
   RegKey k;
-  if (RegOpenKeyA(HKEY_CURRENT_USER, key.c_str(), k.Out()) != ERROR_SUCCESS) return false;
-  return RegSetValueExA(k.Get(), v.name.c_str(), 0, static_cast<DWORD>(v.type),
+  if (RegOpenKeyW(HKEY_CURRENT_USER, Wide(key).c_str(), k.Out()) != ERROR_SUCCESS) return false;
+  return RegSetValueExW(k.Get(), Wide(v.name).c_str(), 0, static_cast<DWORD>(v.type),
                         reinterpret_cast<const BYTE*>(v.data.data()),
                         static_cast<DWORD>(v.data.size())) == ERROR_SUCCESS;
 }
@@ -109,7 +118,8 @@ bool WriteValue(const IeValue& v) {
 }  // namespace
 
 void AutoSettingsIE(std::vector<std::string>* failed) {
-  std::string book = ReadTextFile(EnvVar("ALLUSERSPROFILE") + kPhoneBookPath);
+  // The telephone book is a text file in the system's code page.
+  std::string book = FromCodePage(ReadTextFile(EnvVar("ALLUSERSPROFILE") + kPhoneBookPath), CP_ACP);
   std::vector<IeValue> values = IeValues(PhoneBookConnections(book));
   if (!SaveReplacedValues(values)) {
     failed->push_back("HKCU\\" + kIeSaveKey);

@@ -2,20 +2,19 @@
 
 #include <shlobj.h>
 
-namespace {
-std::string lastPicked;  // window thread only
-}
+#include "winstr.h"
 
 std::string BrowseFolder(HWND owner, const std::string& title) {
-  BROWSEINFOA bi = {};
+  const std::wstring wtitle = Wide(title);
+  BROWSEINFOW bi = {};
   bi.hwndOwner = owner;
-  bi.lpszTitle = title.c_str();
+  bi.lpszTitle = wtitle.c_str();
   bi.ulFlags = BIF_RETURNONLYFSDIRS;
-  LPITEMIDLIST picked = SHBrowseForFolderA(&bi);
-  if (picked) {
-    char path[MAX_PATH + 1] = {};
-    if (SHGetPathFromIDListA(picked, path)) lastPicked = path;
-    CoTaskMemFree(picked);
-  }
-  return lastPicked;
+  LPITEMIDLIST picked = SHBrowseForFolderW(&bi);
+  if (!picked) return {};
+  wchar_t path[MAX_PATH + 1] = {};
+  std::string folder;
+  if (SHGetPathFromIDListW(picked, path)) folder = Narrow(path);
+  CoTaskMemFree(picked);
+  return folder;
 }

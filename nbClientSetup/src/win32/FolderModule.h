@@ -1,11 +1,11 @@
-// The shell's folder picker (ANSI form).
+// The shell's folder picker.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
 
-// Shows the picker (file-system folders only) and returns the last folder
-// picked in this process: this pick, or after a cancel the previous pick,
-// empty if there was none. Only a drive root ends in "\". Needs COM.
+// Shows the picker (file-system folders only) with a UTF-8 title and returns
+// the folder picked, UTF-8; empty when the user cancels. Only a drive root
+// ends in "\". Needs COM.
 std::string BrowseFolder(HWND owner, const std::string& title);

@@ -13,6 +13,7 @@
 #include "payload.h"
 #include "raii.h"
 #include "resource.h"
+#include "settings_link.h"
 #include "setup_texts.h"
 #include "uninstall_script.h"
 #include "winstr.h"
@@ -27,11 +28,6 @@ constexpr DWORD kSaveRetryMs = 100;
 
 constexpr char kShellFolders[] =
     "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders\\";
-constexpr char kRunValue[] =
-    "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Run\\Nimbrel Client";
-constexpr char kLayersKey[] =
-    "Software\\Microsoft\\Windows NT\\CurrentVersion\\AppCompatFlags\\Layers";
-constexpr char kClientExe[] = "NimbrelClient.exe";
 
 // Window state, owned by the window (freed on WM_NCDESTROY).
 struct FrmMain {
@@ -88,6 +84,15 @@ void WritePayload(const std::string& folder, std::vector<std::string>* failed) {
   }
 }
 
+// The settings item: an Internet shortcut to the port of the options file
+// (kept from an earlier installation or just written).
+bool MakeSettingsShortcut(const std::string& folder, const std::string& programs) {
+  RemoveFile(programs + "\\" + kLinkSettingsOld);
+  const int port = SettingsPortFromOptions(ReadTextFile(folder + "NimbrelClient.ini"));
+  return WriteUnicodeTextFile(programs + "\\" + kLinkSettings,
+                              SettingsShortcut(port, folder + kClientExe, 2));
+}
+
 // Steps 8 and 9: the Start-menu folder and its four shortcuts.
 void MakeShortcuts(const std::string& folder, std::vector<std::string>* failed) {
   const std::string exe = folder + kClientExe;
@@ -100,17 +105,36 @@ void MakeShortcuts(const std::string& folder, std::vector<std::string>* failed) 
   };
   const Link links[] = {
       {kLinkClient, exe, folder, exe + ", 0"},
-      {kLinkSettings, "http://localhost:3344", folder, exe + ", 2"},
       {kLinkHelp, folder + "NimbrelClientHelp.htm", folder, ""},
       {kLinkUninstall, EnvVar("windir") + "\\NimbrelUninstall.vbs", "", exe + ", 1"},
   };
-  for (const Link& l : links)
+  for (const Link& l : links) {
     if (!MakeShortcut(l.name, l.target, l.workDir, "Programs", l.icon))
       failed->push_back(kFailedShortcut + std::string(l.name));
+    if (l.name == kLinkClient && !MakeSettingsShortcut(folder, programs))
+      failed->push_back(kFailedShortcut + std::string(kLinkSettings));
+  }
 }
 
-// Step 13: Windows 98 compatibility mode, only where the key already exists.
+// Step 10: the uninstall script and, in Unicode, the texts and folder it
+// uses; notes whether the installer's own key is new (the script then
+// removes it).
+bool WriteUninstallScript(const std::string& script, const std::string& folder) {
+  RegKey existing;
+  const bool ownKeyIsNew = RegOpenKeyExW(HKEY_CURRENT_USER, Wide(kOwnKey).c_str(), 0, KEY_READ,
+                                         existing.Out()) == ERROR_FILE_NOT_FOUND;
+  const std::string values = "HKCU\\" + std::string(kUninstallKey) + "\\";
+  bool ok = true;
+  for (const UninstallText& t : UninstallTexts(folder))
+    ok = RegWriteValue(values + t.name, t.text) && ok;
+  if (ownKeyIsNew) ok = RegWriteValue(values + kUninstallOwnKeyMark, "1") && ok;
+  return WriteTextFile(script, BuildUninstallScript(folder)) && ok;
+}
+
+// Step 13: Windows 98 compatibility mode, only where the key already exists,
+// and never for a 64-bit program (no such mode applies to one).
 void SetCompatibilityMode(const std::string& folder, std::vector<std::string>* failed) {
+  if (sizeof(void*) == 8) return;
   RegKey key;
   if (RegOpenKeyW(HKEY_CURRENT_USER, Wide(kLayersKey).c_str(), key.Out()) != ERROR_SUCCESS) return;
   const std::wstring name = Wide(folder + kClientExe);
@@ -137,8 +161,7 @@ void Install(HWND w, FrmMain* st) {
   WritePayload(folder, &failed);
   MakeShortcuts(folder, &failed);
   const std::string script = EnvVar("windir") + "\\NimbrelUninstall.vbs";
-  if (!WriteTextFile(script, BuildUninstallScript(folder)))
-    failed.push_back(kFailedScript + script);
+  if (!WriteUninstallScript(script, folder)) failed.push_back(kFailedScript + script);
   const std::string exe = folder + kClientExe;
   if (!MakeShortcut(kLinkDesktop, exe, folder, "Desktop", exe + ", 0"))
     failed.push_back(kFailedShortcut + std::string(kLinkDesktop));
@@ -149,9 +172,10 @@ void Install(HWND w, FrmMain* st) {
   }
   SetCompatibilityMode(folder, &failed);
   SetText(w, IDC_BUTSETUP, kDoneCaption);
+  ShowWindow(GetDlgItem(w, IDC_BUTCANCEL), SW_HIDE);  // nothing is left to cancel
   st->installed = true;
   // Quoted: unquoted, a folder with spaces makes Windows try "C:\Program.exe" first.
-  if (!RegWriteValue(kRunValue, "\"" + exe + "\" -s")) failed.push_back(kFailedAutostart);
+  if (!RegWriteValue(kRunValuePath, "\"" + exe + "\" -s")) failed.push_back(kFailedAutostart);
   HINSTANCE started =
       ShellExecuteW(nullptr, L"open", Wide(exe).c_str(), L"", Wide(folder).c_str(), SW_SHOW);
   if (reinterpret_cast<INT_PTR>(started) <= 32) failed.push_back(kFailedStart);
@@ -182,7 +206,8 @@ void OnInit(HWND w, FrmMain* st) {
   SetText(w, IDC_BUTCANCEL, kCancelCaption);
   SetText(w, IDC_LABEL2, kSiteUrl);
   std::string license;
-  if (LoadCustomResource("license", &license)) SetText(w, IDC_TXTLICENSE, license);
+  if (LoadCustomResource("license", &license))
+    SetText(w, IDC_TXTLICENSE, FromCodePage(license, 1251));  // the payload is Windows-1251
   SetText(w, IDC_TXTFOLDERNAME, DefaultFolder(EnvVar("homedrive")));
 
   HDC dc = GetDC(w);

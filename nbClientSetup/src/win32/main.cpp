@@ -12,10 +12,11 @@ constexpr char kAppTitle[] = "Nimbrel Client";
 class DesktopUi : public SetupUi {
  public:
   void Message(HWND owner, const std::string& text) override {
-    MessageBoxW(owner, Wide(text).c_str(), Wide(kAppTitle).c_str(), MB_OK);
+    MessageBoxW(owner, Wide(text).c_str(), Wide(kAppTitle).c_str(), MB_OK | MB_ICONWARNING);
   }
   bool AskYesNo(HWND owner, const std::string& text) override {
-    return MessageBoxW(owner, Wide(text).c_str(), Wide(kAppTitle).c_str(), MB_YESNO) == IDYES;
+    return MessageBoxW(owner, Wide(text).c_str(), Wide(kAppTitle).c_str(),
+                       MB_YESNO | MB_ICONQUESTION) == IDYES;
   }
   void EndProgram(HWND window) override {
     DestroyWindow(window);

@@ -61,6 +61,17 @@ bool WriteTextFile(const std::string& path, const std::string& text) {
           put == text.size());
 }
 
+bool WriteUnicodeTextFile(const std::string& path, const std::string& text) {
+  const std::wstring wide = Wide(text);
+  std::string bytes = "\xFF\xFE";
+  bytes.append(reinterpret_cast<const char*>(wide.data()), wide.size() * sizeof(wchar_t));
+  return WriteTextFile(path, bytes);
+}
+
+bool RemoveFile(const std::string& path) {
+  return DeleteFileW(Wide(path).c_str()) || !IsFileExist(path);
+}
+
 bool IsFileExist(const std::string& path) {
   DWORD a = Attributes(path);
   return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);

@@ -1,6 +1,6 @@
 // Files, folders, registry values by path and shortcuts for the installer.
-// Paths and texts are Windows-1251 (see winstr.h); file contents are passed
-// through byte for byte. No routine shows anything; writers return true on
+// Paths and texts are UTF-8 (see winstr.h); file contents are passed through
+// byte for byte unless a routine says otherwise. No routine shows anything; writers return true on
 // success so that the install sequence can name what failed.
 #pragma once
 
@@ -10,6 +10,11 @@
 std::string ReadTextFile(const std::string& path);
 // Replaces the file's content with text (no line break added).
 bool WriteTextFile(const std::string& path, const std::string& text);
+// Replaces the file's content with the UTF-8 text as UTF-16 (little endian)
+// behind a byte-order mark, the form Windows reads as Unicode.
+bool WriteUnicodeTextFile(const std::string& path, const std::string& text);
+// Deletes a file; true when it is gone afterwards.
+bool RemoveFile(const std::string& path);
 bool IsFileExist(const std::string& path);
 bool IsFolderExist(const std::string& path);
 // Creates one folder (its parent must exist); true when it exists afterwards.

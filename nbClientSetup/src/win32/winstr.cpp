@@ -3,25 +3,32 @@
 #include <windows.h>
 
 namespace {
-constexpr UINT kTextCodePage = 1251;
-}
 
-std::wstring Wide(const std::string& s) {
+std::wstring ToWide(const std::string& s, UINT codePage) {
   if (s.empty()) return {};
-  int n = MultiByteToWideChar(kTextCodePage, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+  int n = MultiByteToWideChar(codePage, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+  if (n <= 0) return {};
   std::wstring w(static_cast<std::size_t>(n), L'\0');
-  MultiByteToWideChar(kTextCodePage, 0, s.data(), static_cast<int>(s.size()), &w[0], n);
+  MultiByteToWideChar(codePage, 0, s.data(), static_cast<int>(s.size()), &w[0], n);
   return w;
 }
 
+}  // namespace
+
+std::wstring Wide(const std::string& s) { return ToWide(s, CP_UTF8); }
+
 std::string Narrow(const std::wstring& w) {
   if (w.empty()) return {};
-  int n = WideCharToMultiByte(kTextCodePage, 0, w.data(), static_cast<int>(w.size()), nullptr, 0,
-                              nullptr, nullptr);
+  int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr,
+                              nullptr);
+  if (n <= 0) return {};
   std::string s(static_cast<std::size_t>(n), '\0');
-  WideCharToMultiByte(kTextCodePage, 0, w.data(), static_cast<int>(w.size()), &s[0], n, nullptr,
-                      nullptr);
+  WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), &s[0], n, nullptr, nullptr);
   return s;
+}
+
+std::string FromCodePage(const std::string& text, unsigned codePage) {
+  return Narrow(ToWide(text, codePage));
 }
 
 std::string EnvVar(const char* name) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "modSintax.h"
@@ -38,13 +39,19 @@ TEST(IeConfig, PhoneBookSectionsExactlyAsWritten) {
   EXPECT_TRUE(PhoneBookConnections("").empty());
 
   std::vector<IeValue> v = IeValues({"Home"});
-  ASSERT_EQ(v.size(), 8u);
-  EXPECT_EQ(v[3].name, "Home");
-  EXPECT_EQ(v[3].data.size(), kBlobSize);
+  ASSERT_EQ(v.size(), 9u);
+  EXPECT_EQ(v[4].name, "Home");
+  EXPECT_EQ(v[4].data.size(), kBlobSize);
+  // WinINet takes the proxy only with ProxyEnable set.
+  EXPECT_EQ(v[3].name, "ProxyEnable");
+  EXPECT_FALSE(v[3].connections);
+  EXPECT_EQ(v[3].type, RegType::Dword);
+  EXPECT_EQ(Hex(v[3].data), "01000000");
 }
 
-TEST(UninstallScript, LinesCrLfAndCodePage) {
-  const std::string text = BuildUninstallScript("C:\\Program Files\\Nimbrel Client\\");
+TEST(UninstallScript, AsciiLinesAndStopBeforeDeleting) {
+  const std::string text =
+      BuildUninstallScript("C:\\Program Files\\Сжатие \"Nimbrel\" \xF0\x9F\x98\x80\\");
   ASSERT_NE(text.back(), '\n');
   std::vector<std::string> lines;
   for (std::size_t from = 0;;) {
@@ -53,19 +60,19 @@ TEST(UninstallScript, LinesCrLfAndCodePage) {
     if (at == std::string::npos) break;
     from = at + 2;
   }
-  for (const std::string& line : lines) EXPECT_EQ(line.find('\n'), std::string::npos) << line;
-  ASSERT_GE(lines.size(), 13u);
-  EXPECT_EQ(lines[0], "On Error Resume Next");
-  EXPECT_EQ(lines[5], "FSO.DeleteFolder \"C:\\Program Files\\Nimbrel Client\", True");
-  EXPECT_EQ(lines[7],
-            "FSO.DeleteFile WSHShell.RegRead (\"HKLM\\Software\\Microsoft\\Windows\\CurrentVersion"
-            "\\Explorer\\Shell Folders\\Common Desktop\") & \"\\NimbrelClient.lnk\", True");
-  // Windows-1251 bytes of "Удаление завершено".
-  EXPECT_EQ(Hex(lines.back().substr(8, 8)), "D3E4E0EBE5EDE8E5");
-  // Internet Explorer values come back from the saved copies.
-  EXPECT_NE(text.find("reg.exe copy \"\"HKCU\\Software\\Nimbrel\\Setup\\Saved \" & Part"),
-            std::string::npos);
-  EXPECT_EQ(text.find("RegDelete (\"HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet "
-                      "Settings\\Connections\\\")"),
-            std::string::npos);
+  auto at = [&](const std::string& part) {
+    return std::find_if(lines.begin(), lines.end(),
+                        [&](const std::string& l) { return l.find(part) != std::string::npos; }) -
+           lines.begin();
+  };
+  // Plain ASCII whatever the code page: the folder as a VBScript expression,
+  // quotes doubled, other letters as UTF-16 units, no final backslash.
+  for (const std::string& l : lines)
+    for (char c : l) ASSERT_TRUE(c >= 0x20 && c < 0x7F) << l;
+  EXPECT_EQ(lines[at("Folder = ")],
+            "Folder = \"C:\\Program Files\\\" & ChrW(1057) & ChrW(1078) & ChrW(1072) & ChrW(1090) "
+            "& ChrW(1080) & ChrW(1077) & \" \"\"Nimbrel\"\" \" & ChrW(55357) & ChrW(56832)");
+  // The running client is stopped and waited for before anything is deleted.
+  EXPECT_LT(at("taskkill.exe /F /IM NimbrelClient.exe\", 0, True"), at("FSO.DeleteFolder Folder"));
+  EXPECT_LT(at("FSO.DeleteFile WScript.ScriptFullName"), at("MsgBox Text"));
 }
