@@ -25,8 +25,26 @@ inline constexpr int kRequestDeadlineMs = 120000;
 // A web server that stays silent for this long ends the fetch.
 inline constexpr int kDefaultFetchIdleMs = 30000;
 inline constexpr int kFetchConnectMs = 15000;
-// Largest web server answer kept; anything beyond is cut off.
+// Largest web server answer relayed; anything beyond is cut off.
 inline constexpr std::size_t kDefaultMaxResponse = 32u * 1024 * 1024;
+// Longest web server head followed; a longer one is passed on unread, and
+// the answer is then framed by the connection's end.
+inline constexpr std::size_t kMaxResponseHeadBytes = 64 * 1024;
+
+// A client that takes no byte of its answer for this long loses its
+// connection (and the memory and thread serving it).
+inline constexpr int kDefaultClientSendTimeoutMs = 30000;
+// Pieces of one answer packed at once; with the piece being read and the
+// packets being sent, what one connection holds stays near this many
+// pieces (each at most kMaxBodySize bytes), whatever the answer's size.
+inline constexpr int kMaxPiecesPacking = 4;
+// Largest JPEG image held whole for recoding; larger ones leave in plain
+// pieces as they arrive.
+inline constexpr std::size_t kMaxRecodedImage = 4u * 1024 * 1024;
+
+// A balance older than this is read again before the next piece leaves,
+// so a slow answer sees what concurrent answers took meanwhile.
+inline constexpr int kBalanceFreshMs = 1000;
 
 // Memory for packing results kept for content seen again, in MiB.
 inline constexpr std::size_t kDefaultCacheMb = 256;

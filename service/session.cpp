@@ -1,6 +1,7 @@
 // One client connection of the service.
 #include "session.h"
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <thread>
@@ -123,7 +124,7 @@ const char* FetchResultName(const FetchResult& f) {
     case FetchStatus::Complete:
       return "served";
     case FetchStatus::TimedOut:
-      return f.response.empty() ? "timeout" : "cut-timeout";
+      return f.received == 0 ? "timeout" : "cut-timeout";
     case FetchStatus::Cut:
       return "cut";
     case FetchStatus::Truncated:
@@ -138,10 +139,11 @@ const char* FetchResultName(const FetchResult& f) {
   return "?";
 }
 
-// Packing threads for one answer: every core helps a large answer.
+// Pieces of one answer packed at once: the cores help a large answer, up
+// to the bound on what one connection holds.
 int PackThreads() {
   unsigned n = std::thread::hardware_concurrency();
-  return n == 0 ? 2 : static_cast<int>(n);
+  return n == 0 ? 2 : std::min(static_cast<int>(n), kMaxPiecesPacking);
 }
 
 class Session {
@@ -157,12 +159,23 @@ class Session {
   // Account, authentication and money; false ends the connection.
   bool Admit();
   void Answer();
-  // Charges for packets, then sends them; false when the charge failed or
-  // the client is gone (then the answer ends).
+  // Delivers the rest of a complete answer and settles it.
+  void FinishAnswer(AnswerStream& stream);
+  // Charges for packets, then sends them; false when the money ran out,
+  // the charge failed or the client is gone (then the answer ends).
   bool Deliver(std::vector<AnswerPacket> packets);
+  // Checks the balance (when check) before bytes leave, then charges for
+  // them; false when they may not leave (noMoney_ or chargeFailed_ set).
+  bool PayFor(std::uint64_t bytes, bool check);
+  // Takes cents from the account (gives back when negative); balance_
+  // receives the balance after it. False when the database failed.
+  bool Charge(std::int64_t cents);
+  // Reads the balance afresh into balance_; false when the database failed.
+  bool ReadBalance();
   // An answer of our own that is not charged (the database failed).
   void SendUnchargedPage(int status, const char* reason, const std::string& text);
-  // Ends an answer whose delivery stopped (failed charge or client gone).
+  // Ends an answer whose delivery stopped (money spent, failed charge or
+  // client gone).
   void EndStoppedDelivery();
   // Gives back what was charged beyond keep hundredths.
   void RefundBeyond(std::int64_t keep);
@@ -185,10 +198,14 @@ class Session {
   // taken and the balance after them.
   std::uint64_t sentAll_ = 0, sentBodies_ = 0, sentBefore_ = 0, billed_ = 0;
   std::int64_t cost_ = 0, balance_ = 0;
-  bool clientGone_ = false, chargeFailed_ = false;
+  bool clientGone_ = false, chargeFailed_ = false, noMoney_ = false;
+  bool afterHead_ = false;  // the last packet that left was the answer's head
+  std::chrono::steady_clock::time_point balanceAt_;  // when balance_ was read
 };
 
 void Session::Run() {
+  // A client that stops reading frees its slot, thread and memory.
+  nbplat::SetSendTimeout(s_, config_.clientSendTimeoutMs);
   ReadOutcome o =
       ReadRequest(s_, config_.clientIdleMs, &header_, &request_, config_.headerDeadlineMs);
   rec_.login = header_.login;
@@ -260,6 +277,7 @@ bool Session::Admit() {
   }
   rec_.money = account_.money;
   balance_ = account_.money;
+  balanceAt_ = std::chrono::steady_clock::now();
   if (account_.money <= 0) {
     SendBare(s_, &rec_, NB_PACKET_NOMONEY, static_cast<std::uint32_t>(header_.login),
              MoneyForHeader(account_.money));
@@ -275,62 +293,60 @@ void Session::Answer() {
   // first header's code is the one that counts.
   AnswerStream stream(header_.jpegLevel, config_.cacheMb > 0 ? &shared_.cache : nullptr,
                       PackThreads());
-  std::string response;
-  bool cut = false;
   if (IsRefusedDestination(header_.ipNet, header_.port, config_.allowPrivate)) {
     rec_.result = "refused";
-    response = MakeErrorResponse(403, "Forbidden",
-                                 "This service does not fetch from " + rec_.destination + ".");
-  } else {
-    FetchLimits limits;
-    limits.connectMs = kFetchConnectMs;
-    limits.idleMs = config_.fetchIdleMs;
-    limits.maxResponse = config_.maxResponse;
-    // Packets leave as soon as they are packed, while the rest arrives.
-    FetchResult f = Fetch(header_.ipNet, header_.port, WithoutAcceptEncoding(request_), limits,
-                          [&](const std::string& data) {
-                            stream.Offer(data);
-                            return Deliver(stream.TakeReady());
-                          });
-    rec_.result = FetchResultName(f);
-    cut =
-        (f.status == FetchStatus::TimedOut || f.status == FetchStatus::Cut) && !f.response.empty();
-    if (f.status == FetchStatus::Abandoned) {
-      rec_.result = "served";
-      EndStoppedDelivery();
-      return;
-    }
-    if (sentAll_ > 0 && f.status != FetchStatus::Complete) {
-      // Part of the answer is out, but the site did not finish it: the
-      // client learns it was cut short, and nothing is charged.
-      if (f.status == FetchStatus::Truncated) rec_.result = "truncated-cut";
-      SendCutMarker(s_, &rec_, MoneyForHeader(balance_));
-      RefundBeyond(0);
-      Settle();
-      return;
-    }
-    if (f.response.empty()) {
-      response = MakeErrorResponse(502, "Bad Gateway",
-                                   "The web server " + rec_.destination + " did not answer.");
-    } else {
-      response = std::move(f.response);
-    }
+    stream.Offer(MakeErrorResponse(403, "Forbidden",
+                                   "This service does not fetch from " + rec_.destination + "."));
+    FinishAnswer(stream);
+    return;
   }
-  if (rec_.result == "served-truncated" && IsRepeatableRequest(request_)) {
-    // Too big to hold here: a no-money answer naming login 0 makes the
+  FetchLimits limits;
+  limits.connectMs = kFetchConnectMs;
+  limits.idleMs = config_.fetchIdleMs;
+  limits.maxResponse = config_.maxResponse;
+  // Packets leave as soon as they are packed, while the rest arrives; a
+  // client that does not take them holds up the fetch, never fills memory.
+  FetchResult f = Fetch(header_.ipNet, header_.port, WithoutAcceptEncoding(request_), limits,
+                        [&](const char* data, std::size_t len) {
+                          stream.Offer(data, len);
+                          return Deliver(stream.TakeReady());
+                        });
+  rec_.result = FetchResultName(f);
+  if (f.status == FetchStatus::Abandoned) {
+    rec_.result = "served";
+    EndStoppedDelivery();
+    return;
+  }
+  if (f.status == FetchStatus::Truncated && sentAll_ == 0 && IsRepeatableRequest(request_)) {
+    // Too big to serve here: a no-money answer naming login 0 makes the
     // client fetch this one request directly and keep using the service
     // for the next ones, instead of handing the browser a cut-off answer.
-    SendBare(s_, &rec_, NB_PACKET_NOMONEY, 0, MoneyForHeader(charged_ ? account_.money : 0));
+    SendBare(s_, &rec_, NB_PACKET_NOMONEY, 0, MoneyForHeader(charged_ ? balance_ : 0));
     rec_.result = "too-big-direct";
     return;
   }
-  if (cut) {
-    // The site reset or fell silent before the end: nothing of it is
-    // served as if it were whole, and nothing is charged.
-    SendCutMarker(s_, &rec_, MoneyForHeader(charged_ ? account_.money : 0));
+  if (f.received == 0) {
+    AnswerStream page(0, nullptr, 1);
+    page.Offer(MakeErrorResponse(502, "Bad Gateway",
+                                 "The web server " + rec_.destination + " did not answer."));
+    FinishAnswer(page);
     return;
   }
-  if (!Deliver(stream.Finish(response))) {
+  if (f.status == FetchStatus::Complete) {
+    FinishAnswer(stream);
+    return;
+  }
+  // Cut by the site (reset, closed or silent before the end) or here (over
+  // the cap): whatever is out, the client learns the answer is not whole
+  // and resets the browser's connection, and nothing is charged.
+  if (f.status == FetchStatus::Truncated) rec_.result = "truncated-cut";
+  SendCutMarker(s_, &rec_, MoneyForHeader(charged_ ? balance_ : 0));
+  RefundBeyond(0);
+  Settle();
+}
+
+void Session::FinishAnswer(AnswerStream& stream) {
+  if (!Deliver(stream.Finish())) {
     EndStoppedDelivery();
     return;
   }
@@ -348,6 +364,18 @@ void Session::EndStoppedDelivery() {
       SendCutMarker(s_, &rec_, MoneyForHeader(balance_));
       RefundBeyond(0);
     }
+  } else if (noMoney_) {
+    // The balance ran out on the way: the client goes direct when it can
+    // repeat the request itself and nothing is out yet; otherwise the answer
+    // ends cut (a POST is never sent twice). What left stays paid for.
+    if (sentAll_ == 0 && IsRepeatableRequest(request_)) {
+      SendBare(s_, &rec_, NB_PACKET_NOMONEY, static_cast<std::uint32_t>(header_.login),
+               MoneyForHeader(balance_));
+      rec_.result = "nomoney";
+    } else {
+      SendCutMarker(s_, &rec_, MoneyForHeader(balance_));
+      rec_.result = "nomoney-cut";
+    }
   } else {
     // The client left: it pays for what it received.
     RefundBeyond(CostOfBytes(sentAll_, config_.pricePerMiB));
@@ -356,33 +384,81 @@ void Session::EndStoppedDelivery() {
   Settle();
 }
 
-bool Session::Deliver(std::vector<AnswerPacket> packets) {
-  if (packets.empty()) return !clientGone_ && !chargeFailed_;
-  std::uint64_t bytes = 0;
-  for (const auto& p : packets) bytes += kServiceHeaderSize + p.body.size();
-  // Charged before sending, so every packet carries the balance after it
-  // and nothing leaves unpaid; the cost of the whole answer is the cost of
-  // all its bytes however they were grouped.
-  std::int64_t cost = charged_ ? CostOfBytes(billed_ + bytes, config_.pricePerMiB) -
-                                     CostOfBytes(billed_, config_.pricePerMiB)
-                               : 0;
-  if (cost != 0 && !db_->Charge(header_.login, cost, &balance_)) {
-    log_.Note("charge failed for login " + std::to_string(header_.login) + ": " + db_->LastError());
+bool Session::Charge(std::int64_t cents) {
+  balanceAt_ = std::chrono::steady_clock::now();
+  if (db_->Charge(header_.login, cents, &balance_)) return true;
+  log_.Note("charge of " + std::to_string(cents) + " failed for login " +
+            std::to_string(header_.login) + ": " + db_->LastError());
+  return false;
+}
+
+bool Session::ReadBalance() {
+  Account now;
+  if (db_->Lookup(header_.login, &now) != LookupResult::Found) {
+    log_.Note("balance of login " + std::to_string(header_.login) +
+              " unreadable: " + db_->LastError());
+    return false;
+  }
+  balance_ = now.money;
+  balanceAt_ = std::chrono::steady_clock::now();
+  return true;
+}
+
+bool Session::PayFor(std::uint64_t bytes, bool check) {
+  if (!charged_) {
+    billed_ += bytes;
+    return true;
+  }
+  // Concurrent answers of one account each overdraw by at most the piece
+  // they charged last: every one stops once the balance it saw is spent.
+  if (check &&
+      std::chrono::steady_clock::now() - balanceAt_ > std::chrono::milliseconds(kBalanceFreshMs) &&
+      !ReadBalance()) {
+    chargeFailed_ = true;
+    return false;
+  }
+  if (check && balance_ <= 0) {
+    noMoney_ = true;
+    return false;
+  }
+  // The cost of the whole answer is the cost of all its bytes however they
+  // were grouped.
+  std::int64_t cost =
+      CostOfBytes(billed_ + bytes, config_.pricePerMiB) - CostOfBytes(billed_, config_.pricePerMiB);
+  if (cost != 0 && !Charge(cost)) {
     chargeFailed_ = true;
     return false;
   }
   cost_ += cost;
   billed_ += bytes;
-  // All packets of a batch in one write, so none waits for the client to
-  // acknowledge the one before.
+  return true;
+}
+
+bool Session::Deliver(std::vector<AnswerPacket> packets) {
+  if (clientGone_ || chargeFailed_ || noMoney_) return false;
+  if (packets.empty()) return true;
+  // Charged before sending, so every packet carries the balance after it
+  // and nothing leaves unpaid. All packets of a batch in one write, so none
+  // waits for the client to acknowledge the one before.
   std::string out;
-  out.reserve(bytes);
-  for (auto& p : packets) {
-    p.header.money = MoneyForHeader(charged_ ? balance_ : 0);
-    unsigned char raw[kServiceHeaderSize];
-    EncodeServiceHeader(p.header, raw);
-    out.append(reinterpret_cast<const char*>(raw), sizeof raw);
-    out += p.body;
+  std::size_t paid = 0;
+  while (paid < packets.size()) {
+    // One charge for a piece and the head packets before it.
+    std::size_t end = paid;
+    std::uint64_t bytes = 0;
+    do {
+      bytes += kServiceHeaderSize + packets[end].body.size();
+    } while (packets[end++].head && end < packets.size());
+    if (!PayFor(bytes, !afterHead_)) break;
+    afterHead_ = packets[end - 1].head;
+    for (; paid < end; ++paid) {
+      AnswerPacket& p = packets[paid];
+      p.header.money = MoneyForHeader(charged_ ? balance_ : 0);
+      unsigned char raw[kServiceHeaderSize];
+      EncodeServiceHeader(p.header, raw);
+      out.append(reinterpret_cast<const char*>(raw), sizeof raw);
+      out += p.body;
+    }
   }
   std::size_t sent = 0;
   bool ok = true;
@@ -393,7 +469,8 @@ bool Session::Deliver(std::vector<AnswerPacket> packets) {
   }
   // Packets that went out whole count as sent (and stay paid for).
   std::uint64_t done = 0;
-  for (const auto& p : packets) {
+  for (std::size_t i = 0; i < paid; ++i) {
+    const AnswerPacket& p = packets[i];
     done += kServiceHeaderSize + p.body.size();
     if (done > sent) break;
     AddKind(&rec_, p.header.msg);
@@ -402,7 +479,7 @@ bool Session::Deliver(std::vector<AnswerPacket> packets) {
     sentBefore_ += p.header.decompSize;
   }
   if (!ok) clientGone_ = true;
-  return ok;
+  return ok && paid == packets.size();
 }
 
 void Session::SendUnchargedPage(int status, const char* reason, const std::string& text) {
@@ -417,12 +494,7 @@ void Session::SendUnchargedPage(int status, const char* reason, const std::strin
 void Session::RefundBeyond(std::int64_t keep) {
   std::int64_t refund = cost_ - keep;
   if (!charged_ || refund <= 0) return;
-  if (db_ && db_->Charge(header_.login, -refund, &balance_)) {
-    cost_ -= refund;
-  } else {
-    log_.Note("refund of " + std::to_string(refund) + " failed for login " +
-              std::to_string(header_.login));
-  }
+  if (Charge(-refund)) cost_ -= refund;
 }
 
 void Session::Settle() {
