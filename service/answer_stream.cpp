@@ -2,13 +2,61 @@
 #include "answer_stream.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <mutex>
 #include <system_error>
+#include <thread>
 
 #include "http_response.h"
 #include "pack_cache.h"
 #include "service_limits.h"
 
 namespace nbsvc {
+
+namespace {
+
+// Pieces packed at once in the whole process: the cores cannot pack more,
+// and each packing takes a few MiB of working memory, so many connections
+// wait here instead of holding that memory all at once.
+class PackingGate {
+ public:
+  PackingGate() : free_(static_cast<int>(std::max(2u, std::thread::hardware_concurrency()))) {}
+  void Enter() {
+    std::unique_lock<std::mutex> lock(m_);
+    cv_.wait(lock, [this] { return free_ > 0; });
+    --free_;
+  }
+  void Leave() {
+    {
+      std::lock_guard<std::mutex> lock(m_);
+      ++free_;
+    }
+    cv_.notify_one();
+  }
+
+ private:
+  std::mutex m_;
+  std::condition_variable cv_;
+  int free_;  // guarded by m_
+};
+
+PackingGate& Gate() {
+  static PackingGate gate;
+  return gate;
+}
+
+// Packs one piece once the gate lets it in.
+AnswerPacket PackThroughGate(const std::string& piece, PackCache* cache, bool head) {
+  struct Pass {
+    Pass() { Gate().Enter(); }
+    ~Pass() { Gate().Leave(); }
+  } pass;
+  AnswerPacket p = PackPiece(piece.data(), piece.size(), cache);
+  p.head = head;
+  return p;
+}
+
+}  // namespace
 
 AnswerStream::AnswerStream(int jpegCode, PackCache* cache, int parallel)
     : jpegCode_(jpegCode),
@@ -26,9 +74,7 @@ void AnswerStream::Start(const char* data, std::size_t len, bool cacheable, bool
   if (pending_.size() >= parallel_) pending_[pending_.size() - parallel_].packet.wait();
   PackCache* cache = cacheable ? cache_ : nullptr;
   auto work = [piece = std::string(data, len), cache, head] {
-    AnswerPacket p = PackPiece(piece.data(), piece.size(), cache);
-    p.head = head;
-    return p;
+    return PackThroughGate(piece, cache, head);
   };
   std::future<AnswerPacket> packet;
   try {

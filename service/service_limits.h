@@ -34,6 +34,8 @@ inline constexpr std::size_t kMaxResponseHeadBytes = 64 * 1024;
 // A client that takes no byte of its answer for this long loses its
 // connection (and the memory and thread serving it).
 inline constexpr int kDefaultClientSendTimeoutMs = 30000;
+// Longest single send to a client; progress is judged between them.
+inline constexpr int kSendSliceMs = 1000;
 // Pieces of one answer packed at once; with the piece being read and the
 // packets being sent, what one connection holds stays near this many
 // pieces (each at most kMaxBodySize bytes), whatever the answer's size.

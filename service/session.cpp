@@ -76,14 +76,20 @@ const char* OutcomeName(ReadOutcome o) {
   return "?";
 }
 
+// The connection to the client, and how long a send may make no progress.
+struct ClientLink {
+  nbplat::Socket s;
+  int idleMs;
+};
+
 // One write per packet: a header sent apart from its body would wait for
 // the peer's acknowledgement of the packet before (small segments are held
 // back while data is unacknowledged).
-bool SendPacket(nbplat::Socket s, const nbServiceHeader& h, const std::string& body) {
+bool SendPacket(const ClientLink& link, const nbServiceHeader& h, const std::string& body) {
   std::string packet(kServiceHeaderSize, '\0');
   EncodeServiceHeader(h, reinterpret_cast<unsigned char*>(&packet[0]));
   packet += body;
-  return nbplat::SendAll(s, packet.data(), packet.size()).ok();
+  return SendAllWithin(link.s, packet.data(), packet.size(), link.idleMs) == nbplat::IoStatus::Ok;
 }
 
 void AddKind(RequestRecord* rec, int kind) {
@@ -92,25 +98,25 @@ void AddKind(RequestRecord* rec, int kind) {
 }
 
 // Sends one packet without body (kinds 5, 6, 7) and records it.
-void SendBare(nbplat::Socket s, RequestRecord* rec, std::uint16_t kind, std::uint32_t size,
+void SendBare(const ClientLink& link, RequestRecord* rec, std::uint16_t kind, std::uint32_t size,
               std::int32_t money) {
   nbServiceHeader h;
   h.msg = kind;
   h.size = size;
   h.money = money;
-  if (SendPacket(s, h, std::string())) rec->sent += kServiceHeaderSize;
+  if (SendPacket(link, h, std::string())) rec->sent += kServiceHeaderSize;
   AddKind(rec, kind);
 }
 
 // Tells the client that the answer failed: a content header announcing a
 // body that never comes. The client reads it as an answer cut short and
 // hands the browser no page that looks whole.
-void SendCutMarker(nbplat::Socket s, RequestRecord* rec, std::int32_t money) {
+void SendCutMarker(const ClientLink& link, RequestRecord* rec, std::int32_t money) {
   nbServiceHeader h;
   h.msg = NB_PACKET_NOCOMPRESS;
   h.size = 1;
   h.money = money;
-  if (SendPacket(s, h, std::string())) rec->sent += kServiceHeaderSize;
+  if (SendPacket(link, h, std::string())) rec->sent += kServiceHeaderSize;
   AddKind(rec, h.msg);
 }
 
@@ -149,7 +155,7 @@ int PackThreads() {
 class Session {
  public:
   Session(nbplat::Socket s, const ServiceConfig& config, ServiceLog& log, ServiceShared& shared)
-      : s_(s), config_(config), log_(log), shared_(shared) {}
+      : s_(s), link_{s, config.clientSendTimeoutMs}, config_(config), log_(log), shared_(shared) {}
   ~Session() { log_.Write(rec_); }
   void Run();
 
@@ -183,6 +189,7 @@ class Session {
   void Settle();
 
   nbplat::Socket s_;
+  ClientLink link_;
   const ServiceConfig& config_;
   ServiceLog& log_;
   ServiceShared& shared_;
@@ -204,8 +211,10 @@ class Session {
 };
 
 void Session::Run() {
-  // A client that stops reading frees its slot, thread and memory.
-  nbplat::SetSendTimeout(s_, config_.clientSendTimeoutMs);
+  // A client that stops reading frees its slot, thread and memory: each
+  // send returns within a slice, and the sending ends after the time-out
+  // without progress.
+  nbplat::SetSendTimeout(s_, std::min(kSendSliceMs, config_.clientSendTimeoutMs));
   ReadOutcome o =
       ReadRequest(s_, config_.clientIdleMs, &header_, &request_, config_.headerDeadlineMs);
   rec_.login = header_.login;
@@ -224,7 +233,7 @@ bool Session::SettleClock() {
   authCode_ = header_.authCode;
   std::int64_t now = ServiceClock();
   if (!ClockNeedsCorrection(header_.time, now)) return true;
-  SendBare(s_, &rec_, NB_PACKET_TIMESHIFT, static_cast<std::uint32_t>(now), 0);
+  SendBare(link_, &rec_, NB_PACKET_TIMESHIFT, static_cast<std::uint32_t>(now), 0);
   // The client answers with a header carrying only login, time and code.
   unsigned char raw[kClientHeaderSize];
   Deadline by =
@@ -266,12 +275,12 @@ bool Session::Admit() {
     // Login 0 with no stored account is the guest: no secret to check, no
     // money to take.
     if (header_.login == 0 && config_.allowGuests) return true;
-    SendBare(s_, &rec_, NB_PACKET_AUTHFAILED, 0, 0);
+    SendBare(link_, &rec_, NB_PACKET_AUTHFAILED, 0, 0);
     rec_.result = "authfailed";
     return false;
   }
   if (!AuthCodeMatches(account_.digest, authTime_, authCode_)) {
-    SendBare(s_, &rec_, NB_PACKET_AUTHFAILED, 0, 0);
+    SendBare(link_, &rec_, NB_PACKET_AUTHFAILED, 0, 0);
     rec_.result = "authfailed";
     return false;
   }
@@ -279,7 +288,7 @@ bool Session::Admit() {
   balance_ = account_.money;
   balanceAt_ = std::chrono::steady_clock::now();
   if (account_.money <= 0) {
-    SendBare(s_, &rec_, NB_PACKET_NOMONEY, static_cast<std::uint32_t>(header_.login),
+    SendBare(link_, &rec_, NB_PACKET_NOMONEY, static_cast<std::uint32_t>(header_.login),
              MoneyForHeader(account_.money));
     rec_.result = "nomoney";
     return false;
@@ -321,7 +330,7 @@ void Session::Answer() {
     // Too big to serve here: a no-money answer naming login 0 makes the
     // client fetch this one request directly and keep using the service
     // for the next ones, instead of handing the browser a cut-off answer.
-    SendBare(s_, &rec_, NB_PACKET_NOMONEY, 0, MoneyForHeader(charged_ ? balance_ : 0));
+    SendBare(link_, &rec_, NB_PACKET_NOMONEY, 0, MoneyForHeader(charged_ ? balance_ : 0));
     rec_.result = "too-big-direct";
     return;
   }
@@ -340,7 +349,7 @@ void Session::Answer() {
   // the cap): whatever is out, the client learns the answer is not whole
   // and resets the browser's connection, and nothing is charged.
   if (f.status == FetchStatus::Truncated) rec_.result = "truncated-cut";
-  SendCutMarker(s_, &rec_, MoneyForHeader(charged_ ? balance_ : 0));
+  SendCutMarker(link_, &rec_, MoneyForHeader(charged_ ? balance_ : 0));
   RefundBeyond(0);
   Settle();
 }
@@ -361,7 +370,7 @@ void Session::EndStoppedDelivery() {
     if (sentAll_ == 0) {
       SendUnchargedPage(503, "Service Unavailable", kNoDatabaseText);
     } else {
-      SendCutMarker(s_, &rec_, MoneyForHeader(balance_));
+      SendCutMarker(link_, &rec_, MoneyForHeader(balance_));
       RefundBeyond(0);
     }
   } else if (noMoney_) {
@@ -369,11 +378,11 @@ void Session::EndStoppedDelivery() {
     // repeat the request itself and nothing is out yet; otherwise the answer
     // ends cut (a POST is never sent twice). What left stays paid for.
     if (sentAll_ == 0 && IsRepeatableRequest(request_)) {
-      SendBare(s_, &rec_, NB_PACKET_NOMONEY, static_cast<std::uint32_t>(header_.login),
+      SendBare(link_, &rec_, NB_PACKET_NOMONEY, static_cast<std::uint32_t>(header_.login),
                MoneyForHeader(balance_));
       rec_.result = "nomoney";
     } else {
-      SendCutMarker(s_, &rec_, MoneyForHeader(balance_));
+      SendCutMarker(link_, &rec_, MoneyForHeader(balance_));
       rec_.result = "nomoney-cut";
     }
   } else {
@@ -441,6 +450,7 @@ bool Session::Deliver(std::vector<AnswerPacket> packets) {
   // and nothing leaves unpaid. All packets of a batch in one write, so none
   // waits for the client to acknowledge the one before.
   std::string out;
+  std::vector<std::size_t> sizes;  // bytes of each packet in out
   std::size_t paid = 0;
   while (paid < packets.size()) {
     // One charge for a piece and the head packets before it.
@@ -458,24 +468,22 @@ bool Session::Deliver(std::vector<AnswerPacket> packets) {
       EncodeServiceHeader(p.header, raw);
       out.append(reinterpret_cast<const char*>(raw), sizeof raw);
       out += p.body;
+      sizes.push_back(p.body.size());
+      std::string().swap(p.body);  // held once, in out
     }
   }
   std::size_t sent = 0;
-  bool ok = true;
-  while (ok && sent < out.size()) {
-    nbplat::IoResult io = nbplat::SendSome(s_, out.data() + sent, out.size() - sent);
-    ok = io.ok();
-    if (ok) sent += io.bytes;
-  }
+  bool ok = SendAllWithin(s_, out.data(), out.size(), config_.clientSendTimeoutMs, &sent) ==
+            nbplat::IoStatus::Ok;
   // Packets that went out whole count as sent (and stay paid for).
   std::uint64_t done = 0;
   for (std::size_t i = 0; i < paid; ++i) {
     const AnswerPacket& p = packets[i];
-    done += kServiceHeaderSize + p.body.size();
+    done += kServiceHeaderSize + sizes[i];
     if (done > sent) break;
     AddKind(&rec_, p.header.msg);
-    sentAll_ += kServiceHeaderSize + p.body.size();
-    sentBodies_ += p.body.size();
+    sentAll_ += kServiceHeaderSize + sizes[i];
+    sentBodies_ += sizes[i];
     sentBefore_ += p.header.decompSize;
   }
   if (!ok) clientGone_ = true;
@@ -485,7 +493,7 @@ bool Session::Deliver(std::vector<AnswerPacket> packets) {
 void Session::SendUnchargedPage(int status, const char* reason, const std::string& text) {
   PackedAnswer page = PackPlain(MakeErrorResponse(status, reason, text));
   for (auto& p : page.packets) {
-    if (!SendPacket(s_, p.header, p.body)) return;
+    if (!SendPacket(link_, p.header, p.body)) return;
     rec_.sent += kServiceHeaderSize + p.body.size();
     AddKind(&rec_, p.header.msg);
   }
