@@ -2,6 +2,7 @@
 #include "answer_stream.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <system_error>
@@ -45,15 +46,32 @@ PackingGate& Gate() {
   return gate;
 }
 
+// Holds a place at the gate for its lifetime.
+struct GatePass {
+  GatePass() { Gate().Enter(); }
+  ~GatePass() { Gate().Leave(); }
+  GatePass(const GatePass&) = delete;
+  GatePass& operator=(const GatePass&) = delete;
+};
+
 // Packs one piece once the gate lets it in.
 AnswerPacket PackThroughGate(const std::string& piece, PackCache* cache, bool head) {
-  struct Pass {
-    Pass() { Gate().Enter(); }
-    ~Pass() { Gate().Leave(); }
-  } pass;
+  GatePass pass;
   AnswerPacket p = PackPiece(piece.data(), piece.size(), cache);
   p.head = head;
   return p;
+}
+
+// Bytes reserved by answers held whole for recoding.
+std::atomic<std::size_t> recodeHeld{0};
+
+// Reserves bytes of kRecodeBudget; false when they do not fit.
+bool ReserveRecode(std::size_t bytes) {
+  std::size_t now = recodeHeld.load();
+  do {
+    if (bytes > kRecodeBudget - now) return false;
+  } while (!recodeHeld.compare_exchange_weak(now, now + bytes));
+  return true;
 }
 
 }  // namespace
@@ -67,6 +85,12 @@ AnswerStream::~AnswerStream() {
   for (auto& p : pending_) {
     if (p.packet.valid()) p.packet.wait();
   }
+  ReleaseRecode();
+}
+
+void AnswerStream::ReleaseRecode() {
+  recodeHeld -= reserved_;
+  reserved_ = 0;
 }
 
 void AnswerStream::Start(const char* data, std::size_t len, bool cacheable, bool head) {
@@ -98,6 +122,7 @@ void AnswerStream::StartPieces() {
 
 void AnswerStream::StartStreaming(std::size_t headEnd) {
   mode_ = Mode::Streaming;
+  ReleaseRecode();
   for (std::size_t pos = 0; pos < headEnd; pos += kMaxBodySize) {
     Start(held_.data() + pos, std::min<std::size_t>(kMaxBodySize, headEnd - pos), false, true);
   }
@@ -120,9 +145,14 @@ void AnswerStream::Decide() {
   ResponseHead head = ParseResponseHead(held_.substr(from, headEnd - from));
   mode_ = Mode::Whole;
   headEnd_ = headEnd;
+  std::size_t image = head.hasContentLength && head.contentLength <= kMaxRecodedImage
+                          ? static_cast<std::size_t>(head.contentLength)
+                          : kMaxRecodedImage;
   if (JpegQualityForCode(jpegCode_) != 0 && IsRecodableJpeg(head) &&
-      (!head.hasContentLength || head.contentLength <= kMaxRecodedImage)) {
-    wholeLimit_ = headEnd + kMaxRecodedImage;  // recoding needs the whole image
+      (!head.hasContentLength || head.contentLength <= kMaxRecodedImage) && ReserveRecode(image)) {
+    // Recoding needs the whole image.
+    reserved_ = image;
+    wholeLimit_ = headEnd + image;
   } else {
     // A small answer goes whole, as one charge; streaming starts with the
     // first whole piece of body.
@@ -150,8 +180,13 @@ std::vector<AnswerPacket> AnswerStream::TakeReady() {
 
 std::vector<AnswerPacket> AnswerStream::Finish() {
   if (mode_ != Mode::Streaming) {
-    std::vector<AnswerPacket> whole = std::move(PackResponse(held_, jpegCode_, cache_).packets);
-    held_.clear();
+    std::vector<AnswerPacket> whole;
+    {
+      GatePass pass;
+      whole = std::move(PackResponse(held_, jpegCode_, cache_).packets);
+    }
+    std::string().swap(held_);
+    ReleaseRecode();
     return whole;
   }
   StartPieces();

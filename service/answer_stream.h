@@ -2,10 +2,11 @@
 // piece of body are in, the head and every whole piece are packed at once,
 // on helper threads, so fetching, compressing and sending overlap and a
 // large answer uses more than one core. Only small answers and JPEG images
-// to recode (up to kMaxRecodedImage) are held and packed whole at the end;
-// otherwise at most one piece waits here besides those packing, whatever
-// the answer's size. One AnswerStream serves one answer and is used from
-// one thread.
+// to recode (up to kMaxRecodedImage each, kRecodeBudget for all answers
+// together) are held and packed whole at the end; otherwise at most one
+// piece waits here besides those packing, whatever the answer's size. In
+// the whole process, at most one piece per core is packed at once. One
+// AnswerStream serves one answer and is used from one thread.
 #pragma once
 
 #include <cstddef>
@@ -56,6 +57,8 @@ class AnswerStream {
   void Start(const char* data, std::size_t len, bool cacheable, bool head);
   // Starts every whole piece of held_ and drops it from held_.
   void StartPieces();
+  // Gives back the share of kRecodeBudget this answer reserved.
+  void ReleaseRecode();
 
   const int jpegCode_;
   PackCache* const cache_;
@@ -64,6 +67,7 @@ class AnswerStream {
   std::string held_;              // offered, not yet handed to packing
   std::size_t wholeLimit_ = 0;    // Whole mode: more than this held starts streaming
   std::size_t headEnd_ = 0;       // Whole mode: end of the head in held_
+  std::size_t reserved_ = 0;      // bytes of kRecodeBudget reserved
   std::size_t pendingBytes_ = 0;  // content bytes of pending_
   struct Pending {
     std::future<AnswerPacket> packet;

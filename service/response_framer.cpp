@@ -37,21 +37,19 @@ void ResponseFramer::Feed(const char* data, std::size_t len) {
 }
 
 void ResponseFramer::FeedHead(const char* data, std::size_t len) {
+  if (start_.size() < 5) {
+    std::size_t first = std::min<std::size_t>(5 - start_.size(), len);
+    start_.append(data, first);
+    http_ = start_ == "HTTP/";
+  }
   held_.append(data, len);
   for (;;) {
-    std::size_t sure = std::min<std::size_t>(held_.size(), 5);
-    if (headOffset_ == 0 && held_.compare(0, sure, "HTTP/", sure) != 0) {
-      // Not HTTP: passed on as it comes, until the connection ends.
-      state_ = State::Unframed;
-      held_.clear();
-      return;
-    }
-    http_ = http_ || held_.size() >= 5;
     ResponseHead h = ParseResponseHead(held_);
     if (!h.complete) {
+      // No head within the bound: passed on as it comes, until the end.
       if (held_.size() > kMaxResponseHeadBytes) {
         state_ = State::Unframed;
-        held_.clear();
+        std::string().swap(held_);
       }
       return;
     }
@@ -63,7 +61,7 @@ void ResponseFramer::FeedHead(const char* data, std::size_t len) {
     head_ = h;
     headKnown_ = true;
     std::string rest = held_.substr(h.headLen);
-    held_.clear();
+    std::string().swap(held_);
     StartBody();
     if (!rest.empty()) FeedBody(rest.data(), rest.size());
     return;

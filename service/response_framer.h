@@ -43,6 +43,7 @@ class ResponseFramer {
   const bool headRequest_;
   State state_ = State::Head;
   bool headKnown_ = false;
+  std::string start_;  // the first bytes, up to 5
   bool http_ = false;  // the bytes begin with "HTTP/"
   ResponseHead head_;
   std::size_t headOffset_ = 0;

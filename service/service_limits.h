@@ -36,13 +36,16 @@ inline constexpr std::size_t kMaxResponseHeadBytes = 64 * 1024;
 inline constexpr int kDefaultClientSendTimeoutMs = 30000;
 // Longest single send to a client; progress is judged between them.
 inline constexpr int kSendSliceMs = 1000;
-// Pieces of one answer packed at once; with the piece being read and the
-// packets being sent, what one connection holds stays near this many
-// pieces (each at most kMaxBodySize bytes), whatever the answer's size.
-inline constexpr int kMaxPiecesPacking = 4;
-// Largest JPEG image held whole for recoding; larger ones leave in plain
-// pieces as they arrive.
-inline constexpr std::size_t kMaxRecodedImage = 4u * 1024 * 1024;
+// Pieces of one answer packed at once. With the piece being read and the
+// batch being sent, one connection holds about (this + 1) pieces and their
+// packed forms (each at most kMaxBodySize bytes), whatever the answer's
+// size and however many cores the machine has: about 1.5 MB.
+inline constexpr int kMaxPiecesPacking = 2;
+// Largest JPEG image held whole for recoding, and what all answers may hold
+// for recoding at once; beyond either, an image leaves unrecoded in plain
+// pieces as it arrives.
+inline constexpr std::size_t kMaxRecodedImage = 16u * 1024 * 1024;
+inline constexpr std::size_t kRecodeBudget = 128u * 1024 * 1024;
 
 // A balance older than this is read again before the next piece leaves,
 // so a slow answer sees what concurrent answers took meanwhile.

@@ -125,12 +125,14 @@ TEST(AnswerStream, LargeAnswersLeaveBeforeTheirEndSmallOnesWhole) {
   const std::size_t bound = 4 * kMaxBodySize + 65536;
   std::string closeEnded = "HTTP/1.0 200 OK\r\n\r\n" + Text(3000000, 4);
   std::string notHttp = Text(1500000, 6);
-  std::string hugeJpeg = "HTTP/1.0 200 OK\r\nContent-Type: image/jpeg\r\n\r\n" +
-                         Text(nbsvc::kMaxRecodedImage + 1000000, 7);
+  // An image too large to hold for recoding passes as it comes (its start
+  // only: the stream does not judge completeness).
+  std::string hugeJpeg = "HTTP/1.0 200 OK\r\nContent-Type: image/jpeg\r\nContent-Length: " +
+                         std::to_string(nbsvc::kMaxRecodedImage + 1) + "\r\n\r\n" +
+                         Text(1500000, 7);
   for (const std::string* r : {&closeEnded, &notHttp, &hugeJpeg}) {
     early.clear();
-    EXPECT_LE(Feed(*r, 1, 65536, &early, &all),
-              r == &hugeJpeg ? nbsvc::kMaxRecodedImage + bound : bound);
+    EXPECT_LE(Feed(*r, 1, 65536, &early, &all), bound);
     EXPECT_FALSE(early.empty());
     EXPECT_EQ(Contents(all), *r);
   }

@@ -8,11 +8,10 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
-#include <mutex>
+#include <future>
 #include <random>
 #include <sstream>
 #include <thread>
@@ -165,22 +164,17 @@ class TinySite {
 // limit bytes went out.
 class FloodSite {
  public:
-  explicit FloodSite(std::size_t limit) : limit_(limit) {
+  explicit FloodSite(std::size_t limit) : limit_(limit), ended_(done_.get_future()) {
     thread_ = std::thread([this] { Run(); });
   }
   ~FloodSite() {
     nbplat::ShutdownSocket(sock_.get());
-    {
-      std::lock_guard<std::mutex> lock(m_);
-      if (conn_.valid()) nbplat::ShutdownSocket(conn_.get());
-    }
     thread_.join();
   }
   std::uint16_t port() const { return sock_.port(); }
   // Waits at most waitMs for the answer to end; false when it did not.
   bool Wait(int waitMs) {
-    std::unique_lock<std::mutex> lock(m_);
-    return done_cv_.wait_for(lock, std::chrono::milliseconds(waitMs), [this] { return done_; });
+    return ended_.wait_for(std::chrono::milliseconds(waitMs)) == std::future_status::ready;
   }
   // Bytes of the answer that went out.
   std::size_t sent() const { return sent_; }
@@ -188,33 +182,25 @@ class FloodSite {
  private:
   void Run() {
     std::uint32_t peer;
-    nbplat::Socket c = nbplat::AcceptConnection(sock_.get(), &peer);
-    {
-      std::lock_guard<std::mutex> lock(m_);
-      conn_.reset(c);
-    }
+    nbplat::OwnedSocket c(nbplat::AcceptConnection(sock_.get(), &peer));
     char buf[4096];
-    nbplat::RecvSome(c, buf, sizeof buf, 2000);
+    nbplat::RecvSome(c.get(), buf, sizeof buf, 2000);
+    nbplat::SetSendTimeout(c.get(), 60000);  // never stuck for good behind a stuck service
     std::string block(1 << 20, '\0');
     std::mt19937 gen(7);
     for (auto& ch : block) ch = static_cast<char>(gen());
     std::string head = "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n";
-    bool ok = c != nbplat::kNoSocket && nbplat::SendAll(c, head.data(), head.size()).ok();
-    while (ok && sent_ < limit_) {
-      ok = nbplat::SendAll(c, block.data(), block.size()).ok();
-      if (ok) sent_ += block.size();
+    bool ok = c.valid() && nbplat::SendAll(c.get(), head.data(), head.size()).ok();
+    for (; ok && sent_ < limit_; sent_ += block.size()) {
+      ok = nbplat::SendAll(c.get(), block.data(), block.size()).ok();
     }
-    std::lock_guard<std::mutex> lock(m_);
-    done_ = true;
-    done_cv_.notify_all();
+    done_.set_value();
   }
   nbtest::Listener sock_{nbtest::Loopback(2)};
   const std::size_t limit_;
   std::atomic<std::size_t> sent_{0};
-  std::mutex m_;
-  std::condition_variable done_cv_;
-  bool done_ = false;
-  nbplat::OwnedSocket conn_;
+  std::promise<void> done_;
+  std::future<void> ended_;
   std::thread thread_;
 };
 
