@@ -180,8 +180,8 @@ class Session {
   bool ReadBalance();
   // An answer of our own that is not charged (the database failed).
   void SendUnchargedPage(int status, const char* reason, const std::string& text);
-  // Ends an answer whose delivery stopped (money spent, failed charge or
-  // client gone).
+  // Ends an answer whose delivery stopped (client gone, failed charge or
+  // money spent).
   void EndStoppedDelivery();
   // Gives back what was charged beyond keep hundredths.
   void RefundBeyond(std::int64_t keep);
@@ -363,7 +363,12 @@ void Session::FinishAnswer(AnswerStream& stream) {
 }
 
 void Session::EndStoppedDelivery() {
-  if (chargeFailed_) {
+  if (clientGone_) {
+    // The client left or stopped reading: nothing more is sent, and it pays
+    // for what it received.
+    RefundBeyond(CostOfBytes(sentAll_, config_.pricePerMiB));
+    rec_.result += "-client-gone";
+  } else if (chargeFailed_) {
     // Nothing leaves unpaid: a page saying why when nothing was out yet,
     // else the mark of a cut answer, and everything is given back.
     rec_.result = "db-error";
@@ -385,10 +390,6 @@ void Session::EndStoppedDelivery() {
       SendCutMarker(link_, &rec_, MoneyForHeader(balance_));
       rec_.result = "nomoney-cut";
     }
-  } else {
-    // The client left: it pays for what it received.
-    RefundBeyond(CostOfBytes(sentAll_, config_.pricePerMiB));
-    rec_.result += "-client-gone";
   }
   Settle();
 }
