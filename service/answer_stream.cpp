@@ -2,12 +2,79 @@
 #include "answer_stream.h"
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <system_error>
+#include <thread>
 
 #include "http_response.h"
 #include "pack_cache.h"
+#include "service_limits.h"
 
 namespace nbsvc {
+
+namespace {
+
+// Pieces packed at once in the whole process: the cores cannot pack more,
+// and each packing takes a few MiB of working memory, so many connections
+// wait here instead of holding that memory all at once.
+class PackingGate {
+ public:
+  PackingGate() : free_(static_cast<int>(std::max(2u, std::thread::hardware_concurrency()))) {}
+  void Enter() {
+    std::unique_lock<std::mutex> lock(m_);
+    cv_.wait(lock, [this] { return free_ > 0; });
+    --free_;
+  }
+  void Leave() {
+    {
+      std::lock_guard<std::mutex> lock(m_);
+      ++free_;
+    }
+    cv_.notify_one();
+  }
+
+ private:
+  std::mutex m_;
+  std::condition_variable cv_;
+  int free_;  // guarded by m_
+};
+
+PackingGate& Gate() {
+  static PackingGate gate;
+  return gate;
+}
+
+// Holds a place at the gate for its lifetime.
+struct GatePass {
+  GatePass() { Gate().Enter(); }
+  ~GatePass() { Gate().Leave(); }
+  GatePass(const GatePass&) = delete;
+  GatePass& operator=(const GatePass&) = delete;
+};
+
+// Packs one piece once the gate lets it in.
+AnswerPacket PackThroughGate(const std::string& piece, PackCache* cache, bool head) {
+  GatePass pass;
+  AnswerPacket p = PackPiece(piece.data(), piece.size(), cache);
+  p.head = head;
+  return p;
+}
+
+// Bytes reserved by answers held whole for recoding.
+std::atomic<std::size_t> recodeHeld{0};
+
+// Reserves bytes of kRecodeBudget; false when they do not fit.
+bool ReserveRecode(std::size_t bytes) {
+  std::size_t now = recodeHeld.load();
+  do {
+    if (bytes > kRecodeBudget - now) return false;
+  } while (!recodeHeld.compare_exchange_weak(now, now + bytes));
+  return true;
+}
+
+}  // namespace
 
 AnswerStream::AnswerStream(int jpegCode, PackCache* cache, int parallel)
     : jpegCode_(jpegCode),
@@ -15,89 +82,122 @@ AnswerStream::AnswerStream(int jpegCode, PackCache* cache, int parallel)
       parallel_(static_cast<std::size_t>(std::max(1, parallel))) {}
 
 AnswerStream::~AnswerStream() {
-  for (auto& f : pending_) {
-    if (f.valid()) f.wait();
+  for (auto& p : pending_) {
+    if (p.packet.valid()) p.packet.wait();
   }
+  ReleaseRecode();
 }
 
-void AnswerStream::Start(const std::string& data, std::size_t from, std::size_t len,
-                         bool cacheable) {
+void AnswerStream::ReleaseRecode() {
+  recodeHeld -= reserved_;
+  reserved_ = 0;
+}
+
+void AnswerStream::Start(const char* data, std::size_t len, bool cacheable, bool head) {
   // Keep at most parallel_ pieces packing: wait for the oldest beyond that.
-  if (pending_.size() >= parallel_) pending_[pending_.size() - parallel_].wait();
+  if (pending_.size() >= parallel_) pending_[pending_.size() - parallel_].packet.wait();
   PackCache* cache = cacheable ? cache_ : nullptr;
-  auto work = [piece = data.substr(from, len), cache] {
-    return PackPiece(piece.data(), piece.size(), cache);
+  auto work = [piece = std::string(data, len), cache, head] {
+    return PackThroughGate(piece, cache, head);
   };
+  std::future<AnswerPacket> packet;
   try {
-    pending_.push_back(std::async(std::launch::async, std::move(work)));
+    packet = std::async(std::launch::async, std::move(work));
   } catch (const std::system_error&) {
     // No thread to spare: pack it here, when its turn comes.
-    pending_.push_back(std::async(std::launch::deferred, std::move(work)));
+    packet = std::async(std::launch::deferred, std::move(work));
   }
+  pending_.push_back(Pending{std::move(packet), len});
+  pendingBytes_ += len;
 }
 
-void AnswerStream::StartPieces(const std::string& data, std::size_t to) {
-  while (to - consumed_ >= kMaxBodySize) {
-    Start(data, consumed_, kMaxBodySize, true);
-    consumed_ += kMaxBodySize;
+void AnswerStream::StartPieces() {
+  std::size_t pos = 0;
+  while (held_.size() - pos >= kMaxBodySize) {
+    Start(held_.data() + pos, kMaxBodySize, true, false);
+    pos += kMaxBodySize;
   }
+  held_.erase(0, pos);
 }
 
-void AnswerStream::Offer(const std::string& data) {
-  if (mode_ == Mode::Undecided) {
-    std::size_t headEnd = HeadEnd(data);
-    if (headEnd == 0) {
-      // Not HTTP, or its head is still incomplete: decide later.
-      std::size_t from = FinalResponseOffset(data);
-      if (data.compare(from, 5, "HTTP/") != 0 && data.size() >= 5) mode_ = Mode::Whole;
-      return;
-    }
-    std::size_t from = FinalResponseOffset(data);
-    ResponseHead head = ParseResponseHead(data.substr(from, headEnd - from));
-    if (JpegQualityForCode(jpegCode_) != 0 && IsRecodableJpeg(head)) {
-      mode_ = Mode::Whole;  // recoding needs the whole image
-      return;
-    }
-    if (!head.hasContentLength && !head.chunked) {
-      // Only the end of the connection ends this answer: a browser could
-      // not tell a cut one from a whole one, so it goes out when complete.
-      mode_ = Mode::Whole;
-      return;
-    }
+void AnswerStream::StartStreaming(std::size_t headEnd) {
+  mode_ = Mode::Streaming;
+  ReleaseRecode();
+  for (std::size_t pos = 0; pos < headEnd; pos += kMaxBodySize) {
+    Start(held_.data() + pos, std::min<std::size_t>(kMaxBodySize, headEnd - pos), false, true);
+  }
+  held_.erase(0, headEnd);
+}
+
+void AnswerStream::Decide() {
+  std::size_t sure = std::min<std::size_t>(held_.size(), 5);
+  if (held_.compare(0, sure, "HTTP/", sure) != 0) {
+    StartStreaming(0);  // not HTTP: passed on in pieces as it comes
+    return;
+  }
+  std::size_t headEnd = HeadEnd(held_);
+  if (headEnd == 0) {
+    // The head is still incomplete; one too long to follow is not waited for.
+    if (held_.size() > kMaxResponseHeadBytes) StartStreaming(0);
+    return;
+  }
+  std::size_t from = FinalResponseOffset(held_);
+  ResponseHead head = ParseResponseHead(held_.substr(from, headEnd - from));
+  mode_ = Mode::Whole;
+  headEnd_ = headEnd;
+  std::size_t image = head.hasContentLength && head.contentLength <= kMaxRecodedImage
+                          ? static_cast<std::size_t>(head.contentLength)
+                          : kMaxRecodedImage;
+  if (JpegQualityForCode(jpegCode_) != 0 && IsRecodableJpeg(head) &&
+      (!head.hasContentLength || head.contentLength <= kMaxRecodedImage) && ReserveRecode(image)) {
+    // Recoding needs the whole image.
+    reserved_ = image;
+    wholeLimit_ = headEnd + image;
+  } else {
     // A small answer goes whole, as one charge; streaming starts with the
     // first whole piece of body.
-    if (data.size() - headEnd < kMaxBodySize) return;
-    mode_ = Mode::Streaming;
-    for (std::size_t pos = 0; pos < headEnd; pos += kMaxBodySize) {
-      Start(data, pos, std::min<std::size_t>(kMaxBodySize, headEnd - pos), false);
-    }
-    consumed_ = headEnd;
+    wholeLimit_ = headEnd + kMaxBodySize - 1;
   }
-  if (mode_ == Mode::Streaming) StartPieces(data, data.size());
+}
+
+void AnswerStream::Offer(const char* data, std::size_t len) {
+  held_.append(data, len);
+  if (mode_ == Mode::Undecided) Decide();
+  if (mode_ == Mode::Whole && held_.size() > wholeLimit_) StartStreaming(headEnd_);
+  if (mode_ == Mode::Streaming) StartPieces();
 }
 
 std::vector<AnswerPacket> AnswerStream::TakeReady() {
   std::vector<AnswerPacket> out;
   while (!pending_.empty() &&
-         pending_.front().wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
-    out.push_back(pending_.front().get());
+         pending_.front().packet.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
+    out.push_back(pending_.front().packet.get());
+    pendingBytes_ -= pending_.front().bytes;
     pending_.pop_front();
   }
   return out;
 }
 
-std::vector<AnswerPacket> AnswerStream::Finish(const std::string& data) {
+std::vector<AnswerPacket> AnswerStream::Finish() {
   if (mode_ != Mode::Streaming) {
-    return std::move(PackResponse(data, jpegCode_, cache_).packets);
+    std::vector<AnswerPacket> whole;
+    {
+      GatePass pass;
+      whole = std::move(PackResponse(held_, jpegCode_, cache_).packets);
+    }
+    std::string().swap(held_);
+    ReleaseRecode();
+    return whole;
   }
-  StartPieces(data, data.size());
-  if (consumed_ < data.size()) {
-    Start(data, consumed_, data.size() - consumed_, true);
-    consumed_ = data.size();
+  StartPieces();
+  if (!held_.empty()) {
+    Start(held_.data(), held_.size(), true, false);
+    held_.clear();
   }
   std::vector<AnswerPacket> out;
   while (!pending_.empty()) {
-    out.push_back(pending_.front().get());
+    out.push_back(pending_.front().packet.get());
+    pendingBytes_ -= pending_.front().bytes;
     pending_.pop_front();
   }
   return out;

@@ -1,9 +1,12 @@
-// Packs a web server's answer while it still arrives: once the head and a
-// whole piece of body are in, the head and every whole piece are packed at
-// once, on helper threads, so fetching, compressing and sending overlap and
-// a large answer uses more than one core. Images to recode, answers ended
-// only by the connection's end and small answers are packed whole at the end.
-// One AnswerStream serves one answer and is used from one thread.
+// Packs a web server's answer while it arrives: once the head and a whole
+// piece of body are in, the head and every whole piece are packed at once,
+// on helper threads, so fetching, compressing and sending overlap and a
+// large answer uses more than one core. Only small answers and JPEG images
+// to recode (up to kMaxRecodedImage each, kRecodeBudget for all answers
+// together) are held and packed whole at the end; otherwise at most one
+// piece waits here besides those packing, whatever the answer's size. In
+// the whole process, at most one piece per core is packed at once. One
+// AnswerStream serves one answer and is used from one thread.
 #pragma once
 
 #include <cstddef>
@@ -28,30 +31,49 @@ class AnswerStream {
   AnswerStream(const AnswerStream&) = delete;
   AnswerStream& operator=(const AnswerStream&) = delete;
 
-  // data: all of the answer received so far (it only grows). Starts packing
-  // what is now whole; waits only when parallel pieces are still packing.
-  void Offer(const std::string& data);
+  // The next bytes of the answer. Starts packing what is now whole; waits
+  // only when parallel pieces are still packing.
+  void Offer(const char* data, std::size_t len);
+  void Offer(const std::string& data) { Offer(data.data(), data.size()); }
   // The packets packed so far and not yet taken, in order; never waits.
   std::vector<AnswerPacket> TakeReady();
   // True once packing started before the end, so the answer's first
   // packets may already be out.
   bool Streaming() const { return mode_ == Mode::Streaming; }
-  // data is the whole answer: the remaining packets in order (waits for
+  // Everything was offered: the remaining packets in order (waits for
   // them). When packing never started, packs the whole as PackResponse.
-  std::vector<AnswerPacket> Finish(const std::string& data);
+  std::vector<AnswerPacket> Finish();
+  // Answer bytes held here: offered but not yet packed, and the pieces
+  // packing or packed but not taken.
+  std::size_t HeldBytes() const { return held_.size() + pendingBytes_; }
 
  private:
-  enum class Mode { Undecided, Streaming, Whole };
-  // Starts packing data[from, from+len) on a helper thread.
-  void Start(const std::string& data, std::size_t from, std::size_t len, bool cacheable);
-  void StartPieces(const std::string& data, std::size_t to);
+  enum class Mode { Undecided, Whole, Streaming };
+  // Decides how to pack once the head is in (or is known never to come).
+  void Decide();
+  // Streams from here on: held_[0, headEnd) is packed apart as the head.
+  void StartStreaming(std::size_t headEnd);
+  // Starts packing one piece on a helper thread.
+  void Start(const char* data, std::size_t len, bool cacheable, bool head);
+  // Starts every whole piece of held_ and drops it from held_.
+  void StartPieces();
+  // Gives back the share of kRecodeBudget this answer reserved.
+  void ReleaseRecode();
 
   const int jpegCode_;
   PackCache* const cache_;
   const std::size_t parallel_;
   Mode mode_ = Mode::Undecided;
-  std::size_t consumed_ = 0;  // bytes of the answer handed to packing
-  std::deque<std::future<AnswerPacket>> pending_;
+  std::string held_;              // offered, not yet handed to packing
+  std::size_t wholeLimit_ = 0;    // Whole mode: more than this held starts streaming
+  std::size_t headEnd_ = 0;       // Whole mode: end of the head in held_
+  std::size_t reserved_ = 0;      // bytes of kRecodeBudget reserved
+  std::size_t pendingBytes_ = 0;  // content bytes of pending_
+  struct Pending {
+    std::future<AnswerPacket> packet;
+    std::size_t bytes;
+  };
+  std::deque<Pending> pending_;
 };
 
 }  // namespace nbsvc

@@ -19,6 +19,7 @@ struct ServiceConfig {
   bool allowGuests = false;                        // login 0 without an account is served
   std::int64_t pricePerMiB = kDefaultPricePerMiB;  // hundredths per MiB sent
   int clientIdleMs = kDefaultClientIdleMs;
+  int clientSendTimeoutMs = kDefaultClientSendTimeoutMs;  // no progress sending to the client
   int fetchIdleMs = kDefaultFetchIdleMs;
   std::size_t maxResponse = kDefaultMaxResponse;
   int maxConnections = kDefaultMaxConnections;

@@ -12,7 +12,7 @@ enum class FetchStatus {
   Complete,       // whole response (by its framing, or the server closed)
   ConnectFailed,  // no connection to the web server
   SendFailed,     // the request could not be sent
-  TimedOut,       // the server fell silent before the end; response holds what came
+  TimedOut,       // the server fell silent before the end
   Cut,            // reset, or closed before the end its framing announced
   Truncated,      // the response reached (or announced more than) the size cap
   Abandoned,      // the onData callback asked to stop
@@ -20,7 +20,7 @@ enum class FetchStatus {
 
 struct FetchResult {
   FetchStatus status = FetchStatus::ConnectFailed;
-  std::string response;
+  std::uint64_t received = 0;  // response bytes handed to onData
 };
 
 struct FetchLimits {
@@ -29,14 +29,17 @@ struct FetchLimits {
   std::size_t maxResponse = 32u * 1024 * 1024;
 };
 
+// Receives the next bytes of the response; false abandons the fetch.
+using FetchSink = std::function<bool(const char* data, std::size_t len)>;
+
 // Connects to ipNet:port, sends request and reads the answer until the
 // response is complete, the server closes, falls silent or the cap is hit.
 // An answer without length or chunking is complete only when the server
-// closes cleanly. onData, when given, sees the response so far after every
-// read that does not end the fetch; returning false abandons it.
+// closes cleanly. onData sees every read's bytes in order as they arrive;
+// nothing of the response is kept here. A GET or HEAD whose head announces
+// more than the cap ends Truncated before its bytes reach onData.
 FetchResult Fetch(std::uint32_t ipNet, std::uint16_t port, const std::string& request,
-                  const FetchLimits& limits,
-                  const std::function<bool(const std::string&)>& onData = nullptr);
+                  const FetchLimits& limits, const FetchSink& onData);
 
 // True when the request line's method is HEAD (its answer has no body).
 bool IsHeadRequest(const std::string& request);

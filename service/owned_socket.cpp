@@ -28,4 +28,26 @@ nbplat::IoStatus RecvExactBy(nbplat::Socket s, void* data, std::size_t len, int 
   return nbplat::IoStatus::Ok;
 }
 
+nbplat::IoStatus SendAllWithin(nbplat::Socket s, const char* data, std::size_t len, int idleMs,
+                               std::size_t* sent) {
+  std::size_t done = 0;
+  auto progress = std::chrono::steady_clock::now();
+  nbplat::IoStatus st = nbplat::IoStatus::Ok;
+  while (done < len) {
+    nbplat::IoResult r = nbplat::SendSome(s, data + done, len - done);
+    if (r.ok()) {
+      if (r.bytes > 0) progress = std::chrono::steady_clock::now();
+      done += r.bytes;
+      continue;
+    }
+    if (r.status != nbplat::IoStatus::TimedOut ||
+        std::chrono::steady_clock::now() - progress >= std::chrono::milliseconds(idleMs)) {
+      st = r.status;
+      break;
+    }
+  }
+  if (sent) *sent = done;
+  return st;
+}
+
 }  // namespace nbsvc

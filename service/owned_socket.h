@@ -19,4 +19,11 @@ using Deadline = std::chrono::steady_clock::time_point;
 nbplat::IoStatus RecvExactBy(nbplat::Socket s, void* data, std::size_t len, int idleMs,
                              Deadline deadline);
 
+// Sends all len bytes on s, whose own send time-out (SetSendTimeout) must
+// be short: each send then returns within it, and only idleMs without any
+// byte leaving ends the sending with TimedOut. *sent (when given) receives
+// the bytes that left, whatever the outcome.
+nbplat::IoStatus SendAllWithin(nbplat::Socket s, const char* data, std::size_t len, int idleMs,
+                               std::size_t* sent = nullptr);
+
 }  // namespace nbsvc

@@ -49,10 +49,11 @@ namespace {
 
 // Pieces of content[from, to) added to r.
 void AddPieces(const std::string& content, std::size_t from, std::size_t to, PackCache* cache,
-               PackedAnswer* r) {
+               PackedAnswer* r, bool head = false) {
   for (std::size_t pos = from; pos < to; pos += kMaxBodySize) {
     std::size_t len = std::min<std::size_t>(kMaxBodySize, to - pos);
     AnswerPacket p = PackPiece(content.data() + pos, len, cache);
+    p.head = head;
     r->before += len;
     r->after += p.body.size();
     r->packets.push_back(std::move(p));
@@ -63,7 +64,7 @@ void AddPieces(const std::string& content, std::size_t from, std::size_t to, Pac
 PackedAnswer PackCached(const std::string& content, PackCache* cache) {
   PackedAnswer r;
   std::size_t headEnd = HeadEnd(content);
-  AddPieces(content, 0, headEnd, nullptr, &r);
+  AddPieces(content, 0, headEnd, nullptr, &r, true);
   AddPieces(content, headEnd, content.size(), cache, &r);
   return r;
 }

@@ -14,6 +14,9 @@ class PackCache;
 struct AnswerPacket {
   nbServiceHeader header;  // money is filled in by the caller before sending
   std::string body;
+  // The answer's head, packed apart from its body: it leaves together with
+  // the piece after it, under one balance check.
+  bool head = false;
 };
 
 struct PackedAnswer {

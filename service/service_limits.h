@@ -25,8 +25,31 @@ inline constexpr int kRequestDeadlineMs = 120000;
 // A web server that stays silent for this long ends the fetch.
 inline constexpr int kDefaultFetchIdleMs = 30000;
 inline constexpr int kFetchConnectMs = 15000;
-// Largest web server answer kept; anything beyond is cut off.
+// Largest web server answer relayed; anything beyond is cut off.
 inline constexpr std::size_t kDefaultMaxResponse = 32u * 1024 * 1024;
+// Longest web server head followed; a longer one is passed on unread, and
+// the answer is then framed by the connection's end.
+inline constexpr std::size_t kMaxResponseHeadBytes = 64 * 1024;
+
+// A client that takes no byte of its answer for this long loses its
+// connection (and the memory and thread serving it).
+inline constexpr int kDefaultClientSendTimeoutMs = 30000;
+// Longest single send to a client; progress is judged between them.
+inline constexpr int kSendSliceMs = 1000;
+// Pieces of one answer packed at once. With the piece being read and the
+// batch being sent, one connection holds about (this + 1) pieces and their
+// packed forms (each at most kMaxBodySize bytes), whatever the answer's
+// size and however many cores the machine has: about 1.5 MB.
+inline constexpr int kMaxPiecesPacking = 2;
+// Largest JPEG image held whole for recoding, and what all answers may hold
+// for recoding at once; beyond either, an image leaves unrecoded in plain
+// pieces as it arrives.
+inline constexpr std::size_t kMaxRecodedImage = 16u * 1024 * 1024;
+inline constexpr std::size_t kRecodeBudget = 128u * 1024 * 1024;
+
+// A balance older than this is read again before the next piece leaves,
+// so a slow answer sees what concurrent answers took meanwhile.
+inline constexpr int kBalanceFreshMs = 1000;
 
 // Account database: connections one node may open at once, how long a
 // statement waits for a free one, and the time-outs that end a connect or a

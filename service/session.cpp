@@ -1,6 +1,7 @@
 // One client connection of the service.
 #include "session.h"
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <thread>
@@ -77,14 +78,20 @@ const char* OutcomeName(ReadOutcome o) {
   return "?";
 }
 
+// The connection to the client, and how long a send may make no progress.
+struct ClientLink {
+  nbplat::Socket s;
+  int idleMs;
+};
+
 // One write per packet: a header sent apart from its body would wait for
 // the peer's acknowledgement of the packet before (small segments are held
 // back while data is unacknowledged).
-bool SendPacket(nbplat::Socket s, const nbServiceHeader& h, const std::string& body) {
+bool SendPacket(const ClientLink& link, const nbServiceHeader& h, const std::string& body) {
   std::string packet(kServiceHeaderSize, '\0');
   EncodeServiceHeader(h, reinterpret_cast<unsigned char*>(&packet[0]));
   packet += body;
-  return nbplat::SendAll(s, packet.data(), packet.size()).ok();
+  return SendAllWithin(link.s, packet.data(), packet.size(), link.idleMs) == nbplat::IoStatus::Ok;
 }
 
 void AddKind(RequestRecord* rec, int kind) {
@@ -93,25 +100,25 @@ void AddKind(RequestRecord* rec, int kind) {
 }
 
 // Sends one packet without body (kinds 5, 6, 7) and records it.
-void SendBare(nbplat::Socket s, RequestRecord* rec, std::uint16_t kind, std::uint32_t size,
+void SendBare(const ClientLink& link, RequestRecord* rec, std::uint16_t kind, std::uint32_t size,
               std::int32_t money) {
   nbServiceHeader h;
   h.msg = kind;
   h.size = size;
   h.money = money;
-  if (SendPacket(s, h, std::string())) rec->sent += kServiceHeaderSize;
+  if (SendPacket(link, h, std::string())) rec->sent += kServiceHeaderSize;
   AddKind(rec, kind);
 }
 
 // Tells the client that the answer failed: a content header announcing a
 // body that never comes. The client reads it as an answer cut short and
 // hands the browser no page that looks whole.
-void SendCutMarker(nbplat::Socket s, RequestRecord* rec, std::int32_t money) {
+void SendCutMarker(const ClientLink& link, RequestRecord* rec, std::int32_t money) {
   nbServiceHeader h;
   h.msg = NB_PACKET_NOCOMPRESS;
   h.size = 1;
   h.money = money;
-  if (SendPacket(s, h, std::string())) rec->sent += kServiceHeaderSize;
+  if (SendPacket(link, h, std::string())) rec->sent += kServiceHeaderSize;
   AddKind(rec, h.msg);
 }
 
@@ -125,7 +132,7 @@ const char* FetchResultName(const FetchResult& f) {
     case FetchStatus::Complete:
       return "served";
     case FetchStatus::TimedOut:
-      return f.response.empty() ? "timeout" : "cut-timeout";
+      return f.received == 0 ? "timeout" : "cut-timeout";
     case FetchStatus::Cut:
       return "cut";
     case FetchStatus::Truncated:
@@ -140,17 +147,23 @@ const char* FetchResultName(const FetchResult& f) {
   return "?";
 }
 
-// Packing threads for one answer: every core helps a large answer.
+// Pieces of one answer packed at once: the cores help a large answer, up
+// to the bound on what one connection holds.
 int PackThreads() {
   unsigned n = std::thread::hardware_concurrency();
-  return n == 0 ? 2 : static_cast<int>(n);
+  return n == 0 ? 2 : std::min(static_cast<int>(n), kMaxPiecesPacking);
 }
 
 class Session {
  public:
   Session(nbplat::Socket s, const ServiceConfig& config, ServiceLog& log, ServiceShared& shared,
           std::uint32_t peer)
-      : s_(s), config_(config), log_(log), shared_(shared), peer_(peer) {}
+      : s_(s),
+        link_{s, config.clientSendTimeoutMs},
+        config_(config),
+        log_(log),
+        shared_(shared),
+        peer_(peer) {}
   ~Session() {
     if (!quiet_) log_.Write(rec_);
   }
@@ -166,12 +179,23 @@ class Session {
   // Counts a failed code and logs the locks it starts.
   void CountFailure(bool knownLogin);
   void Answer();
-  // Charges for packets, then sends them; false when the charge failed or
-  // the client is gone (then the answer ends).
+  // Delivers the rest of a complete answer and settles it.
+  void FinishAnswer(AnswerStream& stream);
+  // Charges for packets, then sends them; false when the money ran out,
+  // the charge failed or the client is gone (then the answer ends).
   bool Deliver(std::vector<AnswerPacket> packets);
+  // Checks the balance (when check) before bytes leave, then charges for
+  // them; false when they may not leave (noMoney_ or chargeFailed_ set).
+  bool PayFor(std::uint64_t bytes, bool check);
+  // Takes cents from the account (gives back when negative); balance_
+  // receives the balance after it. False when the database failed.
+  bool Charge(std::int64_t cents);
+  // Reads the balance afresh into balance_; false when the database failed.
+  bool ReadBalance();
   // An answer of our own that is not charged (the database failed).
   void SendUnchargedPage(int status, const char* reason, const std::string& text);
-  // Ends an answer whose delivery stopped (failed charge or client gone).
+  // Ends an answer whose delivery stopped (client gone, failed charge or
+  // money spent).
   void EndStoppedDelivery();
   // Gives back what was charged beyond keep hundredths.
   void RefundBeyond(std::int64_t keep);
@@ -179,6 +203,7 @@ class Session {
   void Settle();
 
   nbplat::Socket s_;
+  ClientLink link_;
   const ServiceConfig& config_;
   ServiceLog& log_;
   ServiceShared& shared_;
@@ -197,10 +222,16 @@ class Session {
   // taken and the balance after them.
   std::uint64_t sentAll_ = 0, sentBodies_ = 0, sentBefore_ = 0, billed_ = 0;
   std::int64_t cost_ = 0, balance_ = 0;
-  bool clientGone_ = false, chargeFailed_ = false;
+  bool clientGone_ = false, chargeFailed_ = false, noMoney_ = false;
+  bool afterHead_ = false;  // the last packet that left was the answer's head
+  std::chrono::steady_clock::time_point balanceAt_;  // when balance_ was read
 };
 
 void Session::Run() {
+  // A client that stops reading frees its slot, thread and memory: each
+  // send returns within a slice, and the sending ends after the time-out
+  // without progress.
+  nbplat::SetSendTimeout(s_, std::min(kSendSliceMs, config_.clientSendTimeoutMs));
   ReadOutcome o = ReadRequest(s_, config_.clientIdleMs, &header_, &request_,
                               config_.headerDeadlineMs, &headerClock_);
   rec_.login = header_.login;
@@ -221,7 +252,7 @@ bool Session::SettleClock() {
   // long its body took afterwards.
   if (!ClockNeedsCorrection(header_.time, headerClock_)) return true;
   std::int64_t now = ServiceClock();
-  SendBare(s_, &rec_, NB_PACKET_TIMESHIFT, static_cast<std::uint32_t>(now), 0);
+  SendBare(link_, &rec_, NB_PACKET_TIMESHIFT, static_cast<std::uint32_t>(now), 0);
   // The client answers with a header carrying only login, time and code.
   unsigned char raw[kClientHeaderSize];
   Deadline by =
@@ -247,7 +278,7 @@ bool Session::PassGuard() {
   if (v == LoginGuard::Verdict::Open) return true;
   // Refused unchecked, even with the right code; the database is not asked.
   const bool login = v == LoginGuard::Verdict::LoginLocked;
-  SendBare(s_, &rec_, NB_PACKET_AUTHFAILED, 0, 0);
+  SendBare(link_, &rec_, NB_PACKET_AUTHFAILED, 0, 0);
   rec_.result = login ? "login-locked" : "address-locked";
   quiet_ = !logIt;
   return false;
@@ -283,20 +314,21 @@ bool Session::Admit() {
     // A guest where guests are off guesses nothing: a fresh client not yet
     // given its account must not lock out its neighbours.
     if (header_.login != 0) CountFailure(false);
-    SendBare(s_, &rec_, NB_PACKET_AUTHFAILED, 0, 0);
+    SendBare(link_, &rec_, NB_PACKET_AUTHFAILED, 0, 0);
     rec_.result = "authfailed";
     return false;
   }
   if (!AuthCodeMatches(account_.digest, authTime_, authCode_)) {
     CountFailure(true);
-    SendBare(s_, &rec_, NB_PACKET_AUTHFAILED, 0, 0);
+    SendBare(link_, &rec_, NB_PACKET_AUTHFAILED, 0, 0);
     rec_.result = "authfailed";
     return false;
   }
   rec_.money = account_.money;
   balance_ = account_.money;
+  balanceAt_ = std::chrono::steady_clock::now();
   if (account_.money <= 0) {
-    SendBare(s_, &rec_, NB_PACKET_NOMONEY, static_cast<std::uint32_t>(header_.login),
+    SendBare(link_, &rec_, NB_PACKET_NOMONEY, static_cast<std::uint32_t>(header_.login),
              MoneyForHeader(account_.money));
     rec_.result = "nomoney";
     return false;
@@ -310,62 +342,60 @@ void Session::Answer() {
   // first header's code is the one that counts.
   AnswerStream stream(header_.jpegLevel, config_.cacheMb > 0 ? &shared_.cache : nullptr,
                       PackThreads());
-  std::string response;
-  bool cut = false;
   if (shared_.destinations.Refused(header_.ipNet, header_.port)) {
     rec_.result = "refused";
-    response = MakeErrorResponse(403, "Forbidden",
-                                 "This service does not fetch from " + rec_.destination + ".");
-  } else {
-    FetchLimits limits;
-    limits.connectMs = kFetchConnectMs;
-    limits.idleMs = config_.fetchIdleMs;
-    limits.maxResponse = config_.maxResponse;
-    // Packets leave as soon as they are packed, while the rest arrives.
-    FetchResult f = Fetch(header_.ipNet, header_.port, WithoutAcceptEncoding(request_), limits,
-                          [&](const std::string& data) {
-                            stream.Offer(data);
-                            return Deliver(stream.TakeReady());
-                          });
-    rec_.result = FetchResultName(f);
-    cut =
-        (f.status == FetchStatus::TimedOut || f.status == FetchStatus::Cut) && !f.response.empty();
-    if (f.status == FetchStatus::Abandoned) {
-      rec_.result = "served";
-      EndStoppedDelivery();
-      return;
-    }
-    if (sentAll_ > 0 && f.status != FetchStatus::Complete) {
-      // Part of the answer is out, but the site did not finish it: the
-      // client learns it was cut short, and nothing is charged.
-      if (f.status == FetchStatus::Truncated) rec_.result = "truncated-cut";
-      SendCutMarker(s_, &rec_, MoneyForHeader(balance_));
-      RefundBeyond(0);
-      Settle();
-      return;
-    }
-    if (f.response.empty()) {
-      response = MakeErrorResponse(502, "Bad Gateway",
-                                   "The web server " + rec_.destination + " did not answer.");
-    } else {
-      response = std::move(f.response);
-    }
+    stream.Offer(MakeErrorResponse(403, "Forbidden",
+                                   "This service does not fetch from " + rec_.destination + "."));
+    FinishAnswer(stream);
+    return;
   }
-  if (rec_.result == "served-truncated" && IsRepeatableRequest(request_)) {
-    // Too big to hold here: a no-money answer naming login 0 makes the
+  FetchLimits limits;
+  limits.connectMs = kFetchConnectMs;
+  limits.idleMs = config_.fetchIdleMs;
+  limits.maxResponse = config_.maxResponse;
+  // Packets leave as soon as they are packed, while the rest arrives; a
+  // client that does not take them holds up the fetch, never fills memory.
+  FetchResult f = Fetch(header_.ipNet, header_.port, WithoutAcceptEncoding(request_), limits,
+                        [&](const char* data, std::size_t len) {
+                          stream.Offer(data, len);
+                          return Deliver(stream.TakeReady());
+                        });
+  rec_.result = FetchResultName(f);
+  if (f.status == FetchStatus::Abandoned) {
+    rec_.result = "served";
+    EndStoppedDelivery();
+    return;
+  }
+  if (f.status == FetchStatus::Truncated && sentAll_ == 0 && IsRepeatableRequest(request_)) {
+    // Too big to serve here: a no-money answer naming login 0 makes the
     // client fetch this one request directly and keep using the service
     // for the next ones, instead of handing the browser a cut-off answer.
-    SendBare(s_, &rec_, NB_PACKET_NOMONEY, 0, MoneyForHeader(charged_ ? account_.money : 0));
+    SendBare(link_, &rec_, NB_PACKET_NOMONEY, 0, MoneyForHeader(charged_ ? balance_ : 0));
     rec_.result = "too-big-direct";
     return;
   }
-  if (cut) {
-    // The site reset or fell silent before the end: nothing of it is
-    // served as if it were whole, and nothing is charged.
-    SendCutMarker(s_, &rec_, MoneyForHeader(charged_ ? account_.money : 0));
+  if (f.received == 0) {
+    AnswerStream page(0, nullptr, 1);
+    page.Offer(MakeErrorResponse(502, "Bad Gateway",
+                                 "The web server " + rec_.destination + " did not answer."));
+    FinishAnswer(page);
     return;
   }
-  if (!Deliver(stream.Finish(response))) {
+  if (f.status == FetchStatus::Complete) {
+    FinishAnswer(stream);
+    return;
+  }
+  // Cut by the site (reset, closed or silent before the end) or here (over
+  // the cap): whatever is out, the client learns the answer is not whole
+  // and resets the browser's connection, and nothing is charged.
+  if (f.status == FetchStatus::Truncated) rec_.result = "truncated-cut";
+  SendCutMarker(link_, &rec_, MoneyForHeader(charged_ ? balance_ : 0));
+  RefundBeyond(0);
+  Settle();
+}
+
+void Session::FinishAnswer(AnswerStream& stream) {
+  if (!Deliver(stream.Finish())) {
     EndStoppedDelivery();
     return;
   }
@@ -373,78 +403,138 @@ void Session::Answer() {
 }
 
 void Session::EndStoppedDelivery() {
-  if (chargeFailed_) {
+  if (clientGone_) {
+    // The client left or stopped reading: nothing more is sent, and it pays
+    // for what it received.
+    RefundBeyond(CostOfBytes(sentAll_, config_.pricePerMiB));
+    rec_.result += "-client-gone";
+  } else if (chargeFailed_) {
     // Nothing leaves unpaid: a page saying why when nothing was out yet,
     // else the mark of a cut answer, and everything is given back.
     rec_.result = "db-error";
     if (sentAll_ == 0) {
       SendUnchargedPage(503, "Service Unavailable", kNoDatabaseText);
     } else {
-      SendCutMarker(s_, &rec_, MoneyForHeader(balance_));
+      SendCutMarker(link_, &rec_, MoneyForHeader(balance_));
       RefundBeyond(0);
     }
-  } else {
-    // The client left: it pays for what it received.
-    RefundBeyond(CostOfBytes(sentAll_, config_.pricePerMiB));
-    rec_.result += "-client-gone";
+  } else if (noMoney_) {
+    // The balance ran out on the way: the client goes direct when it can
+    // repeat the request itself and nothing is out yet; otherwise the answer
+    // ends cut (a POST is never sent twice). What left stays paid for.
+    if (sentAll_ == 0 && IsRepeatableRequest(request_)) {
+      SendBare(link_, &rec_, NB_PACKET_NOMONEY, static_cast<std::uint32_t>(header_.login),
+               MoneyForHeader(balance_));
+      rec_.result = "nomoney";
+    } else {
+      SendCutMarker(link_, &rec_, MoneyForHeader(balance_));
+      rec_.result = "nomoney-cut";
+    }
   }
   Settle();
 }
 
-bool Session::Deliver(std::vector<AnswerPacket> packets) {
-  if (packets.empty()) return !clientGone_ && !chargeFailed_;
-  std::uint64_t bytes = 0;
-  for (const auto& p : packets) bytes += kServiceHeaderSize + p.body.size();
-  // Charged before sending, so every packet carries the balance after it
-  // and nothing leaves unpaid; the cost of the whole answer is the cost of
-  // all its bytes however they were grouped.
-  std::int64_t cost = charged_ ? CostOfBytes(billed_ + bytes, config_.pricePerMiB) -
-                                     CostOfBytes(billed_, config_.pricePerMiB)
-                               : 0;
-  if (cost != 0 && !pool_.Charge(header_.login, cost, &balance_)) {
-    log_.Note("charge failed for login " + std::to_string(header_.login) + ": " +
-              pool_.LastError());
+bool Session::Charge(std::int64_t cents) {
+  balanceAt_ = std::chrono::steady_clock::now();
+  if (pool_.Charge(header_.login, cents, &balance_)) return true;
+  log_.Note("charge of " + std::to_string(cents) + " failed for login " +
+            std::to_string(header_.login) + ": " + pool_.LastError());
+  return false;
+}
+
+bool Session::ReadBalance() {
+  Account now;
+  if (pool_.Lookup(header_.login, &now) != LookupResult::Found) {
+    log_.Note("balance of login " + std::to_string(header_.login) +
+              " unreadable: " + pool_.LastError());
+    return false;
+  }
+  balance_ = now.money;
+  balanceAt_ = std::chrono::steady_clock::now();
+  return true;
+}
+
+bool Session::PayFor(std::uint64_t bytes, bool check) {
+  if (!charged_) {
+    billed_ += bytes;
+    return true;
+  }
+  // Concurrent answers of one account each overdraw by at most the piece
+  // they charged last: every one stops once the balance it saw is spent.
+  if (check &&
+      std::chrono::steady_clock::now() - balanceAt_ > std::chrono::milliseconds(kBalanceFreshMs) &&
+      !ReadBalance()) {
+    chargeFailed_ = true;
+    return false;
+  }
+  if (check && balance_ <= 0) {
+    noMoney_ = true;
+    return false;
+  }
+  // The cost of the whole answer is the cost of all its bytes however they
+  // were grouped.
+  std::int64_t cost =
+      CostOfBytes(billed_ + bytes, config_.pricePerMiB) - CostOfBytes(billed_, config_.pricePerMiB);
+  if (cost != 0 && !Charge(cost)) {
     chargeFailed_ = true;
     return false;
   }
   cost_ += cost;
   billed_ += bytes;
-  // All packets of a batch in one write, so none waits for the client to
-  // acknowledge the one before.
+  return true;
+}
+
+bool Session::Deliver(std::vector<AnswerPacket> packets) {
+  if (clientGone_ || chargeFailed_ || noMoney_) return false;
+  if (packets.empty()) return true;
+  // Charged before sending, so every packet carries the balance after it
+  // and nothing leaves unpaid. All packets of a batch in one write, so none
+  // waits for the client to acknowledge the one before.
   std::string out;
-  out.reserve(bytes);
-  for (auto& p : packets) {
-    p.header.money = MoneyForHeader(charged_ ? balance_ : 0);
-    unsigned char raw[kServiceHeaderSize];
-    EncodeServiceHeader(p.header, raw);
-    out.append(reinterpret_cast<const char*>(raw), sizeof raw);
-    out += p.body;
+  std::vector<std::size_t> sizes;  // bytes of each packet in out
+  std::size_t paid = 0;
+  while (paid < packets.size()) {
+    // One charge for a piece and the head packets before it.
+    std::size_t end = paid;
+    std::uint64_t bytes = 0;
+    do {
+      bytes += kServiceHeaderSize + packets[end].body.size();
+    } while (packets[end++].head && end < packets.size());
+    if (!PayFor(bytes, !afterHead_)) break;
+    afterHead_ = packets[end - 1].head;
+    for (; paid < end; ++paid) {
+      AnswerPacket& p = packets[paid];
+      p.header.money = MoneyForHeader(charged_ ? balance_ : 0);
+      unsigned char raw[kServiceHeaderSize];
+      EncodeServiceHeader(p.header, raw);
+      out.append(reinterpret_cast<const char*>(raw), sizeof raw);
+      out += p.body;
+      sizes.push_back(p.body.size());
+      std::string().swap(p.body);  // held once, in out
+    }
   }
   std::size_t sent = 0;
-  bool ok = true;
-  while (ok && sent < out.size()) {
-    nbplat::IoResult io = nbplat::SendSome(s_, out.data() + sent, out.size() - sent);
-    ok = io.ok();
-    if (ok) sent += io.bytes;
-  }
+  bool ok = SendAllWithin(s_, out.data(), out.size(), config_.clientSendTimeoutMs, &sent) ==
+            nbplat::IoStatus::Ok;
   // Packets that went out whole count as sent (and stay paid for).
   std::uint64_t done = 0;
-  for (const auto& p : packets) {
-    done += kServiceHeaderSize + p.body.size();
+  for (std::size_t i = 0; i < paid; ++i) {
+    const AnswerPacket& p = packets[i];
+    done += kServiceHeaderSize + sizes[i];
     if (done > sent) break;
     AddKind(&rec_, p.header.msg);
-    sentAll_ += kServiceHeaderSize + p.body.size();
-    sentBodies_ += p.body.size();
+    sentAll_ += kServiceHeaderSize + sizes[i];
+    sentBodies_ += sizes[i];
     sentBefore_ += p.header.decompSize;
   }
   if (!ok) clientGone_ = true;
-  return ok;
+  return ok && paid == packets.size();
 }
 
 void Session::SendUnchargedPage(int status, const char* reason, const std::string& text) {
   PackedAnswer page = PackPlain(MakeErrorResponse(status, reason, text));
   for (auto& p : page.packets) {
-    if (!SendPacket(s_, p.header, p.body)) return;
+    if (!SendPacket(link_, p.header, p.body)) return;
     rec_.sent += kServiceHeaderSize + p.body.size();
     AddKind(&rec_, p.header.msg);
   }
@@ -453,12 +543,7 @@ void Session::SendUnchargedPage(int status, const char* reason, const std::strin
 void Session::RefundBeyond(std::int64_t keep) {
   std::int64_t refund = cost_ - keep;
   if (!charged_ || refund <= 0) return;
-  if (pool_.Charge(header_.login, -refund, &balance_)) {
-    cost_ -= refund;
-  } else {
-    log_.Note("refund of " + std::to_string(refund) + " failed for login " +
-              std::to_string(header_.login));
-  }
+  if (Charge(-refund)) cost_ -= refund;
 }
 
 void Session::Settle() {

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "http_request.h"
+#include "response_framer.h"
 
 namespace {
 
@@ -52,6 +55,47 @@ TEST(ResponseFraming, ChunkedBodies) {
   EXPECT_EQ(end, head.size() + body.size());
   EXPECT_EQ(nbsvc::Dechunk(head + "zz\r\n", head.size(), &out, &end), nbsvc::ChunkState::Bad);
   EXPECT_EQ(nbsvc::Dechunk(head + "3\r\nabcX", head.size(), &out, &end), nbsvc::ChunkState::Bad);
+}
+
+// Followed piece by piece, a response is complete exactly where the whole
+// text says so, and an end before that is a cut unless nothing frames it.
+TEST(ResponseFraming, FollowedWhileArrivingAgreesWithTheWholeText) {
+  const std::string chunkedHead = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+  const std::string cases[] = {
+      "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n0123456789",
+      "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok",
+      chunkedHead + "5\r\nhello\r\n7;ext=1\r\n, world\r\n0\r\nX-Trailer: 1\r\n\r\n",
+      chunkedHead + "3\nabc\n0\n\n",
+      chunkedHead + "zz\r\n",
+      chunkedHead + "3\r\nabcX",
+      "HTTP/1.1 304 Not Modified\r\nETag: x\r\n\r\n",
+      "HTTP/1.0 200 OK\r\n\r\nuntil the end",
+      "not http at all",
+  };
+  for (const std::string& r : cases) {
+    for (std::size_t step : {1u, 7u}) {
+      nbsvc::ResponseFramer framer(false);
+      for (std::size_t pos = 0; pos < r.size(); pos += step) {
+        std::size_t n = std::min(step, r.size() - pos);
+        framer.Feed(r.data() + pos, n);
+        std::string prefix = r.substr(0, pos + n);
+        bool whole = ResponseComplete(prefix, false);
+        ASSERT_EQ(framer.Complete(), whole) << r << " @" << pos + n;
+        EXPECT_EQ(framer.WholeAtEnd(false), whole) << r << " @" << pos + n;
+      }
+      // Ended cleanly where the text ends: whole, framed or not.
+      EXPECT_TRUE(framer.WholeAtEnd(true)) << r;
+    }
+  }
+  for (std::size_t cut : {std::size_t{12}, std::size_t{44}}) {
+    nbsvc::ResponseFramer framer(false);  // part of a head, part of a body
+    framer.Feed(cases[0].data(), cut);
+    EXPECT_FALSE(framer.WholeAtEnd(true)) << cut;
+  }
+  nbsvc::ResponseFramer head(true);
+  head.Feed(cases[0].data(), 39);  // the head alone answers a HEAD request
+  EXPECT_TRUE(head.Complete());
+  EXPECT_EQ(head.Head().contentLength, 10u);
 }
 
 TEST(ResponseFraming, RebuildReplacesFramingFields) {

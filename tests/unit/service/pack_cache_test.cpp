@@ -3,10 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "answer_stream.h"
 #include "packer.h"
+#include "service_limits.h"
 #include "service_test_util.h"
 
 namespace {
@@ -84,23 +86,25 @@ TEST(PackCache, BodySeenAgainUnderANewHeadIsTakenFromTheCache) {
 }
 
 // Feeds response in reads of step bytes; returns the packets taken before
-// the end and all packets. With two pieces packing at once, the first piece
-// is surely ready once a third has started.
-void Feed(const std::string& response, int jpegCode, std::size_t step,
-          std::vector<AnswerPacket>* early, std::vector<AnswerPacket>* all) {
+// the end and all packets, and the most bytes the stream held at once. With
+// two pieces packing at once, the first piece is surely ready once a third
+// has started.
+std::size_t Feed(const std::string& response, int jpegCode, std::size_t step,
+                 std::vector<AnswerPacket>* early, std::vector<AnswerPacket>* all) {
   PackCache cache(64 << 20);
   nbsvc::AnswerStream stream(jpegCode, &cache, 2);
-  std::string data;
+  std::size_t held = 0;
   for (std::size_t pos = 0; pos < response.size(); pos += step) {
-    data.append(response, pos, step);
-    stream.Offer(data);
+    stream.Offer(response.data() + pos, std::min(step, response.size() - pos));
+    held = std::max(held, stream.HeldBytes());
     for (auto& p : stream.TakeReady()) early->push_back(p);
   }
   *all = *early;
-  for (auto& p : stream.Finish(data)) all->push_back(std::move(p));
+  for (auto& p : stream.Finish()) all->push_back(std::move(p));
+  return held;
 }
 
-TEST(AnswerStream, LargeAnswerLeavesBeforeItsEndSmallAndCloseEndedOnesWhole) {
+TEST(AnswerStream, LargeAnswersLeaveBeforeTheirEndSmallOnesWhole) {
   std::string big = Response(Text(1500000, 2), "now");
   std::vector<AnswerPacket> early, all;
   Feed(big, 0, 65536, &early, &all);
@@ -115,12 +119,23 @@ TEST(AnswerStream, LargeAnswerLeavesBeforeItsEndSmallAndCloseEndedOnesWhole) {
   EXPECT_FALSE(early.empty());
   EXPECT_EQ(Contents(all), chunked);
 
-  // Only the connection's end frames this one, so nothing leaves early.
-  std::string closeEnded = "HTTP/1.0 200 OK\r\n\r\n" + Text(900000, 4);
-  early.clear();
-  Feed(closeEnded, 0, 65536, &early, &all);
-  EXPECT_TRUE(early.empty());
-  EXPECT_EQ(Contents(all), closeEnded);
+  // Only the connection's end frames these; they leave as they come too
+  // (a cut one ends with the cut marker), and what is held stays within
+  // the pieces packing and the one being read, whatever the size.
+  const std::size_t bound = 4 * kMaxBodySize + 65536;
+  std::string closeEnded = "HTTP/1.0 200 OK\r\n\r\n" + Text(3000000, 4);
+  std::string notHttp = Text(1500000, 6);
+  // An image too large to hold for recoding passes as it comes (its start
+  // only: the stream does not judge completeness).
+  std::string hugeJpeg = "HTTP/1.0 200 OK\r\nContent-Type: image/jpeg\r\nContent-Length: " +
+                         std::to_string(nbsvc::kMaxRecodedImage + 1) + "\r\n\r\n" +
+                         Text(1500000, 7);
+  for (const std::string* r : {&closeEnded, &notHttp, &hugeJpeg}) {
+    early.clear();
+    EXPECT_LE(Feed(*r, 1, 65536, &early, &all), bound);
+    EXPECT_FALSE(early.empty());
+    EXPECT_EQ(Contents(all), *r);
+  }
 
   std::string small = Response(Text(150000, 5), "now");
   early.clear();

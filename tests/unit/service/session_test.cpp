@@ -10,6 +10,9 @@
 #include <atomic>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
+#include <future>
+#include <random>
 #include <sstream>
 #include <thread>
 
@@ -112,11 +115,12 @@ TEST(RequestReading, SilentAndHalfSentConnectionsEnd) {
 // ---- whole conversations ---------------------------------------------------
 
 // A web server on 127.0.0.2 that answers every connection with one fixed
-// response, then holds the connection holdMs before closing it.
+// response, then holds the connection holdMs before closing it; before()
+// runs after each request is read, before its answer.
 class TinySite {
  public:
-  explicit TinySite(std::string response, int holdMs = 0)
-      : response_(std::move(response)), holdMs_(holdMs) {
+  explicit TinySite(std::string response, int holdMs = 0, std::function<void()> before = nullptr)
+      : response_(std::move(response)), holdMs_(holdMs), before_(std::move(before)) {
     thread_ = std::thread([this] { Loop(); });
   }
   ~TinySite() {
@@ -141,6 +145,7 @@ class TinySite {
         req.append(buf, r.bytes);
       }
       ++hits_;
+      if (before_) before_();
       nbplat::SendAll(c.get(), response_.data(), response_.size());
       if (holdMs_ > 0) nbplat::SleepMs(static_cast<unsigned>(holdMs_));
     }
@@ -148,10 +153,78 @@ class TinySite {
   nbtest::Listener sock_{nbtest::Loopback(2)};
   std::string response_;
   int holdMs_;
+  std::function<void()> before_;
   std::atomic<bool> stop_{false};
   std::atomic<int> hits_{0};
   std::thread thread_;
 };
+
+// A web server on 127.0.0.2 that answers one request with an answer
+// without length in incompressible bytes, until the connection fails or
+// limit bytes went out.
+class FloodSite {
+ public:
+  explicit FloodSite(std::size_t limit) : limit_(limit), ended_(done_.get_future()) {
+    thread_ = std::thread([this] { Run(); });
+  }
+  ~FloodSite() {
+    nbplat::ShutdownSocket(sock_.get());
+    thread_.join();
+  }
+  std::uint16_t port() const { return sock_.port(); }
+  // Waits at most waitMs for the answer to end; false when it did not.
+  bool Wait(int waitMs) {
+    return ended_.wait_for(std::chrono::milliseconds(waitMs)) == std::future_status::ready;
+  }
+  // Bytes of the answer that went out.
+  std::size_t sent() const { return sent_; }
+
+ private:
+  void Run() {
+    std::uint32_t peer;
+    nbplat::OwnedSocket c(nbplat::AcceptConnection(sock_.get(), &peer));
+    char buf[4096];
+    nbplat::RecvSome(c.get(), buf, sizeof buf, 2000);
+    nbplat::SetSendTimeout(c.get(), 60000);  // never stuck for good behind a stuck service
+    std::string block(1 << 20, '\0');
+    std::mt19937 gen(7);
+    for (auto& ch : block) ch = static_cast<char>(gen());
+    std::string head = "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\n\r\n";
+    bool ok = c.valid() && nbplat::SendAll(c.get(), head.data(), head.size()).ok();
+    for (; ok && sent_ < limit_; sent_ += block.size()) {
+      ok = nbplat::SendAll(c.get(), block.data(), block.size()).ok();
+    }
+    done_.set_value();
+  }
+  nbtest::Listener sock_{nbtest::Loopback(2)};
+  const std::size_t limit_;
+  std::atomic<std::size_t> sent_{0};
+  std::promise<void> done_;
+  std::future<void> ended_;
+  std::thread thread_;
+};
+
+// The packets of everything a service sent, in order; *cut tells whether
+// the last one announces a body that never came (the cut marker).
+std::vector<ClientPacket> SplitPackets(const std::string& raw, bool* cut) {
+  std::vector<ClientPacket> out;
+  std::size_t pos = 0;
+  *cut = false;
+  while (raw.size() - pos >= kServiceHeaderSize) {
+    ClientPacket p;
+    p.header = DecodeServiceHeader(reinterpret_cast<const unsigned char*>(raw.data() + pos));
+    pos += kServiceHeaderSize;
+    std::size_t body = p.header.msg == NB_PACKET_NOMONEY ? 0 : p.header.size;
+    if (raw.size() - pos < body) {
+      *cut = true;
+      break;
+    }
+    p.body = raw.substr(pos, body);
+    pos += body;
+    out.push_back(std::move(p));
+  }
+  return out;
+}
 
 class ServiceFixture : public ::testing::Test {
  protected:
@@ -202,6 +275,27 @@ class ServiceFixture : public ::testing::Test {
     EXPECT_TRUE(s.valid());
     EXPECT_TRUE(nbtest::SendRequest(s.get(), h, request));
     return nbtest::ReadAnswers(s.get(), &h, digest);
+  }
+  // All bytes the service sends for one request, until it closes.
+  std::string RawExchange(const nbClientHeader& h, const std::string& request) {
+    nbplat::OwnedSocket s(nbtest::ConnectLocal(server_->BoundPort()));
+    EXPECT_TRUE(nbtest::SendRequest(s.get(), h, request));
+    std::string all;
+    char buf[65536];
+    for (;;) {
+      nbplat::IoResult r = nbplat::RecvSome(s.get(), buf, sizeof buf, 10000);
+      if (!r.ok() || r.bytes == 0) return all;
+      all.append(buf, r.bytes);
+    }
+  }
+  void SetMoney(std::int32_t login, std::int64_t cents) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(config_.dbPath.c_str(), &db), SQLITE_OK);
+    sqlite3_busy_timeout(db, 5000);
+    std::string sql = "UPDATE accounts SET money = " + std::to_string(cents) +
+                      " WHERE login = " + std::to_string(login);
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
   }
   std::int64_t Money(std::int32_t login) {
     auto db = nbsvc::AccountsDb::Open(config_.dbPath, &err_);
@@ -409,10 +503,94 @@ TEST_F(ServiceFixture, AnswerAboveTheCapSendsGetToTheDirectRoad) {
   EXPECT_EQ(packets[0].header.msg, NB_PACKET_NOMONEY);
   EXPECT_EQ(packets[0].header.size, 0u);  // this request only, not the account
   EXPECT_EQ(Money(42), 100000);
-  // A POST is not repeated by the client: it gets what fitted.
-  auto post = Exchange(Header(42, digest_, site.port()), digest_,
-                       "POST /form HTTP/1.0\r\nContent-Length: 0\r\n\r\n");
-  EXPECT_EQ(nbtest::Contents(post), big.substr(0, 8192));
+  // A POST is not repeated by the client: whatever of it left, the answer
+  // ends with the cut marker, so the browser cannot take it for whole.
+  bool cut = false;
+  auto post = SplitPackets(RawExchange(Header(42, digest_, site.port()),
+                                       "POST /form HTTP/1.0\r\nContent-Length: 0\r\n\r\n"),
+                           &cut);
+  EXPECT_TRUE(cut);
+  std::string got = nbtest::Contents(post);
+  EXPECT_EQ(got, big.substr(0, got.size()));
+}
+
+TEST_F(ServiceFixture, ClientThatStopsReadingIsDroppedAndHoldsUpTheFetch) {
+  FloodSite site(64u << 20);
+  config_.maxResponse = 128u << 20;
+  config_.clientSendTimeoutMs = 300;
+  config_.pricePerMiB = 1;
+  Start();
+  nbplat::OwnedSocket s(nbtest::ConnectLocal(server_->BoundPort()));
+  ASSERT_TRUE(
+      nbtest::SendRequest(s.get(), Header(42, digest_, site.port()), "GET / HTTP/1.0\r\n\r\n"));
+  // Never read: the service gives up on its own and drops the fetch, having
+  // taken from the site only what the sockets on the way buffer.
+  ASSERT_TRUE(site.Wait(60000));
+  EXPECT_LT(site.sent(), 40u << 20);
+  auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("result=served-client-gone"), std::string::npos) << lines[0];
+}
+
+// 2 MiB of incompressible bytes: at this price every piece costs about
+// 19000 hundredths.
+std::string CostlyAnswer() {
+  std::string body(2 << 20, '\0');
+  std::mt19937 gen(3);
+  for (auto& ch : body) ch = static_cast<char>(gen());
+  return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+TEST_F(ServiceFixture, ConcurrentAnswersOverdrawByAtMostOnePieceEach) {
+  TinySite site(CostlyAnswer());
+  Start();
+  SetMoney(42, 1);
+  const int kClients = 4;
+  std::vector<std::string> raw(kClients);
+  std::vector<std::thread> clients;
+  for (int i = 0; i < kClients; ++i) {
+    clients.emplace_back([&, i] {
+      raw[i] = RawExchange(Header(42, digest_, site.port()), "GET / HTTP/1.0\r\n\r\n");
+    });
+  }
+  for (auto& t : clients) t.join();
+  std::int64_t piece = nbsvc::CostOfBytes(kMaxBodySize + 1000, config_.pricePerMiB);
+  EXPECT_GE(Money(42), 1 - kClients * piece);
+  for (const std::string& r : raw) {
+    // Cut where the money ran out, or sent direct before anything left.
+    bool cut = false;
+    auto packets = SplitPackets(r, &cut);
+    ASSERT_FALSE(packets.empty());
+    if (!cut) {
+      ASSERT_EQ(packets.size(), 1u);
+      EXPECT_EQ(packets[0].header.msg, NB_PACKET_NOMONEY);
+      EXPECT_EQ(packets[0].header.size, 42u);
+    }
+  }
+}
+
+TEST_F(ServiceFixture, MoneySpentBeforeAnythingLeftGetsNoMoneyOrTheCutMarker) {
+  // Another answer takes the money while this one is fetched.
+  TinySite site(kPage, 0, [this] {
+    SetMoney(42, 0);
+    nbplat::SleepMs(nbsvc::kBalanceFreshMs + 200);  // a slow site
+  });
+  Start();
+  bool cut = false;
+  auto get =
+      SplitPackets(RawExchange(Header(42, digest_, site.port()), "GET / HTTP/1.0\r\n\r\n"), &cut);
+  EXPECT_FALSE(cut);
+  ASSERT_EQ(get.size(), 1u);
+  EXPECT_EQ(get[0].header.msg, NB_PACKET_NOMONEY);
+  EXPECT_EQ(get[0].header.size, 42u);  // the account is empty: later requests go direct too
+  // A POST must not be sent twice: the client gets a cut answer instead.
+  SetMoney(42, 100000);
+  auto post = SplitPackets(
+      RawExchange(Header(42, digest_, site.port()), "POST / HTTP/1.0\r\nContent-Length: 0\r\n\r\n"),
+      &cut);
+  EXPECT_TRUE(cut);
+  EXPECT_EQ(nbtest::Contents(post), "");
+  EXPECT_EQ(Money(42), 0);
 }
 
 TEST_F(ServiceFixture, CutAnswerIsSentAsAFailureAndNotCharged) {
