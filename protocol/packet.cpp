@@ -40,6 +40,7 @@ void EncodeClientHeader(const nbClientHeader& h, unsigned char out[kClientHeader
   PutU16(out + 8, h.port);
   PutU16(out + 10, h.authCode);
   PutU16(out + 12, h.jpegLevel);
+  PutU16(out + 14, h.caps);
   PutU32(out + 16, AsUnsigned(h.time));
   PutU32(out + 20, h.size);
   PutU32(out + 24, h.decompSize);
@@ -52,6 +53,7 @@ nbClientHeader DecodeClientHeader(const unsigned char in[kClientHeaderSize]) {
   h.port = GetU16(in + 8);
   h.authCode = GetU16(in + 10);
   h.jpegLevel = GetU16(in + 12);
+  h.caps = GetU16(in + 14);
   h.time = AsSigned(GetU32(in + 16));
   h.size = GetU32(in + 20);
   h.decompSize = GetU32(in + 24);
@@ -63,6 +65,7 @@ void EncodeServiceHeader(const nbServiceHeader& h, unsigned char out[kServiceHea
   PutU32(out + 0, h.size);
   PutU32(out + 4, h.decompSize);
   PutU16(out + 8, h.msg);
+  PutU16(out + 10, h.caps);
   PutU32(out + 12, AsUnsigned(h.money));
 }
 
@@ -71,6 +74,7 @@ nbServiceHeader DecodeServiceHeader(const unsigned char in[kServiceHeaderSize]) 
   h.size = GetU32(in + 0);
   h.decompSize = GetU32(in + 4);
   h.msg = GetU16(in + 8);
+  h.caps = GetU16(in + 10);
   h.money = AsSigned(GetU32(in + 12));
   return h;
 }

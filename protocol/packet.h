@@ -31,6 +31,7 @@ struct nbClientHeader {
   std::uint16_t port = 0;
   std::uint16_t authCode = 0;
   std::uint16_t jpegLevel = 0;
+  std::uint16_t caps = 0;  // the client's capability bits (capabilities.h); 0 for today's client
   std::int32_t time = 0;
   std::uint32_t size = 0;
   std::uint32_t decompSize = 0;
@@ -40,6 +41,7 @@ struct nbServiceHeader {
   std::uint32_t size = 0;
   std::uint32_t decompSize = 0;
   std::uint16_t msg = 0;
+  std::uint16_t caps = 0;  // the service's capability bits; 0 towards a client that set none
   std::int32_t money = 0;
 };
 
@@ -56,7 +58,8 @@ inline std::uint32_t AsUnsigned(std::int32_t v) {
   return u;
 }
 
-// Serialise / parse the fixed headers (padding written as zero).
+// Serialise / parse the fixed headers; caps travel in what was padding (request
+// offset 14, answer offset 10), so zero caps give the historic bytes.
 void EncodeClientHeader(const nbClientHeader& h, unsigned char out[kClientHeaderSize]);
 nbClientHeader DecodeClientHeader(const unsigned char in[kClientHeaderSize]);
 void EncodeServiceHeader(const nbServiceHeader& h, unsigned char out[kServiceHeaderSize]);

@@ -143,4 +143,27 @@ TEST(SendDataToServerTest, WireCarriesHeaderAndCompressedRequest) {
   SetProgramOptions(saved);
 }
 
+// Capability bits travel in what used to be padding, and only there: a
+// header without them is byte for byte the historic one.
+TEST(CapabilityBits, OccupyTheFormerPaddingOnly) {
+  nbClientHeader c;
+  c.login = -1;
+  c.caps = 0xA55A;
+  unsigned char out[kClientHeaderSize];
+  EncodeClientHeader(c, out);
+  EXPECT_EQ(Hex(out + 14, 2), "5a a5");
+  EXPECT_EQ(DecodeClientHeader(out).caps, 0xA55A);
+  c.caps = 0;
+  EncodeClientHeader(c, out);
+  EXPECT_EQ(Hex(out + 12, 4), "00 00 00 00");
+
+  nbServiceHeader a;
+  a.money = -1;
+  a.caps = 0x0102;
+  unsigned char ans[kServiceHeaderSize];
+  EncodeServiceHeader(a, ans);
+  EXPECT_EQ(Hex(ans + 8, 8), "00 00 02 01 ff ff ff ff");
+  EXPECT_EQ(DecodeServiceHeader(ans).caps, 0x0102);
+}
+
 }  // namespace
