@@ -5,6 +5,8 @@
 #include <memory>
 #include <new>
 
+#include "support/debug.h"
+
 std::atomic<bool> nbSocket::bWSAInitOK{false};
 
 nbSocket::nbSocket() : m_IP(0), m_bListening(false) {
@@ -35,7 +37,7 @@ bool nbSocket::Recv(std::string& s, int iLength) {
     return true;
   }
   s.clear();
-  std::printf("iRecvLen=%d\n", r.status == nbplat::IoStatus::Closed ? 0 : -1);
+  dprintf("iRecvLen=%d", r.status == nbplat::IoStatus::Closed ? 0 : -1);
   return false;
 }
 
@@ -62,12 +64,12 @@ bool nbSocket::Listen(int iPort) {
 bool nbSocket::Accept(nbSocket& client) {
   std::uint32_t peer = 0;
   nbplat::Socket s = nbplat::AcceptConnection(hSocket.get(), &peer);
-  std::printf("nbSocket nbSocket::Accept()::sckAcc=%llu\n", static_cast<unsigned long long>(s));
+  dprintf("nbSocket nbSocket::Accept()::sckAcc=%llu", static_cast<unsigned long long>(s));
   if (s == nbplat::kNoSocket) return false;
   client.m_bListening = false;
   client.hSocket.reset(s);
   client.m_IP = peer;
-  std::printf("wsAccept.m_IP=%lu\n", static_cast<unsigned long>(peer));
+  dprintf("wsAccept.m_IP=%lu", static_cast<unsigned long>(peer));
   return true;
 }
 

@@ -290,6 +290,29 @@ TEST_F(SettingsServer, SilentConnectionDoesNotBlockTheConsole) {
   nbplat::CloseSocket(silent);
 }
 
+TEST_F(SettingsServer, TricklingBodyDoesNotHoldTheConsole) {
+  // A byte of the body every half second: each read is quick, but the whole
+  // request must end at its deadline, long before the body would.
+  const std::string body = "idJpgLvl=2&idProxyName=slow.example" + std::string(200, 'x');
+  nbplat::OwnedSocket s(nbplat::TcpSocket());
+  ASSERT_TRUE(
+      nbplat::ConnectIPv4(s.get(), Ip(127, 0, 0, 1), static_cast<std::uint16_t>(port_), 5000));
+  nbtest::SendText(s.get(), Post(body));
+  std::string answer;
+  std::size_t sent = 0;
+  for (; sent < body.size(); ++sent) {
+    char buf[8192];
+    const nbplat::IoResult r = nbplat::RecvSome(s.get(), buf, sizeof buf, 500);
+    if (r.status != nbplat::IoStatus::TimedOut) {
+      if (r.ok()) answer.append(buf, r.bytes);
+      break;
+    }
+    nbtest::SendText(s.get(), body.substr(sent, 1));
+  }
+  EXPECT_LT(sent, body.size()) << "the console waited for the whole trickle";
+  EXPECT_EQ(GetProgramOptions().sProxyName, "proxy.lan");
+}
+
 TEST_F(SettingsServer, CompressionSwitchWithoutTray) {
   EXPECT_EQ(Exchange(port_, Get("/compress-off")).rfind(kPageHead, 0), 0u);
   EXPECT_TRUE(GetProgramOptions().bCompressOff);

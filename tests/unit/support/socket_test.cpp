@@ -179,3 +179,26 @@ TEST_F(nbSocketConversation, CloseShutsTheConnectionDown) {
   EXPECT_TRUE(again.Listen(port));
   EXPECT_TRUE(again.Close());
 }
+
+namespace {
+
+// The console's socket traces through the trace channel, which is silent by
+// default: nothing reaches the console window.
+TEST(nbSocketTrace, AcceptAndReceiveWriteNothingToTheConsole) {
+  const std::uint16_t port = FreePort();
+  nbSocket listener;
+  ASSERT_TRUE(listener.Listen(port));
+  RawSocket browser;
+  ASSERT_TRUE(nbplat::ConnectIPv4(browser.s, Loopback(), port, 5000));
+  ::testing::internal::CaptureStdout();
+  nbSocket conn;
+  const bool accepted = listener.Accept(conn);
+  nbplat::ShutdownSocket(browser.s);
+  std::string got;
+  conn.Recv(got, 16);
+  const std::string printed = ::testing::internal::GetCapturedStdout();
+  EXPECT_TRUE(accepted);
+  EXPECT_EQ(printed, "");
+}
+
+}  // namespace
