@@ -67,26 +67,35 @@ TEST(HttpsTunnel, SilentTunnelEndsAfterTheIdleTime) {
   EXPECT_EQ(RelayBothWays(browser.far.get(), server.near.get(), buff, sizeof buff, 100), 0);
 }
 
-TEST(HttpsTunnel, TunnelsToThisClientItselfAreRefused) {
-  const Program_Options saved = GetProgramOptions();
-  Program_Options po;
-  po.iPort = nb::kTunnelPort;  // the proxy itself listens where tunnels go
-  SetProgramOptions(po);
-  for (const char* host : {"127.0.0.1", "localhost", "2130706433", "0", "127.1", "127.0.0.9"}) {
-    nbtest::SocketPair browser = nbtest::MakePair();
-    std::vector<char> buff(nb::kRequestBufferSize);
-    const std::string head = std::string("CONNECT ") + host + ":443 HTTP/1.1\r\n\r\n";
+// Serves one CONNECT head with po on its own thread; the test holds the
+// browser's end.
+struct ConnectRun {
+  ConnectRun(const std::string& head, const Program_Options& po) {
     head.copy(buff.data(), head.size());
-    ThreadArgs a;
     a.ipClient = nbtest::kLoopback;
     a.sckBrowser.reset(browser.far.release());
     a.buff = buff.data();
-    processConnectTunnel(&a, po, static_cast<int>(head.size()));
-    a.sckBrowser.reset();
-    EXPECT_EQ(nbtest::ReadToEnd(browser.near.get(), 5000).substr(0, 22), "HTTP/1.0 403 Forbidden")
+    done = std::async(std::launch::async, [this, head, po] {
+      processConnectTunnel(&a, po, static_cast<int>(head.size()));
+      a.sckServer.reset();
+      a.sckBrowser.reset();
+    });
+  }
+  nbtest::SocketPair browser = nbtest::MakePair();
+  std::vector<char> buff = std::vector<char>(nb::kRequestBufferSize);
+  ThreadArgs a;
+  std::future<void> done;
+};
+
+TEST(HttpsTunnel, TunnelsToThisClientItselfAreRefused) {
+  Program_Options po;
+  po.iPort = nb::kTunnelPort;  // the proxy itself listens where tunnels go
+  for (const char* host : {"127.0.0.1", "localhost", "2130706433", "0", "127.1", "127.0.0.9"}) {
+    ConnectRun run(std::string("CONNECT ") + host + ":443 HTTP/1.1\r\n\r\n", po);
+    EXPECT_EQ(nbtest::ReadToEnd(run.browser.near.get(), 5000).substr(0, 22),
+              "HTTP/1.0 403 Forbidden")
         << host;
   }
-  SetProgramOptions(saved);
 }
 
 // One relayed tunnel between two socket pairs: the test holds browser.near
@@ -136,14 +145,11 @@ TEST(HttpsTunnel, TunnelsBeyondTheirShareOfWorkersCloseTheIdlest) {
 }
 
 TEST(HttpsTunnel, BrowserThatStopsReadingFreesTheWorker) {
-  const Program_Options saved = GetProgramOptions();
-  const int savedTimeout = iSendTimeoutMs.load();
-  iSendTimeoutMs.store(300);
+  const int savedTimeout = iSendTimeoutMs.exchange(300);
   nbtest::Listener proxyListener;
   Program_Options po;
   po.sProxyName = "127.0.0.1";
   po.sProxyPort = std::to_string(proxyListener.port());
-  SetProgramOptions(po);
   // The upstream proxy opens the tunnel, and the site floods the browser.
   std::thread proxy([&] {
     nbtest::SocketHolder c(proxyListener.Accept());
@@ -153,24 +159,12 @@ TEST(HttpsTunnel, BrowserThatStopsReadingFreesTheWorker) {
     for (int i = 0; i < 64 && nbplat::SendAll(c.get(), block.data(), block.size()).ok(); ++i) {
     }
   });
-  nbtest::SocketPair browser = nbtest::MakePair();
-  std::vector<char> buff(nb::kRequestBufferSize);
-  const std::string head = "CONNECT site.example:443 HTTP/1.1\r\n\r\n";
-  head.copy(buff.data(), head.size());
-  ThreadArgs a;
-  a.ipClient = nbtest::kLoopback;
-  a.sckBrowser.reset(browser.far.release());
-  a.buff = buff.data();
-  auto worker = std::async(std::launch::async, [&] {
-    processConnectTunnel(&a, po, static_cast<int>(head.size()));
-    a.sckServer.reset();
-  });
-  EXPECT_EQ(worker.wait_for(std::chrono::seconds(20)), std::future_status::ready);
-  browser.near.reset();  // lets a tunnel still sending end
-  worker.wait();
+  ConnectRun run("CONNECT site.example:443 HTTP/1.1\r\n\r\n", po);
+  EXPECT_EQ(run.done.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+  run.browser.near.reset();  // lets a tunnel still sending end
+  run.done.wait();
   proxy.join();
   iSendTimeoutMs.store(savedTimeout);
-  SetProgramOptions(saved);
 }
 
 }  // namespace

@@ -186,19 +186,15 @@ namespace {
 // default: nothing reaches the console window.
 TEST(nbSocketTrace, AcceptAndReceiveWriteNothingToTheConsole) {
   const std::uint16_t port = FreePort();
-  nbSocket listener;
-  ASSERT_TRUE(listener.Listen(port));
+  nbSocket listener, conn;
   RawSocket browser;
-  ASSERT_TRUE(nbplat::ConnectIPv4(browser.s, Loopback(), port, 5000));
+  ASSERT_TRUE(listener.Listen(port) && nbplat::ConnectIPv4(browser.s, Loopback(), port, 5000));
   ::testing::internal::CaptureStdout();
-  nbSocket conn;
-  const bool accepted = listener.Accept(conn);
+  listener.Accept(conn);
   nbplat::ShutdownSocket(browser.s);
   std::string got;
   conn.Recv(got, 16);
-  const std::string printed = ::testing::internal::GetCapturedStdout();
-  EXPECT_TRUE(accepted);
-  EXPECT_EQ(printed, "");
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
 }
 
 }  // namespace
