@@ -293,6 +293,28 @@ def raw_request(data, host="127.0.0.1", port=4321, timeout=15, source=None):
         s.close()
 
 
+def proxy_get_ending(url, proxy=("127.0.0.1", 4321), timeout=20):
+    """A proxy GET like proxy_get; returns (answer, end), end being "closed",
+    "reset" or "timeout"."""
+    hostport = url.split("/")[2]
+    s = socket.create_connection(proxy, timeout=timeout)
+    chunks, end = [], "closed"
+    try:
+        s.sendall(("GET %s HTTP/1.1\r\nHost: %s\r\n\r\n" % (url, hostport)).encode())
+        while True:
+            b = s.recv(65536)
+            if not b:
+                break
+            chunks.append(b)
+    except socket.timeout:
+        end = "timeout"
+    except ConnectionResetError:
+        end = "reset"
+    finally:
+        s.close()
+    return b"".join(chunks), end
+
+
 def read_all(sock, timeout=15):
     sock.settimeout(timeout)
     chunks = []
