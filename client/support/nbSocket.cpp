@@ -1,7 +1,6 @@
 // Blocking TCP socket object of the settings console.
 #include "support/nbSocket.h"
 
-#include <cstdio>
 #include <memory>
 #include <new>
 
@@ -15,7 +14,7 @@ nbSocket::nbSocket() : m_IP(0), m_bListening(false) {
 
 bool nbSocket::Send(std::string s) {
   if (!hSocket.valid()) {
-    std::fputs("bool nbSocket::Send (string s) : hSocket <= 0\n", stdout);
+    dbgmsg("bool nbSocket::Send (string s) : hSocket <= 0");
     return false;
   }
   nbplat::IoResult r = nbplat::SendSome(hSocket.get(), s.data(), s.size());
@@ -24,7 +23,7 @@ bool nbSocket::Send(std::string s) {
 
 bool nbSocket::Recv(std::string& s, int iLength) {
   if (!hSocket.valid()) {
-    std::fputs("bool nbSocket::Recv (string& s, int iLength) : hSocket <= 0\n", stdout);
+    dbgmsg("bool nbSocket::Recv (string& s, int iLength) : hSocket <= 0");
     return false;
   }
   if (iLength <= 0) return false;
@@ -50,11 +49,11 @@ bool nbSocket::Listen(int iPort) {
   if (!nbplat::SetReuseAddress(hSocket.get())) return false;
   nbplat::SetBlocking(hSocket.get());
   if (!nbplat::BindIPv4(hSocket.get(), static_cast<std::uint16_t>(iPort))) {
-    std::fputs("bind failed\n", stdout);
+    dbgmsg("bind failed");
     return false;
   }
   if (!nbplat::ListenOn(hSocket.get(), 0x7fffffff)) {
-    std::fputs("listen failed\n", stdout);
+    dbgmsg("listen failed");
     return false;
   }
   m_bListening = true;

@@ -190,6 +190,8 @@ TEST(nbSocketTrace, AcceptAndReceiveWriteNothingToTheConsole) {
   RawSocket browser;
   ASSERT_TRUE(listener.Listen(port) && nbplat::ConnectIPv4(browser.s, Loopback(), port, 5000));
   ::testing::internal::CaptureStdout();
+  nbSocket second;
+  EXPECT_FALSE(second.Listen(port));  // taken
   listener.Accept(conn);
   nbplat::ShutdownSocket(browser.s);
   std::string got;
