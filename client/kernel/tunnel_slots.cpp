@@ -16,6 +16,19 @@ std::atomic<std::uint64_t> stamp{0};  // source of activity stamps
 
 std::uint64_t NextStamp() { return stamp.fetch_add(1) + 1; }
 
+// Shuts down both sockets of the open tunnel idle longest; mtxTunnels held,
+// so the slot and its sockets are still alive. False when there is none.
+bool CloseIdlestLocked() {
+  TunnelSlot* idlest = nullptr;
+  for (TunnelSlot* t : tunnels) {
+    if (t->Closing()) continue;
+    if (idlest == nullptr || t->LastUse() < idlest->LastUse()) idlest = t;
+  }
+  if (idlest == nullptr) return false;
+  idlest->MarkClosing();
+  return true;
+}
+
 // Tunnels not yet told to close.
 int OpenLocked() {
   int n = 0;
@@ -27,15 +40,11 @@ int OpenLocked() {
 
 TunnelSlot::TunnelSlot(nbplat::Socket browser, nbplat::Socket server)
     : browser_(browser), server_(server), lastUse_(NextStamp()) {
-  bool full;
-  {
-    std::lock_guard<std::mutex> lock(mtxTunnels);
-    tunnels.push_back(this);
-    full = OpenLocked() > nb::kMaxTunnelWorkers;
-  }
-  if (full) {
+  std::lock_guard<std::mutex> lock(mtxTunnels);
+  tunnels.push_back(this);
+  if (OpenLocked() > nb::kMaxTunnelWorkers) {
     dbgmsg("tunnels hold their share of the workers: the idlest is closed");
-    CloseIdlestTunnel();
+    CloseIdlestLocked();
   }
 }
 
@@ -46,19 +55,15 @@ TunnelSlot::~TunnelSlot() {
 
 void TunnelSlot::Touch() { lastUse_.store(NextStamp()); }
 
+void TunnelSlot::MarkClosing() {
+  closed_ = true;
+  nbplat::ShutdownSocket(browser_);
+  nbplat::ShutdownSocket(server_);
+}
+
 bool CloseIdlestTunnel() {
   std::lock_guard<std::mutex> lock(mtxTunnels);
-  TunnelSlot* idlest = nullptr;
-  for (TunnelSlot* t : tunnels) {
-    if (t->Closing()) continue;
-    if (idlest == nullptr || t->lastUse_.load() < idlest->lastUse_.load()) idlest = t;
-  }
-  if (idlest == nullptr) return false;
-  // Under the lock the slot, and so its sockets, are still alive.
-  idlest->closed_ = true;
-  nbplat::ShutdownSocket(idlest->browser_);
-  nbplat::ShutdownSocket(idlest->server_);
-  return true;
+  return CloseIdlestLocked();
 }
 
 int OpenTunnelCount() {

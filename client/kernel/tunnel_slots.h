@@ -22,9 +22,12 @@ class TunnelSlot {
   void Touch();
   // True once the tunnel was told to close; read under the registry's lock.
   bool Closing() const { return closed_; }
+  // The stamp of the last use: a smaller one was used longer ago.
+  std::uint64_t LastUse() const { return lastUse_.load(); }
+  // Shuts down both sockets so the relay ends; under the registry's lock.
+  void MarkClosing();
 
  private:
-  friend bool CloseIdlestTunnel();
   nbplat::Socket browser_;
   nbplat::Socket server_;
   std::atomic<std::uint64_t> lastUse_{0};  // activity stamp, larger is later
