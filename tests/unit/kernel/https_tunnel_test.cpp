@@ -81,6 +81,7 @@ struct ConnectRun {
       a.sckBrowser.reset();
     });
   }
+  nbtest::WorkDir work;  // the URL log and the counted bytes' options file
   nbtest::SocketPair browser = nbtest::MakePair();
   std::vector<char> buff = std::vector<char>(nb::kRequestBufferSize);
   ThreadArgs a;
