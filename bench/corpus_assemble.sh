@@ -19,8 +19,11 @@ ls "$HTML/library/"*.html | sort | head -n "$PAGES" | while read -r f; do
 done
 cp -rL "$HTML/_static" "$DIR/doc/_static"
 
+# Only the photos of those two packages: whatever else a machine holds under
+# /usr/share/backgrounds would make its corpus differ from everyone else's.
+photos=$(dpkg -L mate-backgrounds ukui-wallpapers | grep -i '\.jpg$' | sort)
 n=0
-for f in $(find /usr/share/backgrounds -iname '*.jpg' -size -4M | sort); do
+for f in $(find $photos -maxdepth 0 -type f -size -4M | sort); do
   name="$(basename "$f" .jpg)"
   base="$(printf '%02d' $n)-$name"
   cp -L "$f" "$DIR/img/$base.jpg"

@@ -7,7 +7,9 @@ if(WIN32)
     IMPORTED_LOCATION "${NIMBREL_WIN_DEPS}/lib/libbz2.a"
     INTERFACE_INCLUDE_DIRECTORIES "${NIMBREL_WIN_DEPS}/include")
   if(NOT EXISTS "${NIMBREL_WIN_DEPS}/lib/libbz2.a")
-    message(FATAL_ERROR "libbz2 for MinGW missing: run scripts/build-win-deps.sh")
+    message(FATAL_ERROR "libbz2 for MinGW is missing from ${NIMBREL_WIN_DEPS}. Build it once "
+                        "(as root, on Debian 12) with\n  ${CMAKE_SOURCE_DIR}/scripts/build-win-deps.sh\n"
+                        "then configure again: cmake --preset windows")
   endif()
   # GoogleTest compiled from Debian's sources with the cross compiler.
   set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)

@@ -31,6 +31,7 @@ bool TunnelAnswerOpens(const std::string& answer) {
 TunnelResult OpenProxyTunnel(nbplat::Socket s, const ProxyEndpoint& proxy,
                              const std::string& target, int idleMs, std::string* answer) {
   answer->clear();
+  if (proxy.port == 0) return TunnelResult::Unreachable;
   std::uint32_t ip = 0;
   if (!nbplat::ResolveIPv4(proxy.host, &ip)) return TunnelResult::Unresolved;
   if (!nbplat::ConnectIPv4(s, ip, proxy.port, proxy.connectTimeoutMs)) {

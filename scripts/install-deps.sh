@@ -14,7 +14,7 @@ test_pkgs=(
   git g++-mingw-w64-x86-64 wine64 xvfb xauth dpkg-dev
   nginx-light squid apache2-utils tinyproxy chromium
   iproute2 libjpeg-turbo-progs curl imagemagick xdotool wrk librsvg2-bin openssl
-  postgresql libpq-dev clang-14 libclang-rt-14-dev
+  postgresql libpq-dev clang clang-14 libclang-rt-14-dev
 )
 # The browser tests drive Chromium from Node.js with npm's playwright-core:
 # the machine's own node and npm serve; Debian's are taken only when absent.

@@ -12,6 +12,7 @@
 #include "kernel/options.h"
 #include "kernel/state.h"
 #include "kernel/thread_args.h"
+#include "kernel/tunnel_slots.h"
 #include "kernel/worker_pool.h"
 #include "platform/platform.h"
 #include "support/debug.h"
@@ -36,6 +37,8 @@ void DropConnection(nbplat::OwnedSocket& s) {
 void waitConnection() {
   dbgmsg("void WaitConnection()");
   while (iAmountThread.load() > nb::kMaxWorkers - 1) {
+    // Workers run short: the tunnel idle longest gives its worker back.
+    if (CloseIdlestTunnel()) dbgmsg("No free threads: the idlest tunnel is closed");
     nbplat::SleepMs(kNoSlotWaitMs);
     dbgmsg("No free threads. Wait 1000 ms");
   }

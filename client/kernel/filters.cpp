@@ -3,7 +3,9 @@
 // answers holding a forbidden word are withheld.
 #include "kernel/filters.h"
 
+#include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #include "http/nbHttp.h"
 #include "kernel/options.h"
@@ -99,6 +101,51 @@ bool BadKeywordsInContent(const char* content) {
       dbgmsg(word);
       return true;
     }
+  }
+  return false;
+}
+
+namespace {
+
+bool HoldsWord(std::string_view text, const std::vector<std::string>& words) {
+  for (const std::string& word : words) {
+    if (text.find(word) != std::string_view::npos) {
+      dbgmsg("found badkeyword=");
+      dbgmsg(word);
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+ContentScanner::ContentScanner() {
+  for (const std::string& word : GetProgramOptions().vsBlockingContent) {
+    if (word.empty()) continue;
+    words_.push_back(word);
+    keep_ = std::max(keep_, word.size() - 1);
+  }
+}
+
+bool ContentScanner::Found(const char* data, std::size_t len) {
+  if (words_.empty() || data == nullptr) return false;
+  const std::string_view text(data, strnlen(data, len));
+  if (!tail_.empty()) {
+    // A word across the seam starts in the tail and ends in the first
+    // keep_ bytes of this piece.
+    std::string seam = tail_;
+    seam.append(text.substr(0, keep_));
+    if (HoldsWord(seam, words_)) return true;
+  }
+  if (HoldsWord(text, words_)) return true;
+  if (text.size() < len) {
+    tail_.clear();  // the text ended inside this piece
+  } else if (text.size() >= keep_) {
+    tail_.assign(text.substr(text.size() - keep_));
+  } else {
+    tail_.append(text);
+    if (tail_.size() > keep_) tail_.erase(0, tail_.size() - keep_);
   }
   return false;
 }

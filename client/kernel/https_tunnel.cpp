@@ -11,7 +11,11 @@
 #include "http/nbHttp.h"
 #include "kernel/filters.h"
 #include "kernel/limits.h"
+#include "kernel/relay.h"
+#include "kernel/road.h"
+#include "kernel/state.h"
 #include "kernel/tunnel.h"
+#include "kernel/tunnel_slots.h"
 #include "support/debug.h"
 #include "support/nbString.h"
 
@@ -77,6 +81,23 @@ bool OpenServerSide(ThreadArgs* a, const Program_Options& po, const std::string&
   return true;
 }
 
+// True when host:port names this client itself: any of its addresses (a
+// loopback address in any spelling, 0, a name of the machine, an interface
+// address) with its proxy or console port. Such a tunnel would come straight
+// back to us, and again, until every worker is taken.
+bool TargetIsThisClient(const std::string& host, int port, const Program_Options& po) {
+  const int ports[] = {nbplat::LocalPort(lsocket), po.iPort, po.iSettingsPort};
+  bool ours = false;
+  for (int p : ports) ours = ours || (p > 0 && p == port);
+  if (!ours) return false;
+  std::uint32_t ip = 0;
+  if (!nbplat::ResolveIPv4(host, &ip)) return false;
+  for (int p : ports) {
+    if (IsOwnListener(ip, port, p)) return true;
+  }
+  return false;
+}
+
 void CountTunnelBytes(long long bytes) {
   if (bytes <= 0) return;
   ChangeProgramOptions(
@@ -122,7 +143,7 @@ bool ParseConnectTarget(const std::string& head, std::string& host, int& port) {
 }
 
 long long RelayBothWays(nbplat::Socket browser, nbplat::Socket server, char* buff, int cap,
-                        int idleMs) {
+                        int idleMs, TunnelSlot* slot) {
   const nbplat::Socket from[2] = {browser, server};
   const nbplat::Socket to[2] = {server, browser};
   bool open[2] = {true, true};  // this side may still send to us
@@ -144,7 +165,9 @@ long long RelayBothWays(nbplat::Socket browser, nbplat::Socket server, char* buf
         nbplat::ShutdownSend(to[i]);
         continue;
       }
-      if (!r.ok() || !nbplat::SendAll(to[i], buff, r.bytes).ok()) return moved;
+      if (!r.ok()) return moved;
+      if (slot != nullptr) slot->Touch();
+      if (!nbplat::SendAll(to[i], buff, r.bytes).ok()) return moved;
       moved += static_cast<long long>(r.bytes);
     }
   }
@@ -173,14 +196,23 @@ void processConnectTunnel(ThreadArgs* a, const Program_Options& po, int count) {
     SendStatus(a->sckBrowser.get(), "403 Forbidden");
     return;
   }
+  if (TargetIsThisClient(host, port, po)) {
+    dbgmsg("tunnel to the proxy itself refused");
+    SendStatus(a->sckBrowser.get(), "403 Forbidden");
+    return;
+  }
   // The URL fragment list applies to tunnels as to any other request.
   if (isBanner("CONNECT " + sUrl + " HTTP/1.0\r\n\r\n")) {
     dbgmsg("request blocked. banner");
     SendStatus(a->sckBrowser.get(), "403 Forbidden");
     return;
   }
+  // A peer that stops reading must not hold the worker.
+  nbplat::SetSendTimeout(a->sckBrowser.get(), iSendTimeoutMs.load());
   if (!OpenServerSide(a, po, host, port)) return;
+  nbplat::SetSendTimeout(a->sckServer.get(), iSendTimeoutMs.load());
   if (!nbplat::SendAll(a->sckBrowser.get(), kEstablished, sizeof kEstablished - 1).ok()) return;
+  TunnelSlot slot(a->sckBrowser.get(), a->sckServer.get());
 
   // Bytes the browser sent right after the head go first.
   const int iHead = static_cast<int>(head.find("\r\n\r\n")) + 4;
@@ -193,7 +225,7 @@ void processConnectTunnel(ThreadArgs* a, const Program_Options& po, int count) {
     moved = count - iHead;
   }
   moved += RelayBothWays(a->sckBrowser.get(), a->sckServer.get(), a->buff, nb::kMaxPacketSize,
-                         nb::kServerIdleMs);
+                         nb::kServerIdleMs, &slot);
   dbgmsg("tunnel bytes=");
   dbgmsg(static_cast<double>(moved));
   CountTunnelBytes(moved);

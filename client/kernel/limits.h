@@ -13,6 +13,8 @@ inline constexpr int kRequestBufferSize = 200010;  // per browser connection
 inline constexpr int kMaxPacketSize = static_cast<int>(kMaxBodySize);
 inline constexpr int kRelayReadStep = 1000;  // one read of an answer
 inline constexpr int kMaxWorkers = 100;
+// Tunnels may hold at most this many workers; the rest serve other requests.
+inline constexpr int kMaxTunnelWorkers = kMaxWorkers * 3 / 4;
 inline constexpr int kListenBacklog = 10;
 inline constexpr int kServicePort = kServiceTcpPort;
 inline constexpr int kDefaultPort = 4321;

@@ -141,13 +141,17 @@ bool PassRequest(ThreadArgs* a) {
   return PassRequestBody(a, iEnd);
 }
 
-// Checks one block for forbidden words and sends it; false ends the relay.
-bool SendCheckedBlock(ThreadArgs* a, int iPart) {
+// Checks one block for forbidden words, also across the seam with the
+// blocks before it, and sends it; false ends the relay. A word found after
+// earlier blocks went out ends the browser's connection with a reset.
+bool SendCheckedBlock(ThreadArgs* a, int iPart, ContentScanner* words, bool* sent) {
   a->buff[iPart] = 0;
-  if (BadKeywordsInContent(a->buff)) {
+  if (words->Found(a->buff, static_cast<std::size_t>(iPart))) {
     dbgmsg("badkeywords is found. blocking");
+    if (*sent) nbplat::SetResetOnClose(a->sckBrowser.get());
     return false;
   }
+  *sent = true;
   if (!SendAll(a->sckBrowser.get(), a->buff, iPart)) {
     dbgmsg("send error.");
     return false;
@@ -210,6 +214,8 @@ void RelayAnswer(ThreadArgs* a) {
   dbgmsg(ended() ? "accept full file from service. send to browser"
                  : "accept file part. send to browser");
   int iPart = count;  // the first block starts with what came with the head
+  ContentScanner words;
+  bool sent = false;
   for (;;) {
     dbgmsg("send data from site to browser");
     // The block is filled with reads as large as the room left in it: reads
@@ -222,7 +228,7 @@ void RelayAnswer(ThreadArgs* a) {
       iPart += static_cast<int>(r.bytes);
       total += static_cast<long long>(r.bytes);
     }
-    if (iPart > 0 && !SendCheckedBlock(a, iPart)) return;
+    if (iPart > 0 && !SendCheckedBlock(a, iPart, &words, &sent)) return;
     if (last != nbplat::IoStatus::Ok || ended()) break;
     iPart = 0;
   }

@@ -10,19 +10,35 @@
 namespace {
 
 // Sends len bytes to the browser; a packet without content is no failure.
-bool DeliverToBrowser(ThreadArgs* thArgs, const char* data, std::size_t len) {
+bool DeliverToBrowser(ThreadArgs* thArgs, const char* data, std::size_t len,
+                      AnswerProgress* progress) {
   if (len == 0) return true;
+  progress->delivered = true;
   return nbplat::SendAll(thArgs->sckBrowser.get(), data, len).ok();
 }
 
+// Checks text content for forbidden words, then delivers it. A word ends
+// the answer; when part of it already went out, with a reset, so the page
+// does not look whole.
+bool DeliverChecked(ThreadArgs* thArgs, const char* data, std::size_t len,
+                    AnswerProgress* progress) {
+  if (progress->words.Found(data, len)) {
+    dbgmsg("badkeywords is found. blocking");
+    if (progress->delivered) CutAnswer(thArgs);
+    return false;
+  }
+  return DeliverToBrowser(thArgs, data, len, progress);
+}
+
 // Kind 2: decompresses the body held in buff and delivers the content.
-void DeliverBz2(ThreadArgs* thArgs, const nbServiceHeader& h) {
+bool DeliverBz2(ThreadArgs* thArgs, const nbServiceHeader& h, AnswerProgress* progress) {
   std::string content;
   if (!Bz2Decompress(thArgs->buff, h.size, static_cast<std::size_t>(h.decompSize) + kBz2Slack,
                      content)) {
     dbgmsg("bz2 don't worked. skeep packet");
-    return;
+    return true;
   }
+  bool ok = true;
   if (!content.empty()) {
     dbgmsg(content.c_str());
     if (content.size() != h.decompSize) {
@@ -30,11 +46,10 @@ void DeliverBz2(ThreadArgs* thArgs, const nbServiceHeader& h) {
               unsigned(h.decompSize));
     }
     // The content itself is delivered, whatever length the header announced.
-    if (!BadKeywordsInContent(content.c_str())) {
-      DeliverToBrowser(thArgs, content.data(), content.size());
-    }
+    ok = DeliverChecked(thArgs, content.data(), content.size(), progress);
   }
   dbgmsg("nbpacket is bz2. decompress and send to browser OK");
+  return ok;
 }
 
 }  // namespace
@@ -82,23 +97,21 @@ void CutAnswer(ThreadArgs* thArgs) {
   nbplat::SetResetOnClose(thArgs->sckBrowser.get());
 }
 
-bool HandlePacket(ThreadArgs* thArgs, const nbServiceHeader& h) {
+bool HandlePacket(ThreadArgs* thArgs, const nbServiceHeader& h, AnswerProgress* progress) {
   switch (h.msg) {
     case NB_PACKET_EMPTY:
       return true;
     case NB_PACKET_BZ2:
-      DeliverBz2(thArgs, h);
-      return true;
+      return DeliverBz2(thArgs, h, progress);
     case NB_PACKET_NOCOMPRESS: {
       thArgs->buff[h.size] = '\0';
       dbgmsg(thArgs->buff);
-      bool ok = true;
-      if (!BadKeywordsInContent(thArgs->buff)) ok = DeliverToBrowser(thArgs, thArgs->buff, h.size);
+      const bool ok = DeliverChecked(thArgs, thArgs->buff, h.size, progress);
       dbgmsg("nbpacket is nocompress. send to browser OK");
       return ok;
     }
     case NB_PACKET_JPG: {
-      bool ok = DeliverToBrowser(thArgs, thArgs->buff, h.size);
+      bool ok = DeliverToBrowser(thArgs, thArgs->buff, h.size, progress);
       if (ok) dbgmsg("nbpacket is jpg. send to browser OK");
       return ok;
     }

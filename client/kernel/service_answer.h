@@ -2,6 +2,7 @@
 // browser.
 #pragma once
 
+#include "kernel/filters.h"
 #include "kernel/thread_args.h"
 #include "platform/platform.h"
 #include "protocol/packet.h"
@@ -21,10 +22,18 @@ bool ReadAnswerBody(nbplat::Socket s, const nbServiceHeader& h, char* buff, int 
 // True when an answer's size and decompSize both stay within kMaxBodySize.
 bool ServicePacketFits(const nbServiceHeader& h);
 
+// What one answer has done so far: its forbidden-word scan across packets,
+// and whether any of its bytes reached the browser.
+struct AnswerProgress {
+  ContentScanner words;
+  bool delivered = false;
+};
+
 // Acts on one complete answer packet whose body lies in thArgs->buff:
-// delivers content (kinds 2, 3, 4) unless a forbidden word is in it. False
-// when the browser can no longer be written to.
-bool HandlePacket(ThreadArgs* thArgs, const nbServiceHeader& h);
+// delivers content (kinds 2, 3, 4). False when the answer must end: the
+// browser can no longer be written to, or a forbidden word was found (after
+// some of the answer went out, the browser's connection ends with a reset).
+bool HandlePacket(ThreadArgs* thArgs, const nbServiceHeader& h, AnswerProgress* progress);
 
 // Marks the browser's connection to end with a reset: the answer was cut,
 // and what was delivered of it must not look whole.

@@ -181,6 +181,7 @@ void processRequestWithService(ThreadArgs* thArgs) {
   }
   dbgmsg("send to service nbheader and body OK");
 
+  AnswerProgress progress;
   bool bContinue = true;
   while (bContinue) {
     nbServiceHeader h;
@@ -233,7 +234,7 @@ void processRequestWithService(ThreadArgs* thArgs) {
     }
 
     bAuthFailed.store(h.msg == NB_PACKET_AUTHFAILED);
-    bContinue = HandlePacket(thArgs, h);
+    bContinue = HandlePacket(thArgs, h, &progress);
     CountPacket(h, po);
   }
 }

@@ -8,8 +8,9 @@
 
 std::uint16_t ProxyPortOf(const std::string& sProxyPort) {
   const double d = StrToDbl(sProxyPort);
-  if (!std::isfinite(d) || d <= -2147483648.0 || d >= 2147483648.0) return 0;
-  return static_cast<std::uint16_t>(static_cast<std::int32_t>(d));
+  // A port outside 1..65535 is refused, never wrapped onto another port.
+  if (!std::isfinite(d) || d < 1.0 || d >= 65536.0) return 0;
+  return static_cast<std::uint16_t>(d);
 }
 
 ProxyEndpoint UpstreamProxyOf(const Program_Options& po) {

@@ -10,7 +10,8 @@
 #include "platform/platform.h"
 #include "protocol/connect.h"
 
-// The proxy port option read as a number, truncated and cut to 16 bits.
+// The proxy port option read as a number and truncated; 0 (no port: the
+// proxy is not reached) when it lies outside 1..65535.
 std::uint16_t ProxyPortOf(const std::string& sProxyPort);
 
 // The upstream proxy of po (sProxyName, sProxyPort, sProxyLogin,

@@ -150,7 +150,20 @@ bool RecvWithin(nbSocket& Socket, std::string& s, int iLength, int timeoutMs) {
   return true;
 }
 
-bool ReadFormData(std::string& request, nbSocket& client, std::string& form) {
+namespace {
+
+// The wait allowed to the next receive: at most kRecvTimeoutMs, and never
+// past the request's deadline; 0 when the deadline has passed.
+int NextWaitMs(std::uint32_t startMs, int deadlineMs) {
+  const int elapsed = static_cast<int>(nbplat::TickCountMs() - startMs);
+  if (elapsed >= deadlineMs) return 0;
+  return std::min(deadlineMs - elapsed, nbset::kRecvTimeoutMs);
+}
+
+}  // namespace
+
+bool ReadFormData(std::string& request, nbSocket& client, std::string& form, std::uint32_t startMs,
+                  int deadlineMs) {
   form.clear();
   char value[nbset::kRequestLimit] = {0};
   bool bAnnounced =
@@ -167,7 +180,8 @@ bool ReadFormData(std::string& request, nbSocket& client, std::string& form) {
     if (pos != std::string::npos) {
       form = request.substr(pos, static_cast<std::size_t>(length));
     } else {
-      RecvWithin(client, form, static_cast<int>(length > 0 ? length : 1), nbset::kRecvTimeoutMs);
+      const int wait = NextWaitMs(startMs, deadlineMs);
+      if (wait > 0) RecvWithin(client, form, static_cast<int>(length > 0 ? length : 1), wait);
     }
     return true;
   }
@@ -175,8 +189,11 @@ bool ReadFormData(std::string& request, nbSocket& client, std::string& form) {
   // The body is read in full, up to the length the head announced.
   std::string body = request.substr(headEnd + 4);
   std::string more;
-  while (static_cast<long long>(body.size()) < length &&
-         RecvWithin(client, more, static_cast<int>(length - body.size()), nbset::kRecvTimeoutMs)) {
+  // However busy the sender keeps each receive, the body ends at the
+  // request's deadline: a trickle must not hold the console.
+  while (static_cast<long long>(body.size()) < length) {
+    const int wait = NextWaitMs(startMs, deadlineMs);
+    if (wait <= 0 || !RecvWithin(client, more, static_cast<int>(length - body.size()), wait)) break;
     body += more;
   }
   if (static_cast<long long>(body.size()) < length) return false;

@@ -84,6 +84,7 @@ bool SettingsMan::ServePass(nbSocket& client) {
   // The whole head is read before any decision, so no header can be pushed
   // out of sight of the checks below.
   std::string request;
+  const std::uint32_t startMs = nbplat::TickCountMs();
   HeadRead head = ReadRequestHead(client, request, nbset::kHeadLimit, nbset::kHeadDeadlineMs);
   if (head == HeadRead::TooLarge) {
     dbgmsg("SetMan: request head too large: refused");
@@ -114,7 +115,7 @@ bool SettingsMan::ServePass(nbSocket& client) {
       return true;
     }
     std::string form;
-    if (ReadFormData(request, client, form)) {
+    if (ReadFormData(request, client, form, startMs, nbset::kHeadDeadlineMs)) {
       // Still encoded: the form handler splits it into fields first.
       dbgmsg("SetMan: POST params:");
       dbgmsg(form);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -13,7 +14,7 @@ namespace nbset {
 
 inline constexpr int kRequestLimit = 4096;     // URL and header value texts
 inline constexpr int kHeadLimit = 16384;       // largest request head read whole
-inline constexpr int kHeadDeadlineMs = 10000;  // the whole head must arrive within this
+inline constexpr int kHeadDeadlineMs = 10000;  // the whole request, head and body, within this
 inline constexpr int kDrainMs = 200;           // unread bytes dropped before a refusal closes
 inline constexpr int kFileBlock = 4096;        // image sent in blocks of this size
 inline constexpr int kPassPauseMs = 300;       // pause after each connection
@@ -134,8 +135,11 @@ HeadRead ReadRequestHead(nbSocket& client, std::string& request, std::size_t lim
 
 // The form data of a POST: what follows "idJpgLvl" in the request (or one
 // further receive when it is absent), completed up to Content-Length by
-// further receives. False when an announced body did not arrive whole.
-bool ReadFormData(std::string& request, nbSocket& client, std::string& form);
+// further receives. False when an announced body did not arrive whole, or
+// not before deadlineMs after startMs (nbplat::TickCountMs of the request's
+// start) had passed.
+bool ReadFormData(std::string& request, nbSocket& client, std::string& form, std::uint32_t startMs,
+                  int deadlineMs);
 // One receive of at most iLength bytes that gives up after timeoutMs of
 // silence; false (s empty) on time-out, end of stream or error.
 bool RecvWithin(nbSocket& Socket, std::string& s, int iLength, int timeoutMs);

@@ -1,9 +1,10 @@
 // Blocking TCP socket object of the settings console.
 #include "support/nbSocket.h"
 
-#include <cstdio>
 #include <memory>
 #include <new>
+
+#include "support/debug.h"
 
 std::atomic<bool> nbSocket::bWSAInitOK{false};
 
@@ -13,7 +14,7 @@ nbSocket::nbSocket() : m_IP(0), m_bListening(false) {
 
 bool nbSocket::Send(std::string s) {
   if (!hSocket.valid()) {
-    std::fputs("bool nbSocket::Send (string s) : hSocket <= 0\n", stdout);
+    dbgmsg("bool nbSocket::Send (string s) : hSocket <= 0");
     return false;
   }
   nbplat::IoResult r = nbplat::SendSome(hSocket.get(), s.data(), s.size());
@@ -22,7 +23,7 @@ bool nbSocket::Send(std::string s) {
 
 bool nbSocket::Recv(std::string& s, int iLength) {
   if (!hSocket.valid()) {
-    std::fputs("bool nbSocket::Recv (string& s, int iLength) : hSocket <= 0\n", stdout);
+    dbgmsg("bool nbSocket::Recv (string& s, int iLength) : hSocket <= 0");
     return false;
   }
   if (iLength <= 0) return false;
@@ -35,7 +36,7 @@ bool nbSocket::Recv(std::string& s, int iLength) {
     return true;
   }
   s.clear();
-  std::printf("iRecvLen=%d\n", r.status == nbplat::IoStatus::Closed ? 0 : -1);
+  dprintf("iRecvLen=%d", r.status == nbplat::IoStatus::Closed ? 0 : -1);
   return false;
 }
 
@@ -48,11 +49,11 @@ bool nbSocket::Listen(int iPort) {
   if (!nbplat::SetReuseAddress(hSocket.get())) return false;
   nbplat::SetBlocking(hSocket.get());
   if (!nbplat::BindIPv4(hSocket.get(), static_cast<std::uint16_t>(iPort))) {
-    std::fputs("bind failed\n", stdout);
+    dbgmsg("bind failed");
     return false;
   }
   if (!nbplat::ListenOn(hSocket.get(), 0x7fffffff)) {
-    std::fputs("listen failed\n", stdout);
+    dbgmsg("listen failed");
     return false;
   }
   m_bListening = true;
@@ -62,12 +63,12 @@ bool nbSocket::Listen(int iPort) {
 bool nbSocket::Accept(nbSocket& client) {
   std::uint32_t peer = 0;
   nbplat::Socket s = nbplat::AcceptConnection(hSocket.get(), &peer);
-  std::printf("nbSocket nbSocket::Accept()::sckAcc=%llu\n", static_cast<unsigned long long>(s));
+  dprintf("nbSocket nbSocket::Accept()::sckAcc=%llu", static_cast<unsigned long long>(s));
   if (s == nbplat::kNoSocket) return false;
   client.m_bListening = false;
   client.hSocket.reset(s);
   client.m_IP = peer;
-  std::printf("wsAccept.m_IP=%lu\n", static_cast<unsigned long>(peer));
+  dprintf("wsAccept.m_IP=%lu", static_cast<unsigned long>(peer));
   return true;
 }
 

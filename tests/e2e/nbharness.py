@@ -50,12 +50,112 @@ def main():
               "namespaces); run ctest as root to include them.")
         sys.exit(SKIP_RETURN_CODE)
     if os.environ.get(_NS_FLAG) != "1":
-        env = dict(os.environ, **{_NS_FLAG: "1"})
-        cmd = ["unshare", "--net", "--mount", "--propagation", "private",
-               sys.executable, os.path.abspath(sys.argv[0])] + sys.argv[1:]
-        sys.exit(subprocess.call(cmd, env=env, stdin=subprocess.DEVNULL))
+        sys.exit(_run_in_namespace())
+    _become_reaper()
     _setup_namespace()
     unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+def _run_in_namespace():
+    """Runs this script again in a private namespace, with a temporary folder
+    of its own (TMPDIR) that is removed whatever way the run ends; a SIGTERM
+    (ctest's time-out) is passed on, so the run can end its processes."""
+    work = tempfile.mkdtemp(prefix="nb-e2e-")
+    os.chmod(work, 0o755)  # servers running as other users reach their folders
+    env = dict(os.environ, **{_NS_FLAG: "1", "TMPDIR": work})
+    cmd = ["unshare", "--net", "--mount", "--propagation", "private",
+           sys.executable, os.path.abspath(sys.argv[0])] + sys.argv[1:]
+    child = subprocess.Popen(cmd, env=env, stdin=subprocess.DEVNULL)
+    stopping = []
+
+    def pass_on(signum, _frame):
+        stopping.append(time.monotonic())
+        child.send_signal(signum)
+
+    for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+        signal.signal(sig, pass_on)
+    try:
+        while True:
+            try:
+                return child.wait(timeout=1)
+            except subprocess.TimeoutExpired:
+                if stopping and time.monotonic() - stopping[0] > 30:
+                    child.kill()
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+def _become_reaper():
+    """Makes every process the run starts stay a descendant of it, even a
+    daemon that leaves its parent (pg_ctl's server): a kill of the run's
+    process tree reaches them all. They are ended when the run ends, by
+    its own end or by SIGTERM."""
+    import atexit
+    import ctypes
+    pr_set_child_subreaper = 36
+    ctypes.CDLL(None, use_errno=True).prctl(pr_set_child_subreaper, 1, 0, 0, 0)
+    atexit.register(end_descendants)
+
+    def on_signal(signum, _frame):
+        end_descendants()
+        os._exit(128 + signum)
+
+    for sig in (signal.SIGTERM, signal.SIGHUP):
+        signal.signal(sig, on_signal)
+
+
+def _descendants():
+    parents = {}
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/stat" % entry) as f:
+                stat = f.read()
+        except OSError:
+            continue
+        # The command name may hold blanks: the fields after it are fixed.
+        fields = stat[stat.rfind(")") + 2:].split()
+        if fields[0] != "Z":
+            parents[int(entry)] = int(fields[1])
+    found, todo = [], [os.getpid()]
+    while todo:
+        pid = todo.pop()
+        kids = [p for p, pp in parents.items() if pp == pid]
+        found += kids
+        todo += kids
+    return found
+
+
+def end_descendants(grace=10):
+    """Ends every process the run started that is still running: SIGTERM,
+    then SIGKILL after grace seconds."""
+    for sig in (signal.SIGTERM, signal.SIGKILL):
+        pids = _descendants()
+        for pid in pids:
+            try:
+                os.kill(pid, sig)
+            except ProcessLookupError:
+                pass
+        deadline = time.monotonic() + grace
+        while pids and time.monotonic() < deadline:
+            _reap()
+            pids = _descendants()
+            if pids:
+                time.sleep(0.1)
+        if not pids:
+            break
+    _reap()
+
+
+def _reap():
+    while True:
+        try:
+            pid, _ = os.waitpid(-1, os.WNOHANG)
+        except ChildProcessError:
+            return
+        if pid == 0:
+            return
 
 
 def _setup_namespace():
@@ -191,6 +291,28 @@ def raw_request(data, host="127.0.0.1", port=4321, timeout=15, source=None):
         return read_all(s, timeout)
     finally:
         s.close()
+
+
+def proxy_get_ending(url, proxy=("127.0.0.1", 4321), timeout=20):
+    """A proxy GET like proxy_get; returns (answer, end), end being "closed",
+    "reset" or "timeout"."""
+    hostport = url.split("/")[2]
+    s = socket.create_connection(proxy, timeout=timeout)
+    chunks, end = [], "closed"
+    try:
+        s.sendall(("GET %s HTTP/1.1\r\nHost: %s\r\n\r\n" % (url, hostport)).encode())
+        while True:
+            b = s.recv(65536)
+            if not b:
+                break
+            chunks.append(b)
+    except socket.timeout:
+        end = "timeout"
+    except ConnectionResetError:
+        end = "reset"
+    finally:
+        s.close()
+    return b"".join(chunks), end
 
 
 def read_all(sock, timeout=15):

@@ -1,5 +1,5 @@
-"""Shared set-up of the NimbrelService end-to-end tests: a web root of real
-documentation pages and photos, nginx on 127.0.0.2, the real service on
+"""Shared set-up of the NimbrelService end-to-end tests: a web root with a
+generated documentation page and photos, nginx on 127.0.0.2, the real service on
 127.0.0.1:443 with an accounts database, and helpers to read its log."""
 
 import glob
@@ -26,14 +26,54 @@ def md5hex(text):
     return hashlib.md5(text.encode()).hexdigest()
 
 
-def find_doc_page(min_size=20000):
-    """A real HTML page from the installed documentation, largest first."""
-    pages = [p for p in glob.glob("/usr/share/doc/**/*.html", recursive=True)
-             if os.path.isfile(p) and os.path.getsize(p) >= min_size]
-    if not pages:
-        raise RuntimeError("no documentation HTML page found under /usr/share/doc")
-    pages.sort(key=lambda p: (-os.path.getsize(p), p))
-    return pages[0]
+WORDS = ("the of a to in is that for it as with be on by this are or from an which "
+         "module function class return value object list string file data default "
+         "argument method type name error new instance attribute call set read write "
+         "buffer stream socket request answer page packet option number text line "
+         "character encoding path directory process thread lock queue event time "
+         "parameter keyword result exception raised when if not only none each may").split()
+
+
+def make_doc_page(path, size=600000, seed=7):
+    """Writes a reference-manual page of about `size` bytes: navigation,
+    sections of prose, signatures and code examples, with the words and
+    markup a real documentation page repeats. The same bytes every time."""
+    import random
+    rnd = random.Random(seed)
+
+    def sentence():
+        words = [rnd.choice(WORDS) for _ in range(rnd.randint(6, 18))]
+        return " ".join(words).capitalize() + "."
+
+    parts = ["<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+             "<title>Reference manual</title>"
+             "<link rel=\"stylesheet\" href=\"/static/manual.css\"></head>\n<body>\n"
+             "<div class=\"related\" role=\"navigation\"><ul>"]
+    parts += ["<li><a href=\"chapter%d.html\">Chapter %d</a></li>" % (i, i) for i in range(40)]
+    parts.append("</ul></div>\n<div class=\"body\" role=\"main\">\n")
+    total = sum(len(p) for p in parts)
+    section = 0
+    while total < size - 100:
+        section += 1
+        name = "%s_%s" % (rnd.choice(WORDS), rnd.choice(WORDS))
+        chunk = ["<section id=\"s%d\"><h2>%d. The <code>%s</code> %s<a class=\"headerlink\" "
+                 "href=\"#s%d\">&#182;</a></h2>\n" % (section, section, name, rnd.choice(WORDS),
+                                                        section)]
+        for _ in range(rnd.randint(2, 4)):
+            chunk.append("<p>%s</p>\n" % " ".join(sentence() for _ in range(rnd.randint(2, 6))))
+        args = ", ".join(rnd.choice(WORDS) for _ in range(rnd.randint(1, 4)))
+        chunk.append("<dl class=\"py function\"><dt class=\"sig\" id=\"%s\"><span class=\"sig-name"
+                     " descname\">%s</span>(<em>%s</em>)</dt>\n<dd><p>%s</p></dd></dl>\n"
+                     % (name, name, args, sentence()))
+        chunk.append("<div class=\"highlight\"><pre><span class=\"gp\">&gt;&gt;&gt; </span>"
+                     "%s = %s(%d)\n<span class=\"go\">%s</span>\n</pre></div>\n</section>\n"
+                     % (rnd.choice(WORDS), name, rnd.randint(0, 9999), rnd.choice(WORDS)))
+        text = "".join(chunk)
+        parts.append(text)
+        total += len(text)
+    parts.append("</div>\n<div class=\"footer\">Generated for the tests.</div>\n</body></html>\n")
+    with open(path, "w") as f:
+        f.write("".join(parts))
 
 
 def make_photo(path, width, height, seed, grain=0.0, quality=92):
@@ -71,8 +111,7 @@ class Site:
     def __init__(self):
         self.root = tempfile.mkdtemp(prefix="nb-svc-site-")
         os.chmod(self.root, 0o755)
-        self.doc_source = find_doc_page()
-        shutil.copy(self.doc_source, os.path.join(self.root, "doc.html"))
+        make_doc_page(os.path.join(self.root, "doc.html"))
         self.photos = {}
         # big.jpg is grainy enough to stay above one packet when recoded.
         for name, (w, hh, seed, grain) in {"photo1.jpg": (1024, 768, 11, 0.0),

@@ -149,10 +149,13 @@ class Relay(unittest.TestCase):
     def test_forbidden_word_withholds_its_block_and_the_rest(self):
         self.start()
         url = "http://%s/" % SCRIPTED
-        self.assertEqual(self.get(url + "word1"), b"")
-        got = self.get(url + "word3")
-        self.assertEqual(len(got), 400000)
-        self.assertEqual(got, answer_of_total(450000)[:400000])
+        self.assertEqual(h.proxy_get_ending(url + "word1"), (b"", "closed"))
+        # Two blocks went out before the word: the connection ends with a
+        # reset, which may overtake some of them, so the page never looks whole.
+        got, end = h.proxy_get_ending(url + "word3")
+        self.assertEqual(end, "reset")
+        self.assertLessEqual(len(got), 400000)
+        self.assertTrue(answer_of_total(450000).startswith(got))
         self.assertEqual(len(self.get(url + "big")), 450000)
 
     def test_large_post_body_reaches_the_site(self):

@@ -33,7 +33,11 @@ class Postgres:
         self.as_pg([os.path.join(PG_BIN, "initdb"), "-D", self.data, "-A", "trust",
                     "-U", "postgres", "--no-sync"])
         self.url = "postgresql://postgres@/postgres?host=%s" % self.dir
-        self.start()
+        try:
+            self.start()
+        except BaseException:
+            self.stop(check=False)
+            raise
 
     def as_pg(self, cmd):
         return h.run(["runuser", "-u", "postgres", "--"] + cmd, timeout=120)
@@ -43,9 +47,9 @@ class Postgres:
                     os.path.join(self.dir, "server.log"), "-o",
                     "-k %s -c listen_addresses='' -c fsync=off" % self.dir, "start"])
 
-    def stop(self):
-        self.as_pg([os.path.join(PG_BIN, "pg_ctl"), "-D", self.data, "-w", "-m", "fast",
-                    "stop"])
+    def stop(self, check=True):
+        cmd = [os.path.join(PG_BIN, "pg_ctl"), "-D", self.data, "-w", "-m", "fast", "stop"]
+        h.run(["runuser", "-u", "postgres", "--"] + cmd, check=check, timeout=120)
 
     def remove(self):
         shutil.rmtree(self.dir, ignore_errors=True)
@@ -78,17 +82,16 @@ def start_client(index, login, password):
 class ServiceNodes(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
+        # Each part is ended even when a later one fails to start.
         cls.pg = Postgres()
+        cls.addClassCleanup(cls.pg.remove)
+        cls.addClassCleanup(cls.pg.stop, check=False)
         cls.site = sc.Site()
-        cls.nodes = [Node(ip, cls.pg.url, price=20000) for ip in NODES]
-
-    @classmethod
-    def tearDownClass(cls):
-        for n in cls.nodes:
-            n.stop()
-        cls.site.stop()
-        cls.pg.stop()
-        cls.pg.remove()
+        cls.addClassCleanup(cls.site.stop)
+        cls.nodes = []
+        for ip in NODES:
+            cls.nodes.append(Node(ip, cls.pg.url, price=20000))
+            cls.addClassCleanup(cls.nodes[-1].stop)
 
     def setUp(self):
         self.clients = []

@@ -4,10 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "kernel/limits.h"
+#include "kernel/options.h"
+#include "kernel/relay.h"
+#include "kernel/tunnel_slots.h"
 #include "test_support.h"
 
 namespace {
@@ -58,6 +65,107 @@ TEST(HttpsTunnel, SilentTunnelEndsAfterTheIdleTime) {
   nbtest::SocketPair server = nbtest::MakePair();
   char buff[16];
   EXPECT_EQ(RelayBothWays(browser.far.get(), server.near.get(), buff, sizeof buff, 100), 0);
+}
+
+// Serves one CONNECT head with po on its own thread; the test holds the
+// browser's end.
+struct ConnectRun {
+  ConnectRun(const std::string& head, const Program_Options& po) {
+    head.copy(buff.data(), head.size());
+    a.ipClient = nbtest::kLoopback;
+    a.sckBrowser.reset(browser.far.release());
+    a.buff = buff.data();
+    done = std::async(std::launch::async, [this, head, po] {
+      processConnectTunnel(&a, po, static_cast<int>(head.size()));
+      a.sckServer.reset();
+      a.sckBrowser.reset();
+    });
+  }
+  nbtest::WorkDir work;  // the URL log and the counted bytes' options file
+  nbtest::SocketPair browser = nbtest::MakePair();
+  std::vector<char> buff = std::vector<char>(nb::kRequestBufferSize);
+  ThreadArgs a;
+  std::future<void> done;
+};
+
+TEST(HttpsTunnel, TunnelsToThisClientItselfAreRefused) {
+  Program_Options po;
+  po.iPort = nb::kTunnelPort;  // the proxy itself listens where tunnels go
+  for (const char* host : {"127.0.0.1", "localhost", "2130706433", "0", "127.1", "127.0.0.9"}) {
+    ConnectRun run(std::string("CONNECT ") + host + ":443 HTTP/1.1\r\n\r\n", po);
+    EXPECT_EQ(nbtest::ReadToEnd(run.browser.near.get(), 5000).substr(0, 22),
+              "HTTP/1.0 403 Forbidden")
+        << host;
+  }
+}
+
+// One relayed tunnel between two socket pairs: the test holds browser.near
+// and server.far; the relay runs on its own thread.
+struct Tunnel {
+  nbtest::SocketPair browser = nbtest::MakePair();
+  nbtest::SocketPair server = nbtest::MakePair();
+  std::unique_ptr<TunnelSlot> slot{new TunnelSlot(browser.far.get(), server.near.get())};
+  std::thread relay;
+  void Start() {
+    relay = std::thread([this] {
+      char buff[256];
+      RelayBothWays(browser.far.get(), server.near.get(), buff, sizeof buff, 60000, slot.get());
+      slot.reset();
+    });
+  }
+  ~Tunnel() {
+    browser.near.reset();
+    server.far.reset();
+    if (relay.joinable()) relay.join();
+  }
+};
+
+TEST(HttpsTunnel, TunnelsBeyondTheirShareOfWorkersCloseTheIdlest) {
+  std::vector<std::unique_ptr<Tunnel>> tunnels;
+  for (int i = 0; i < nb::kMaxTunnelWorkers; ++i) {
+    tunnels.emplace_back(new Tunnel);
+    tunnels.back()->Start();
+  }
+  ASSERT_EQ(OpenTunnelCount(), nb::kMaxTunnelWorkers);
+  // The first tunnel is used, so the second is now the idlest.
+  SendText(tunnels[0]->browser.near.get(), "x");
+  EXPECT_EQ(nbtest::ReadExactly(tunnels[0]->server.far.get(), 1), "x");
+  tunnels.emplace_back(new Tunnel);
+  tunnels.back()->Start();
+  EXPECT_EQ(nbtest::ReadToEnd(tunnels[1]->browser.near.get(), 20000), "");
+  tunnels[1]->relay.join();
+  EXPECT_EQ(OpenTunnelCount(), nb::kMaxTunnelWorkers);
+  // Workers running short close the next idlest; the used one stays.
+  EXPECT_TRUE(CloseIdlestTunnel());
+  EXPECT_EQ(nbtest::ReadToEnd(tunnels[2]->browser.near.get(), 20000), "");
+  SendText(tunnels[0]->browser.near.get(), "y");
+  EXPECT_EQ(nbtest::ReadExactly(tunnels[0]->server.far.get(), 1), "y");
+  tunnels.clear();
+  EXPECT_EQ(OpenTunnelCount(), 0);
+  EXPECT_FALSE(CloseIdlestTunnel());
+}
+
+TEST(HttpsTunnel, BrowserThatStopsReadingFreesTheWorker) {
+  const int savedTimeout = iSendTimeoutMs.exchange(300);
+  nbtest::Listener proxyListener;
+  Program_Options po;
+  po.sProxyName = "127.0.0.1";
+  po.sProxyPort = std::to_string(proxyListener.port());
+  // The upstream proxy opens the tunnel, and the site floods the browser.
+  std::thread proxy([&] {
+    nbtest::SocketHolder c(proxyListener.Accept());
+    nbtest::ReadUntil(c.get(), "\r\n\r\n", 10000);
+    SendText(c.get(), "HTTP/1.0 200 Connection established\r\n\r\n");
+    const std::string block(1 << 20, 'z');
+    for (int i = 0; i < 64 && nbplat::SendAll(c.get(), block.data(), block.size()).ok(); ++i) {
+    }
+  });
+  ConnectRun run("CONNECT site.example:443 HTTP/1.1\r\n\r\n", po);
+  EXPECT_EQ(run.done.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+  run.browser.near.reset();  // lets a tunnel still sending end
+  run.done.wait();
+  proxy.join();
+  iSendTimeoutMs.store(savedTimeout);
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include "kernel/limits.h"
 #include "kernel/options.h"
 #include "kernel/thread_args.h"
+#include "kernel/tunnel.h"
 #include "support/debug.h"
 #include "support/nbString.h"
 #include "test_support.h"
@@ -176,6 +177,26 @@ TEST_F(RelayTest, LargeAnswerPassesInThreeCheckedBlocks) {
   EXPECT_EQ(CountTrace("send from site to browser OK"), 3);
 }
 
+TEST_F(RelayTest, ForbiddenWordInALaterBlockEndsWithAReset) {
+  SetProgramOptions([] {
+    Program_Options po;
+    po.vsBlockingContent = {"forbiddenword"};
+    return po;
+  }());
+  // The word stands across the seam of the first two blocks.
+  std::string answer = AnswerOfTotal(450000);
+  answer.replace(nb::kMaxPacketSize - 6, 13, "forbiddenword");
+  Peer site([&](nbplat::Socket s, Peer&) {
+    ReadRequest(s);
+    nbtest::SendText(s, answer);
+  });
+  // The first block went out; the reset may overtake some of it.
+  const std::string got = Relay(kGet, nbtest::kLoopback, site.port());
+  EXPECT_LE(got.size(), static_cast<std::size_t>(nb::kMaxPacketSize));
+  EXPECT_TRUE(answer.compare(0, got.size(), got) == 0);
+  EXPECT_EQ(end_, nbtest::AbortAsSeen());
+}
+
 TEST_F(RelayTest, AnswerWithoutTypeOrLengthRunsToTheSitesClose) {
   const std::string head = "HTTP/1.1 302 Found\r\nLocation: /elsewhere\r\n\r\n";
   const std::string body(300000, 'r');
@@ -328,6 +349,14 @@ TEST_F(RelayTest, UpstreamProxyTunnelCarriesCredentialsAndTheRequest) {
                   c.credentials + "\r\nProxy-Authorization: Basic " + c.credentials + "\r\n\r\n");
     EXPECT_EQ(tunnelRequest, kGet);
     EXPECT_EQ(got, Answer("through"));
+  }
+}
+
+TEST(UpstreamProxyPort, OutOfRangeIsRefusedNotWrapped) {
+  EXPECT_EQ(ProxyPortOf("8080"), 8080);
+  EXPECT_EQ(ProxyPortOf("65535"), 65535);
+  for (const char* bad : {"65536", "70000", "4294967376", "0", "-1", "", "x"}) {
+    EXPECT_EQ(ProxyPortOf(bad), 0) << bad;
   }
 }
 

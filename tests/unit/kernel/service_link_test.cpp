@@ -438,6 +438,36 @@ TEST_F(ServiceExchange, ACutSecondPacketEndsWithAReset) {
   }
 }
 
+TEST_F(ServiceExchange, ForbiddenWordEndsTheAnswerEvenAcrossPackets) {
+  // Where the word stands: whole in the second packet, split over the first
+  // two, or in the first; the packets after it never reach the browser.
+  const std::vector<std::vector<std::string>> answers = {
+      {"first ", "then forbiddenword", "third"},
+      {"first forbid", "denword", "third"},
+      {"forbiddenword first", "second", "third"}};
+  for (const auto& packets : answers) {
+    LoopbackServer service([&](nbplat::Socket c) {
+      ReadRequest(c);
+      for (std::size_t i = 0; i < packets.size(); ++i) {
+        const std::string& p = packets[i];
+        const auto size = static_cast<std::uint32_t>(p.size());
+        if (i == 1)
+          SendPacket(c, NB_PACKET_BZ2, Bz2(p), size);
+        else
+          SendPacket(c, NB_PACKET_NOCOMPRESS, p, size);
+      }
+    });
+    const bool first = packets[0].find("forbiddenword") != std::string::npos;
+    // A reset may overtake what went out before it.
+    const std::string got = Serve(service.port());
+    EXPECT_EQ(packets[0].compare(0, got.size(), got), 0) << packets[1];
+    if (first) {
+      EXPECT_EQ(got, "");
+    }
+    EXPECT_EQ(end_, first ? nbplat::IoStatus::Closed : nbtest::AbortAsSeen()) << packets[1];
+  }
+}
+
 TEST_F(ServiceExchange, ChunkedBodyGoesDirectToItsEndAndNoFurther) {
   const std::string head =
       "POST /up HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: chunked\r\n\r\n";

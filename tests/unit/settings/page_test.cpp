@@ -131,7 +131,7 @@ TEST(SettingsPage, AccessLineLinksToTheLoginPage) {
   EXPECT_NE(s.find(">Приоритетный</a>"), std::string::npos);
 }
 
-TEST(SettingsPage, EveryOccurrenceReplacedValuesUnescapedAndNotReplacedAgain) {
+TEST(SettingsPage, EveryOccurrenceReplacedValuesEscapedAndNotReplacedAgain) {
   Program_Options po;
   po.iLogin = 7;
   po.sProxyName = "<b>idLoginValue</b>";
@@ -140,7 +140,17 @@ TEST(SettingsPage, EveryOccurrenceReplacedValuesUnescapedAndNotReplacedAgain) {
   po.dMoney = 99;
   std::string page =
       RenderSettingsPage("a=idLoginValue b=idLoginValue p=idProxyNameValue q=idProxyPortValue", po);
-  EXPECT_EQ(page, "a=7 b=7 p=<b>idLoginValue</b> q=");
+  EXPECT_EQ(page, "a=7 b=7 p=&lt;b&gt;idLoginValue&lt;/b&gt; q=");
+  // Every text the user typed is shown as text, never as markup.
+  po.sProxyLogin = "</textarea><script>";
+  po.sProxyPort = "\"80";
+  po.vsBlockingContent = {"<i>"};
+  po.vsBlockingUrls = {"a&b"};
+  po.vsAllowHosts = {"'x'"};
+  EXPECT_EQ(RenderSettingsPage("idProxyLoginValue idProxyPortValue idForbiddenContentValue"
+                               "idForbiddenUrlsValue idChildClientsValue",
+                               po),
+            "&lt;/textarea&gt;&lt;script&gt; &quot;80 &lt;i&gt;\na&amp;b\n 'x'\n");
 }
 
 class TemplateFile : public ::testing::Test {

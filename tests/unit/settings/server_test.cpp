@@ -2,6 +2,7 @@
 // socket operations, and what the loop answers to each kind of request.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -17,9 +18,12 @@ namespace {
 
 using nbtest::Ip;
 
-// A port nobody listens on right now.
+// A port nobody listens on right now. The choice is random per process:
+// test processes started in the same millisecond must not probe the same
+// ports.
 int FreePort() {
-  std::mt19937 rng(nbplat::TickCountMs());
+  std::random_device seed;
+  std::mt19937 rng(seed());
   for (int i = 0; i < 200; ++i) {
     int port = 20000 + static_cast<int>(rng() % 40000);
     nbSocket probe;
@@ -106,6 +110,10 @@ class SettingsServer : public ::testing::Test {
     std::ofstream(nbset::kTemplateFile, std::ios::binary)
         << "<html>\r\nL=idLoginValue J=idJpgLvlValue F=idBlockFlashValue\r\n"
            "U=idForbiddenUrlsValue P=idProxyNameValue\r\n</html>\r\n";
+    // The image carries a mark of this fixture: an answer with it comes from
+    // this test's own server, not from one of another test process.
+    std::random_device mark;
+    for (int i = 0; i < 16; ++i) image_ += static_cast<char>(mark());
     for (int i = 0; i < 10000; ++i) image_ += static_cast<char>(i * 7 % 256);
     std::ofstream(nbset::kImageFile, std::ios::binary) << image_;
 
@@ -120,13 +128,36 @@ class SettingsServer : public ::testing::Test {
     po.dTrafficCost = 3;
     SetProgramOptions(po);
 
-    port_ = FreePort();
-    ASSERT_NE(port_, 0);
-    thread_ = std::thread([this] { result_ = server_.Start(port_); });
-    // The server is up once a connection is answered.
-    for (int i = 0; i < 100 && Exchange(port_, Get("/x")).rfind("HTTP/", 0) != 0; ++i) {
-      nbplat::SleepMs(50);
+    // The port may be taken between the probe and the server's own listen
+    // (by another test process): then the server ends at once and another
+    // port is tried. The server is up once it answers with this fixture's
+    // image; a loaded machine may take long to get there.
+    const std::string ownImage = "HTTP/1.0 200 OK\r\nContent-Type: \r\n\r\n" + image_;
+    bool up = false;
+    for (int attempt = 0; attempt < 5 && !up; ++attempt) {
+      port_ = FreePort();
+      ASSERT_NE(port_, 0);
+      result_ = -1;
+      ended_ = false;
+      thread_ = std::thread([this] {
+        result_ = server_.Start(port_);
+        ended_ = true;
+      });
+      const std::uint32_t start = nbplat::TickCountMs();
+      while (!ended_ && nbplat::TickCountMs() - start < 60000) {
+        if (Exchange(port_, Get("/elefant256.jpg")) == ownImage) {
+          up = true;
+          break;
+        }
+        nbplat::SleepMs(20);
+      }
+      if (!up) {
+        if (!ended_) server_.Stop();
+        thread_.join();
+        server_.Stop();  // Start left the console enabled on its failure
+      }
     }
+    ASSERT_TRUE(up) << "the settings server did not start";
   }
   void TearDown() override {
     if (thread_.joinable()) {
@@ -162,7 +193,8 @@ class SettingsServer : public ::testing::Test {
   Program_Options saved_;
   SettingsMan server_;
   int port_ = 0;
-  int result_ = -1;
+  std::atomic<int> result_{-1};
+  std::atomic<bool> ended_{false};
   std::thread thread_;
 };
 
@@ -288,6 +320,29 @@ TEST_F(SettingsServer, SilentConnectionDoesNotBlockTheConsole) {
       nbplat::ConnectIPv4(silent, Ip(127, 0, 0, 1), static_cast<std::uint16_t>(port_), 5000));
   EXPECT_EQ(Exchange(port_, Get("/")).rfind(kPageHead, 0), 0u);
   nbplat::CloseSocket(silent);
+}
+
+TEST_F(SettingsServer, TricklingBodyDoesNotHoldTheConsole) {
+  // A byte of the body every half second: each read is quick, but the whole
+  // request must end at its deadline, long before the body would.
+  const std::string body = "idJpgLvl=2&idProxyName=slow.example" + std::string(200, 'x');
+  nbplat::OwnedSocket s(nbplat::TcpSocket());
+  ASSERT_TRUE(
+      nbplat::ConnectIPv4(s.get(), Ip(127, 0, 0, 1), static_cast<std::uint16_t>(port_), 5000));
+  nbtest::SendText(s.get(), Post(body));
+  std::string answer;
+  std::size_t sent = 0;
+  for (; sent < body.size(); ++sent) {
+    char buf[8192];
+    const nbplat::IoResult r = nbplat::RecvSome(s.get(), buf, sizeof buf, 500);
+    if (r.status != nbplat::IoStatus::TimedOut) {
+      if (r.ok()) answer.append(buf, r.bytes);
+      break;
+    }
+    nbtest::SendText(s.get(), body.substr(sent, 1));
+  }
+  EXPECT_LT(sent, body.size()) << "the console waited for the whole trickle";
+  EXPECT_EQ(GetProgramOptions().sProxyName, "proxy.lan");
 }
 
 TEST_F(SettingsServer, CompressionSwitchWithoutTray) {

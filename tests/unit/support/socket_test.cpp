@@ -179,3 +179,24 @@ TEST_F(nbSocketConversation, CloseShutsTheConnectionDown) {
   EXPECT_TRUE(again.Listen(port));
   EXPECT_TRUE(again.Close());
 }
+
+namespace {
+
+// The console's socket traces through the trace channel, which is silent by
+// default: nothing reaches the console window.
+TEST(nbSocketTrace, AcceptAndReceiveWriteNothingToTheConsole) {
+  const std::uint16_t port = FreePort();
+  nbSocket listener, conn;
+  RawSocket browser;
+  ASSERT_TRUE(listener.Listen(port) && nbplat::ConnectIPv4(browser.s, Loopback(), port, 5000));
+  ::testing::internal::CaptureStdout();
+  nbSocket second;
+  EXPECT_FALSE(second.Listen(port));  // taken
+  listener.Accept(conn);
+  nbplat::ShutdownSocket(browser.s);
+  std::string got;
+  conn.Recv(got, 16);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+}
+
+}  // namespace
