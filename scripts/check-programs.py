@@ -145,7 +145,9 @@ def _shell_scan(text, found):
                 _shell_scan(text[i + 1:close], found)
                 i = close + 1
                 continue
-            command, wrapped, skip_value = True, False, False
+            # After a closing ")" or "}" only redirections and operators
+            # follow, never a command.
+            command, wrapped, skip_value = c not in ")}", False, False
             i += 1
             continue
         # One word, with its quoted parts; command substitutions inside it
