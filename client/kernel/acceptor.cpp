@@ -26,7 +26,7 @@ constexpr unsigned kAcceptRetryMs = 50;   // pause after a failed accept
 // closed, its number may come back at once for the next connection).
 void DropConnection(nbplat::OwnedSocket& s) {
   {
-    nbLockGuard lock(mtxSocketSet);
+    std::lock_guard<std::mutex> lock(mtxSocketSet);
     setClientSockets.erase(s.get());
   }
   s.reset();
@@ -45,7 +45,7 @@ void waitConnection() {
   std::uint32_t ipClient = 0;
   nbplat::OwnedSocket s(nbplat::AcceptConnection(lsocket, &ipClient));
   if (s.valid()) {
-    nbLockGuard lock(mtxSocketSet);
+    std::lock_guard<std::mutex> lock(mtxSocketSet);
     setClientSockets.insert(s.get());
   }
   if (!bServerEnabled) {

@@ -40,7 +40,7 @@ class WorkerScope {
       // Forget the browser socket before closing it: once closed, its number
       // may come back at once for a connection the acceptor records.
       {
-        nbLockGuard lock(mtxSocketSet);
+        std::lock_guard<std::mutex> lock(mtxSocketSet);
         setClientSockets.erase(args_->sckBrowser.get());
       }
       args_->sckBrowser.reset();

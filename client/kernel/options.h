@@ -38,6 +38,10 @@ struct Program_Options {
 };
 
 // Guards ProgramOptions, the writing of the options file and iAmountThread.
+// Re-entrant because holders re-enter it: ChangeProgramOptions and
+// CountPacket read the record (GetProgramOptions) and save it
+// (SaveProgramOptions) while they hold it, and ProgramDeinit takes it for
+// good from whichever thread asks the program to end.
 extern nbMutex mtxProgramOptions;
 extern Program_Options ProgramOptions;
 

@@ -3,9 +3,9 @@
 
 #include <string>
 
+#include "kernel/events.h"
 #include "kernel/filters.h"
 #include "support/debug.h"
-#include "tray/tray.h"
 
 namespace {
 
@@ -78,7 +78,7 @@ AnswerHead ReadAnswerHeader(nbplat::Socket s, int idleMs, nbServiceHeader* h) {
 bool ReadAnswerBody(nbplat::Socket s, const nbServiceHeader& h, char* buff, int idleMs) {
   std::size_t received = 0;
   while (received < h.size) {
-    WinSysTray::NetworkActivity(true);
+    nbkernel::Events().TrafficActivity();
     const nbplat::IoResult r = nbplat::RecvSome(s, buff + received, h.size - received, idleMs);
     if (!r.ok()) break;
     received += r.bytes;

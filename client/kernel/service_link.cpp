@@ -8,13 +8,13 @@
 #include <string>
 
 #include "http/chunked.h"
+#include "kernel/events.h"
 #include "kernel/limits.h"
 #include "kernel/relay.h"
 #include "kernel/state.h"
 #include "kernel/tunnel.h"
 #include "support/debug.h"
 #include "support/nbMutex.h"
-#include "tray/tray.h"
 
 namespace {
 
@@ -64,15 +64,15 @@ bool ConnectService(ThreadArgs* thArgs, const Program_Options& po,
   }
 }
 
-// Records whether the service could be reached and tells the tray when
+// Records whether the service could be reached and tells the program when
 // that changes.
 void NoteServiceReached(bool reached) {
   if (bServiceReached.exchange(reached) == reached) return;
   dbgmsg(reached ? "service reached again" : "service cannot be reached");
   if (reached) {
-    WinSysTray::SetStateIsOnLine();
+    nbkernel::Events().ServiceReached();
   } else {
-    WinSysTray::SetStateIsOffLine();
+    nbkernel::Events().ServiceUnreached();
   }
 }
 
@@ -206,7 +206,7 @@ void processRequestWithService(ThreadArgs* thArgs) {
       dbgmsg(sRet);
       return;
     }
-    WinSysTray::NetworkActivity(true);
+    nbkernel::Events().TrafficActivity();
     if (h.msg == NB_PACKET_TIMESHIFT) {
       CorrectClock(thArgs->sckServer.get(), po, AsSigned(h.size));
       continue;

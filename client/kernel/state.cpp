@@ -11,7 +11,7 @@ Program_Options ProgramOptions;
 std::string sRouteTable;
 std::set<nbplat::Socket> setClientSockets;
 nbMutex mtxProgramOptions;
-nbMutex mtxSocketSet;
+std::mutex mtxSocketSet;
 
 std::atomic<bool> bServerEnabled{false};
 nbplat::Socket lsocket = nbplat::kNoSocket;

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <set>
 #include <string>
 
@@ -19,7 +20,8 @@ extern std::string sRouteTable;
 // The browser connections now open (their handles stay owned by the
 // workers); guarded by mtxSocketSet.
 extern std::set<nbplat::Socket> setClientSockets;
-extern nbMutex mtxSocketSet;
+// Guards setClientSockets only; never held while taking another lock.
+extern std::mutex mtxSocketSet;
 // Running workers; changed under mtxProgramOptions.
 extern std::atomic<int> iAmountThread;
 

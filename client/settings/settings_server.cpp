@@ -3,10 +3,9 @@
 #include <memory>
 
 #include "http/http.h"
-#include "kernel/lifecycle.h"
+#include "kernel/events.h"
 #include "settings/settingsman.h"
 #include "support/debug.h"
-#include "tray/tray.h"
 
 namespace {
 
@@ -52,8 +51,9 @@ int SettingsMan::Start(int iPort) {
       client->Close();
       continue;
     }
-    WinSysTray::UpdateMenu();
-    WinSysTray::UpdateIcon(0);
+    // The pass may have changed the options: saved, then shown.
+    SaveProgramOptions();
+    nbkernel::Events().StatisticsChanged();
     client->Close();
     client.reset();
     nbplat::SleepMs(nbset::kPassPauseMs);
@@ -146,7 +146,8 @@ bool SettingsMan::ServePass(nbSocket& client) {
     client.Close();
     nbplat::SleepMs(nbset::kStopDelayMs);
     Stop();
-    ProgramDeinit();
+    nbkernel::Events().StopRequested();
+    return true;
   }
   if (fileName == "compress-off" || fileName == "compress-on") {
     // The tray menu's compression switch, for systems without a tray; the

@@ -1,4 +1,4 @@
-// Re-entrant lock named after the tick count at its construction.
+// Re-entrant lock of its own, labelled after the tick count at its construction.
 #include "support/nbMutex.h"
 
 #include <cstdio>
@@ -28,7 +28,7 @@ std::string nbMutexName(std::uint32_t tick) {
   return std::string("NBMUTEX") + text;
 }
 
-nbMutex::nbMutex() : m_sName(nbMutexName(nbplat::TickCountMs())), m_mutex(m_sName) {
+nbMutex::nbMutex() : m_sName(nbMutexName(nbplat::TickCountMs())) {
   dbgmsg("nbMutex::nbMutex()");
   dbgmsg("m_mutex=");
   dbgmsg(static_cast<double>(m_mutex.Handle()));

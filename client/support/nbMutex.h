@@ -1,4 +1,8 @@
-// Re-entrant lock around one kernel mutex named "NBMUTEX<tick count>".
+// Re-entrant lock: the holder may take it again. Each object is a lock of its
+// own, shared with no other object however close together they were made.
+// Use it only where a holder really re-enters (the options lock: a change
+// reads and saves the record under the lock it already holds); everything
+// else takes a plain std::mutex.
 #pragma once
 
 #include <string>
@@ -15,6 +19,8 @@ class nbMutex {
   bool Lock();
   // Releases once; always true (a release the platform refused is traced).
   bool Unlock();
+  // The label traces show for this lock ("NBMUTEX<tick count>"); it does not
+  // identify the lock: two objects with one label are still two locks.
   const std::string& Name() const { return m_sName; }
 
  private:
@@ -34,6 +40,6 @@ class nbLockGuard {
   nbMutex& m_;
 };
 
-// Builds the kernel name of a lock from a tick count ("NBMUTEX" + _gcvt form
+// Builds the trace label of a lock from a tick count ("NBMUTEX" + _gcvt form
 // with 9 significant digits: "NBMUTEX123." for 123).
 std::string nbMutexName(std::uint32_t tick);

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "kernel/lifecycle.h"
+#include "kernel/events.h"
 #include "platform/platform.h"
 #include "support/debug.h"
 #include "support/nbString.h"
@@ -174,7 +174,7 @@ TrayAction RunCommand(int id) {
       nbplat::OpenUrl(ConsoleUrl(GetProgramOptions().iSettingsPort));
       break;
     case TrayAction::Exit:
-      ProgramDeinit();
+      nbkernel::Events().StopRequested();
     case TrayAction::None:
       break;
   }

@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "kernel/events.h"
 #include "kernel/limits.h"
 #include "kernel/options.h"
 #include "kernel/state.h"
@@ -406,9 +407,21 @@ TEST_F(ServiceExchange, UnreachableServiceOrCompressionOffGoDirect) {
     LoopbackServer gone([](nbplat::Socket) {});
     closedPort = gone.port();
   }
+  // The layers above hear of each change once, through the kernel's events.
+  struct Recorder final : nbkernel::KernelEvents {
+    std::atomic<int> traffic{0}, reached{0}, unreached{0};
+    void TrafficActivity() override { ++traffic; }
+    void StatisticsChanged() override {}
+    void StopRequested() override {}
+    void ServiceReached() override { ++reached; }
+    void ServiceUnreached() override { ++unreached; }
+  } events;
+  nbkernel::SetEvents(&events);
   bServiceReached = true;
   EXPECT_EQ(Serve(closedPort, site.server.port()), kSitePage);
   EXPECT_FALSE(bServiceReached.load()) << "the tray and the page say pages go uncompressed";
+  EXPECT_EQ(events.unreached.load(), 1);
+  EXPECT_EQ(events.traffic.load(), 0);
   {
     LoopbackServer back([](nbplat::Socket c) {
       if (ReadRequest(c).request == kRequest) SendPacket(c, NB_PACKET_NOCOMPRESS, "back", 4);
@@ -416,6 +429,10 @@ TEST_F(ServiceExchange, UnreachableServiceOrCompressionOffGoDirect) {
     EXPECT_EQ(Serve(back.port(), site.server.port()), "back");
     EXPECT_TRUE(bServiceReached.load());
   }
+  nbkernel::SetEvents(nullptr);
+  EXPECT_EQ(events.reached.load(), 1);
+  EXPECT_EQ(events.unreached.load(), 1);
+  EXPECT_GE(events.traffic.load(), 1);
 
   LoopbackServer service([&](nbplat::Socket c) { ReadRequest(c); });
   ChangeOptions([](Program_Options& po) { po.bCompressOff = true; });

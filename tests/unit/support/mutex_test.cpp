@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -131,4 +133,28 @@ TEST(nbMutex, NameIsTickInGcvtForm) {
   EXPECT_EQ(nbMutexName(4294967295u), "NBMUTEX4.2949673e+009");
   nbMutex m;
   EXPECT_EQ(m.Name().rfind("NBMUTEX", 0), 0u);
+}
+
+TEST(nbMutex, LocksMadeInTheSameMillisecondAreTwoLocks) {
+  // The options lock and the socket-set lock used to be made one after the
+  // other and so almost always share one tick count, hence one name.
+  std::unique_ptr<nbMutex> a, b;
+  for (int i = 0; i < 1000; ++i) {
+    a = std::make_unique<nbMutex>();
+    b = std::make_unique<nbMutex>();
+    if (a->Name() == b->Name()) break;
+  }
+  ASSERT_EQ(a->Name(), b->Name()) << "no two locks made within one tick";
+  a->Lock();
+  std::promise<void> took;
+  std::thread other([&] {
+    b->Lock();  // blocks until a is released when the two are one lock
+    took.set_value();
+    b->Unlock();
+  });
+  const bool independent =
+      took.get_future().wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+  a->Unlock();
+  other.join();
+  EXPECT_TRUE(independent);
 }

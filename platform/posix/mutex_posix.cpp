@@ -37,6 +37,14 @@ LockEntry* Entry(void* impl) { return static_cast<LockEntry*>(impl); }
 
 }  // namespace
 
+NamedMutex::NamedMutex() {
+  // Not registered: no name can reach it. refs 1 and an empty name make the
+  // destructor's erase a no-op on the registry.
+  LockEntry* e = new LockEntry;
+  e->refs = 1;
+  impl_ = e;
+}
+
 NamedMutex::NamedMutex(const std::string& name) {
   Registry& reg = TheRegistry();
   std::lock_guard<std::mutex> lock(reg.guard);
@@ -54,7 +62,8 @@ NamedMutex::~NamedMutex() {
   Registry& reg = TheRegistry();
   std::lock_guard<std::mutex> lock(reg.guard);
   if (--e->refs == 0) {
-    reg.byName.erase(e->name);
+    auto it = reg.byName.find(e->name);
+    if (it != reg.byName.end() && it->second == e) reg.byName.erase(it);
     delete e;
   }
 }

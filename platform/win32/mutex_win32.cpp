@@ -18,6 +18,8 @@ HANDLE H(void* impl) { return static_cast<HANDLE>(impl); }
 // copies of the program started within one tick never share a lock. When
 // the name cannot be used (another kind of object already holds it), an
 // unnamed mutex still gives mutual exclusion within this process.
+NamedMutex::NamedMutex() : impl_(CreateMutexA(nullptr, FALSE, nullptr)) {}
+
 NamedMutex::NamedMutex(const std::string& name) {
   const std::string kernelName = name + "-" + std::to_string(GetCurrentProcessId());
   HANDLE h = CreateMutexA(nullptr, FALSE, kernelName.c_str());

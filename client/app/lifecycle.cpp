@@ -1,6 +1,6 @@
 // Program start and stop: the listening socket, the helper threads, the
 // accept loop and the one shutdown routine every thread uses.
-#include "kernel/lifecycle.h"
+#include "app/lifecycle.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -8,6 +8,7 @@
 #include <system_error>
 #include <thread>
 
+#include "app/tray_events.h"
 #include "kernel/acceptor.h"
 #include "kernel/limits.h"
 #include "kernel/options.h"
@@ -160,6 +161,8 @@ int ClientMain(int argc, char** argv) {
   // SIGSEGV keeps its default action: ignoring it would make a faulting
   // thread loop on the same instruction for ever instead of ending.
   nbplat::InstallStopHandler([] { ProgramDeinit(); });
+  static nbapp::TrayEvents events;
+  nbkernel::SetEvents(&events);
   dbgmsg("int main()");
   dbgmsg("Nimbrel Client started\n");
 

@@ -1,3 +1,3 @@
-#include "kernel/lifecycle.h"
+#include "app/lifecycle.h"
 
 int main(int argc, char** argv) { return ClientMain(argc, argv); }

@@ -136,8 +136,10 @@ bool ReplaceFile(const std::string& from, const std::string& to);
 
 // A re-entrant mutex. On Windows a named kernel mutex (two objects with the
 // same name share one mutex); on POSIX a recursive mutex registered by name.
+// Made without a name, the lock is its own and shared with no other object.
 class NamedMutex {
  public:
+  NamedMutex();
   explicit NamedMutex(const std::string& name);
   ~NamedMutex();
   NamedMutex(const NamedMutex&) = delete;

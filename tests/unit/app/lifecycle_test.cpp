@@ -1,5 +1,5 @@
 // Start failures: what the user is told and how the program ends.
-#include "kernel/lifecycle.h"
+#include "app/lifecycle.h"
 
 #include <gtest/gtest.h>
 
