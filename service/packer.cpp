@@ -40,15 +40,8 @@ std::string Bz2OrEmpty(const char* data, std::size_t len) {
 // A piece for a client that takes the denser coder. The cache holds the
 // densest form made in the background under 'T', and the quick choice
 // under 't': a kind letter ('8' zstd, '2' bzip2, '3' plain) and the body.
-AnswerPacket PackText2(const char* data, std::size_t len, PackCache* cache,
-                       const TextCoding& coding) {
-  if (coding.page) {
-    std::string framed;
-    if (Text2Compress(data, len, kText2Level, *coding.page, framed) && framed.size() < len) {
-      return MakePacket(NB_PACKET_TEXT2_DICT, std::move(framed), len);
-    }
-    return MakePacket(NB_PACKET_NOCOMPRESS, std::string(data, len), len);
-  }
+AnswerPacket PackText2Alone(const char* data, std::size_t len, PackCache* cache,
+                            const TextCoding& coding) {
   std::string denseKey = cache ? PackKey('T', kText2DenseLevel, data, len) : std::string();
   std::string value;
   if (cache && cache->Get(denseKey, &value)) {
@@ -74,6 +67,19 @@ AnswerPacket PackText2(const char* data, std::size_t len, PackCache* cache,
   if (value[0] == '3') return MakePacket(NB_PACKET_NOCOMPRESS, std::string(data, len), len);
   return MakePacket(value[0] == '8' ? std::uint16_t{NB_PACKET_TEXT2} : std::uint16_t{NB_PACKET_BZ2},
                     value.substr(1), len);
+}
+
+// With the site's page, coded against it when that is smaller than the
+// piece coded alone.
+AnswerPacket PackText2(const char* data, std::size_t len, PackCache* cache,
+                       const TextCoding& coding) {
+  AnswerPacket alone = PackText2Alone(data, len, cache, coding);
+  std::string framed;
+  if (coding.page && Text2Compress(data, len, kText2Level, *coding.page, framed) &&
+      framed.size() < alone.body.size()) {
+    return MakePacket(NB_PACKET_TEXT2_DICT, std::move(framed), len);
+  }
+  return alone;
 }
 
 }  // namespace
