@@ -130,6 +130,13 @@ bool HandlePacket(ThreadArgs* thArgs, const nbServiceHeader& h, AnswerProgress* 
   switch (h.msg) {
     case NB_PACKET_TEXT2:
     case NB_PACKET_TEXT2_DICT:
+      // Only a service that says it codes them sends these kinds; from any
+      // other they are unknown, read and dropped as ever.
+      if (!(h.caps & NB_CAP_TEXT2) ||
+          (h.msg == NB_PACKET_TEXT2_DICT && !(h.caps & NB_CAP_SITE_DICT))) {
+        dbgmsg("Unknow packet.");
+        return true;
+      }
       progress->serviceCaps |= h.caps;
       return DeliverText2(thArgs, h, progress);
     case NB_PACKET_EMPTY:

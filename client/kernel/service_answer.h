@@ -35,7 +35,8 @@ struct AnswerProgress {
 };
 
 // Acts on one complete answer packet whose body lies in thArgs->buff:
-// delivers content (kinds 2, 3, 4, and 8, 9 the client announced). A kind
+// delivers content (kinds 2, 3, 4, and 8, 9 when the packet's caps say the
+// service codes them; else they are dropped like any unknown kind). A kind
 // 8 or 9 packet that does not decode cuts the answer. False when the answer must end: the
 // browser can no longer be written to, or a forbidden word was found (after
 // some of the answer went out, the browser's connection ends with a reset).
