@@ -16,7 +16,8 @@ bool DeliverToBrowser(ThreadArgs* thArgs, const char* data, std::size_t len,
                       AnswerProgress* progress) {
   if (len == 0) return true;
   progress->delivered = true;
-  if (!progress->tooLong) {
+  // Only a service that keeps pages makes what was delivered worth keeping.
+  if (!progress->tooLong && (progress->serviceCaps & NB_CAP_SITE_DICT)) {
     progress->tooLong = progress->answer.size() + len > kSitePageMaxBytes;
     if (progress->tooLong) {
       std::string().swap(progress->answer);
