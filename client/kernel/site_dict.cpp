@@ -21,7 +21,14 @@ std::string RequestNamingPage(const std::string& service, const std::string& req
   if (use->site.empty()) return request;
   std::string digest;
   use->named = Store().Latest(use->site, &digest);
-  return use->named ? WithSitePageField(request, digest) : request;
+  if (!use->named) return request;
+  std::string named = WithSitePageField(request, digest);
+  // The line never makes a request too big for the service.
+  if (named.size() > kMaxBodySize) {
+    use->named = nullptr;
+    return request;
+  }
+  return named;
 }
 
 void KeepSitePage(const SitePageUse& use, std::uint16_t serviceCaps, std::string answer) {
