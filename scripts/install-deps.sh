@@ -15,7 +15,7 @@ test_pkgs=(
   nginx-light squid apache2-utils tinyproxy chromium
   iproute2 libjpeg-turbo-progs curl imagemagick xdotool wrk librsvg2-bin openssl
   postgresql libpq-dev clang clang-14 libclang-rt-14-dev
-  libbrotli-dev zlib1g-dev
+  libbrotli-dev zlib1g-dev zstd
 )
 # The browser tests drive Chromium from Node.js with npm's playwright-core:
 # the machine's own node and npm serve; Debian's are taken only when absent.

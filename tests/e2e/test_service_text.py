@@ -74,6 +74,17 @@ class TextCoding(unittest.TestCase):
         self.assertEqual(float(ini["CompressTraffic"]), float(sum(r["after"] for r in recs)))
         self.assertEqual(float(ini["TotalTraffic"]), float(sum(r["before"] for r in recs)))
 
+    def test_service_that_forgot_the_page_sends_it_alone(self):
+        self.fetch("one.html")  # the client keeps it and names it next time
+        type(self).service.stop()
+        type(self).service = sc.Service()
+        self.service.account(102, password="text-pass", money="100000")
+        second = self.fetch("two.html")
+        self.assertNotIn("9", second["kinds"].split(","), second)
+        self.assertIn("8", second["kinds"].split(","), second)
+        # Both sides hold it now: the next page of the site is coded against it.
+        self.assertIn("9", self.fetch("one.html")["kinds"].split(","))
+
     def test_request_without_bits_gets_bzip2_and_no_bits_back(self):
         clock = int(time.time())
         text = ("GET /old.html HTTP/1.0\r\nHost: %s\r\n\r\n" % sc.SITE_IP).encode()
