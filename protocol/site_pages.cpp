@@ -91,12 +91,14 @@ std::string WithSitePageField(const std::string& request, const std::string& dig
 std::string TakeSitePageField(std::string* request) {
   const std::string field = Lower(kSitePageField);
   std::string digest;
+  bool named = false;
   for (;;) {
     std::size_t from = 0, to = 0;
     ForEachField(*request, [&](const std::string& name, const std::string& value, std::size_t start,
                                std::size_t end) {
       if (name != field) return true;
-      digest = value;
+      if (!named) digest = value;
+      named = true;
       from = start;
       to = end;
       return false;

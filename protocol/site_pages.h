@@ -31,8 +31,8 @@ std::string RequestSite(const std::string& request);
 
 // The request with a line naming digest added after its request line.
 std::string WithSitePageField(const std::string& request, const std::string& digest);
-// Removes every line naming a page from request; returns the last digest
-// named ("" when none).
+// Removes every line naming a page from request; returns the digest of the
+// first (the client's own, right after the request line), "" when none.
 std::string TakeSitePageField(std::string* request);
 
 class SitePageStore {

@@ -249,8 +249,11 @@ void Session::Run() {
   if (caps_ & NB_CAP_SITE_DICT) {
     // The line naming the client's page is ours: it never reaches the site.
     namedPage_ = TakeSitePageField(&request_);
-    site_ = std::to_string(header_.login) + (header_.login == 0 ? "@" + FormatIPv4(peer_) : "") +
-            " " + RequestSite(request_);
+    std::string host = RequestSite(request_);
+    if (!host.empty()) {
+      site_ = std::to_string(header_.login) + (header_.login == 0 ? "@" + FormatIPv4(peer_) : "") +
+              " " + host;
+    }
   }
   rec_.destination = FormatIPv4(header_.ipNet) + ":" + std::to_string(header_.port);
   if (!SettleClock() || !Admit()) return;
@@ -354,7 +357,7 @@ void Session::Answer() {
   // first header's code is the one that counts.
   TextCoding coding;
   coding.text2 = (caps_ & NB_CAP_TEXT2) != 0;
-  if (coding.text2 && (caps_ & NB_CAP_SITE_DICT) && !namedPage_.empty()) {
+  if (coding.text2 && !site_.empty() && !namedPage_.empty()) {
     // The client's page when we hold the same bytes; else plain TEXT2.
     coding.page = shared_.sitePages.Find(site_, namedPage_);
   }
@@ -420,7 +423,7 @@ void Session::FinishAnswer(AnswerStream& stream) {
     return;
   }
   // The client keeps the same page once it has it whole.
-  if ((caps_ & NB_CAP_SITE_DICT) && IsSitePage(whole)) {
+  if (!site_.empty() && IsSitePage(whole)) {
     shared_.sitePages.Keep(site_, std::move(whole));
   }
   Settle();

@@ -51,7 +51,7 @@ TEST(SitePages, FieldIsAddedAndTakenAndOnlyTextAnswersAreKept) {
   std::string named = WithSitePageField(req, "abc-12");
   EXPECT_EQ(RequestSite(named), "docs.example");
   std::string twice = WithSitePageField(named, "def-34");
-  EXPECT_EQ(TakeSitePageField(&twice), "abc-12");
+  EXPECT_EQ(TakeSitePageField(&twice), "def-34");
   EXPECT_EQ(twice, req);  // every such line goes; nothing else changes
   std::string plain = req;
   EXPECT_EQ(TakeSitePageField(&plain), "");
