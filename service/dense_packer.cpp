@@ -1,13 +1,15 @@
 // Dense packing in the background.
 #include "dense_packer.h"
 
+#include <system_error>
+
 #include "pack_cache.h"
 #include "protocol/text_codec.h"
 #include "service_limits.h"
 
 namespace nbsvc {
 
-DensePacker::DensePacker(PackCache* cache) : cache_(cache), thread_([this] { Run(); }) {}
+DensePacker::DensePacker(PackCache* cache) : cache_(cache) {}
 
 DensePacker::~DensePacker() {
   {
@@ -16,13 +18,22 @@ DensePacker::~DensePacker() {
     queue_.clear();
   }
   cv_.notify_all();
-  thread_.join();
+  if (thread_.joinable()) thread_.join();
 }
 
 bool DensePacker::Offer(const std::string& key, std::string piece, std::size_t packedSize) {
   {
     std::lock_guard<std::mutex> lock(mu_);
     if (key.empty() || queue_.size() >= kDenseQueuePieces || keys_.count(key)) return false;
+    // Started by the first offer, from a serving thread: it inherits that
+    // thread's signal mask, so the stop signals never land on it.
+    if (!thread_.joinable()) {
+      try {
+        thread_ = std::thread([this] { Run(); });
+      } catch (const std::system_error&) {
+        return false;
+      }
+    }
     keys_.insert(key);
     queue_.push_back(Job{key, std::move(piece), packedSize});
   }

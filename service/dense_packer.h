@@ -46,7 +46,7 @@ class DensePacker {
   std::set<std::string> keys_;  // keys queued or being packed
   bool busy_ = false, stop_ = false;
   std::size_t done_ = 0;
-  std::thread thread_;  // last: starts once the rest is built
+  std::thread thread_;  // started by the first Offer
 };
 
 }  // namespace nbsvc
