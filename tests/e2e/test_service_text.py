@@ -8,10 +8,10 @@ import shutil
 import socket
 import sys
 import tempfile
-import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import db_peers  # noqa: E402
 import nbharness as h  # noqa: E402
 import scripted_service as svc  # noqa: E402
 import svc_common as sc  # noqa: E402
@@ -86,18 +86,10 @@ class TextCoding(unittest.TestCase):
         self.assertIn("9", self.fetch("one.html")["kinds"].split(","))
 
     def test_request_without_bits_gets_bzip2_and_no_bits_back(self):
-        clock = int(time.time())
-        text = ("GET /old.html HTTP/1.0\r\nHost: %s\r\n\r\n" % sc.SITE_IP).encode()
-        body = bz2.compress(text, 9)
-        data = svc.REQUEST_HEADER.pack(102, socket.inet_aton(sc.SITE_IP), 80,
-                                       svc.auth_code(sc.md5hex("text-pass"), clock), 1, clock,
-                                       len(body), len(text)) + body
-        s = socket.create_connection(("127.0.0.1", sc.SERVICE_PORT), timeout=30)
-        try:
+        data = db_peers.request(102, "text-pass", sc.SITE_IP, 80, "/old.html")
+        with socket.create_connection(("127.0.0.1", sc.SERVICE_PORT), timeout=30) as s:
             s.sendall(data)
             raw = h.read_all(s, 30)
-        finally:
-            s.close()
         content, kinds = b"", []
         while len(raw) >= 16:
             size, decomp, kind = svc.ANSWER_HEADER.unpack(raw[:16])[:3]
