@@ -11,6 +11,15 @@ if(WIN32)
                         "(as root, on Debian 12) with\n  ${CMAKE_SOURCE_DIR}/scripts/build-win-deps.sh\n"
                         "then configure again: cmake --preset windows")
   endif()
+  # libzstd, compiled by the same script from Debian's zstd sources.
+  add_library(Zstd::Zstd STATIC IMPORTED GLOBAL)
+  set_target_properties(Zstd::Zstd PROPERTIES
+    IMPORTED_LOCATION "${NIMBREL_WIN_DEPS}/lib/libzstd.a"
+    INTERFACE_INCLUDE_DIRECTORIES "${NIMBREL_WIN_DEPS}/include")
+  if(NOT EXISTS "${NIMBREL_WIN_DEPS}/lib/libzstd.a")
+    message(FATAL_ERROR "libzstd for MinGW is missing from ${NIMBREL_WIN_DEPS}. Build it with\n"
+                        "  ${CMAKE_SOURCE_DIR}/scripts/build-win-deps.sh")
+  endif()
   # GoogleTest compiled from Debian's sources with the cross compiler.
   set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
@@ -29,5 +38,8 @@ else()
   find_package(Threads REQUIRED)
   find_package(JPEG REQUIRED)
   find_package(SQLite3 REQUIRED)
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(ZSTD REQUIRED IMPORTED_TARGET GLOBAL libzstd)
+  add_library(Zstd::Zstd ALIAS PkgConfig::ZSTD)
 endif()
 include(GoogleTest)

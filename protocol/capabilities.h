@@ -13,10 +13,19 @@ enum nbCapability : std::uint16_t {
   // Images may come back recoded as WebP when the browser's Accept names
   // image/webp; the answer's head then says so in its Content-Type.
   NB_CAP_WEBP = 0x0001,
-  // Text may come as NB_PACKET_TEXT2 (a denser coder than bzip2).
+  // Text may come as NB_PACKET_TEXT2: one zstd frame (with its checksum)
+  // per packet, decompSize the bytes it decodes to. Bzip2 (kind 2) and
+  // plain (kind 3) packets still come where they are smaller.
   NB_CAP_TEXT2 = 0x0002,
-  // The client keeps recent pages of a site and names one by digest; text
-  // may come coded against it (NB_PACKET_TEXT2_DICT).
+  // With NB_CAP_TEXT2: the client keeps recent pages of a site (whole text
+  // answers as delivered) and names one by digest (site_pages.h) on a line
+  // "Nb-Site-Page: <md5 hex>-<length>" right after the request line of the
+  // request it sends; the service removes every such line before fetching.
+  // Text may then come as NB_PACKET_TEXT2_DICT: a zstd frame coded with
+  // that page as raw prefix. A service that does not hold the named page
+  // sends NB_PACKET_TEXT2 instead. Every content packet of an answer
+  // carries the bits the service acts on; a client takes kinds 8 and 9 only
+  // from a packet whose caps carry their bits.
   NB_CAP_SITE_DICT = 0x0004,
   // Reserved: several exchanges on one connection, each answer ended by
   // NB_PACKET_END.

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds the third-party libraries the Windows (MinGW-w64) target needs and
-# Debian does not ship for it: libbz2, compiled from Debian's own bzip2 source
-# package. Installs libbz2.a and bzlib.h into deps/mingw/{lib,include}.
+# Debian does not ship for it: libbz2 and libzstd, compiled from Debian's own
+# bzip2 and libzstd source packages. Installs libbz2.a, bzlib.h, libzstd.a,
+# zstd.h and zstd_errors.h into deps/mingw/{lib,include}.
 # GoogleTest needs nothing here: CMake compiles it from /usr/src/googletest.
 #
-# Idempotent: does nothing when the library is already in place. Meant for a
+# Idempotent: does nothing when the libraries are already in place. Meant for a
 # Debian 12 machine as root (it may add a deb-src entry and install packages).
 set -euo pipefail
 
@@ -14,8 +15,10 @@ work="$here/deps/src"
 cc=x86_64-w64-mingw32-gcc-posix
 ar=x86_64-w64-mingw32-ar
 
-if [ -f "$prefix/lib/libbz2.a" ] && [ -f "$prefix/include/bzlib.h" ]; then
-  echo "build-win-deps: libbz2 for MinGW already in $prefix"
+have_bz2() { [ -f "$prefix/lib/libbz2.a" ] && [ -f "$prefix/include/bzlib.h" ]; }
+have_zstd() { [ -f "$prefix/lib/libzstd.a" ] && [ -f "$prefix/include/zstd.h" ]; }
+if have_bz2 && have_zstd; then
+  echo "build-win-deps: libbz2 and libzstd for MinGW already in $prefix"
   exit 0
 fi
 
@@ -45,15 +48,24 @@ fi
 
 mkdir -p "$work"
 cd "$work"
-srcdir="$(find . -maxdepth 1 -type d -name 'bzip2-*' | head -1)"
-if [ -z "$srcdir" ]; then
-  # As root, apt may drop privileges to the _apt user for the download; let it write here.
-  # Package lists may predate the deb-src entry: refresh them once on failure.
-  get_source() { apt-get source -q --download-only -o APT::Sandbox::User=root bzip2; }
-  get_source || { apt-get update -q && get_source; }
-  dpkg-source -x --no-check ./bzip2_*.dsc >/dev/null
-  srcdir="$(find . -maxdepth 1 -type d -name 'bzip2-*' | head -1)"
-fi
+# Unpacks Debian's source package $1 here unless a directory $2-* exists;
+# prints that directory.
+unpack_source() {
+  local dir
+  dir="$(find . -maxdepth 1 -type d -name "$2-*" | head -1)"
+  if [ -z "$dir" ]; then
+    # As root, apt may drop privileges to the _apt user for the download; let it write here.
+    # Package lists may predate the deb-src entry: refresh them once on failure.
+    get_source() { apt-get source -q --download-only -o APT::Sandbox::User=root "$1"; }
+    get_source "$1" >&2 || { apt-get update -q >&2 && get_source "$1" >&2; }
+    dpkg-source -x --no-check ./"$1"_*.dsc >/dev/null
+    dir="$(find . -maxdepth 1 -type d -name "$2-*" | head -1)"
+  fi
+  echo "$dir"
+}
+
+if ! have_bz2; then
+srcdir="$(unpack_source bzip2 bzip2)"
 [ -n "$srcdir" ] || { echo "build-win-deps: bzip2 sources not found" >&2; exit 1; }
 
 # bzlib.h on _WIN32 pulls in <windows.h> and, unless BZ_EXPORT is defined,
@@ -74,3 +86,22 @@ rm -f "$obj/libbz2.a"
 cp "$srcdir/bzlib.h" "$prefix/include/bzlib.h"
 cp "$obj/libbz2.a" "$prefix/lib/libbz2.a"
 echo "build-win-deps: libbz2 for MinGW installed in $prefix"
+fi
+
+if ! have_zstd; then
+zdir="$(unpack_source libzstd libzstd)"
+[ -n "$zdir" ] || { echo "build-win-deps: zstd sources not found" >&2; exit 1; }
+zobj="$work/obj-mingw-zstd"
+rm -rf "$zobj"
+mkdir -p "$zobj"
+# Single-threaded and without the x86-64 assembly decoder: plain C only.
+for f in "$zdir"/lib/common/*.c "$zdir"/lib/compress/*.c "$zdir"/lib/decompress/*.c; do
+  "$cc" -O2 -DZSTD_DISABLE_ASM -c "$f" -o "$zobj/$(basename "$f" .c).o"
+done
+rm -f "$zobj/libzstd.a"
+"$ar" rcs "$zobj/libzstd.a" "$zobj"/*.o
+mkdir -p "$prefix/lib" "$prefix/include"
+cp "$zdir/lib/zstd.h" "$zdir/lib/zstd_errors.h" "$prefix/include/"
+cp "$zobj/libzstd.a" "$prefix/lib/libzstd.a"
+echo "build-win-deps: libzstd for MinGW installed in $prefix"
+fi

@@ -7,7 +7,7 @@ set -euo pipefail
 # Building the client and the service, and running them.
 run_pkgs=(
   cmake g++ make pkg-config python3
-  libbz2-dev libgtest-dev libjpeg62-turbo-dev libsqlite3-dev libssl-dev
+  libbz2-dev libgtest-dev libjpeg62-turbo-dev libsqlite3-dev libssl-dev libzstd-dev
 )
 # Tests, the Windows cross build and benchmarks.
 test_pkgs=(
@@ -15,6 +15,7 @@ test_pkgs=(
   nginx-light squid apache2-utils tinyproxy chromium
   iproute2 libjpeg-turbo-progs curl imagemagick xdotool wrk librsvg2-bin openssl
   postgresql libpq-dev clang clang-14 libclang-rt-14-dev
+  libbrotli-dev zlib1g-dev zstd
 )
 # The browser tests drive Chromium from Node.js with npm's playwright-core:
 # the machine's own node and npm serve; Debian's are taken only when absent.

@@ -55,9 +55,10 @@ struct GatePass {
 };
 
 // Packs one piece once the gate lets it in.
-AnswerPacket PackThroughGate(const std::string& piece, PackCache* cache, bool head) {
+AnswerPacket PackThroughGate(const std::string& piece, PackCache* cache, bool head,
+                             const TextCoding& coding) {
   GatePass pass;
-  AnswerPacket p = PackPiece(piece.data(), piece.size(), cache);
+  AnswerPacket p = PackPiece(piece.data(), piece.size(), cache, coding);
   p.head = head;
   return p;
 }
@@ -76,10 +77,11 @@ bool ReserveRecode(std::size_t bytes) {
 
 }  // namespace
 
-AnswerStream::AnswerStream(int jpegCode, PackCache* cache, int parallel)
+AnswerStream::AnswerStream(int jpegCode, PackCache* cache, int parallel, const TextCoding& coding)
     : jpegCode_(jpegCode),
       cache_(cache),
-      parallel_(static_cast<std::size_t>(std::max(1, parallel))) {}
+      parallel_(static_cast<std::size_t>(std::max(1, parallel))),
+      coding_(coding) {}
 
 AnswerStream::~AnswerStream() {
   for (auto& p : pending_) {
@@ -97,8 +99,8 @@ void AnswerStream::Start(const char* data, std::size_t len, bool cacheable, bool
   // Keep at most parallel_ pieces packing: wait for the oldest beyond that.
   if (pending_.size() >= parallel_) pending_[pending_.size() - parallel_].packet.wait();
   PackCache* cache = cacheable ? cache_ : nullptr;
-  auto work = [piece = std::string(data, len), cache, head] {
-    return PackThroughGate(piece, cache, head);
+  auto work = [piece = std::string(data, len), cache, head, coding = coding_] {
+    return PackThroughGate(piece, cache, head, coding);
   };
   std::future<AnswerPacket> packet;
   try {
@@ -178,13 +180,14 @@ std::vector<AnswerPacket> AnswerStream::TakeReady() {
   return out;
 }
 
-std::vector<AnswerPacket> AnswerStream::Finish() {
+std::vector<AnswerPacket> AnswerStream::Finish(std::string* wholeAnswer) {
   if (mode_ != Mode::Streaming) {
     std::vector<AnswerPacket> whole;
     {
       GatePass pass;
-      whole = std::move(PackResponse(held_, jpegCode_, cache_).packets);
+      whole = std::move(PackResponse(held_, jpegCode_, cache_, coding_).packets);
     }
+    if (wholeAnswer) wholeAnswer->swap(held_);
     std::string().swap(held_);
     ReleaseRecode();
     return whole;

@@ -23,9 +23,10 @@ class PackCache;
 
 class AnswerStream {
  public:
-  // jpegCode as for PackResponse; cache may be null; at most parallel
-  // pieces are packed at once.
-  AnswerStream(int jpegCode, PackCache* cache, int parallel);
+  // jpegCode and coding as for PackResponse; cache may be null; at most
+  // parallel pieces are packed at once.
+  AnswerStream(int jpegCode, PackCache* cache, int parallel,
+               const TextCoding& coding = TextCoding());
   // Waits for packing still under way.
   ~AnswerStream();
   AnswerStream(const AnswerStream&) = delete;
@@ -42,7 +43,9 @@ class AnswerStream {
   bool Streaming() const { return mode_ == Mode::Streaming; }
   // Everything was offered: the remaining packets in order (waits for
   // them). When packing never started, packs the whole as PackResponse.
-  std::vector<AnswerPacket> Finish();
+  // whole, when not null, receives the complete answer when it was packed
+  // whole (else it is left empty).
+  std::vector<AnswerPacket> Finish(std::string* whole = nullptr);
   // Answer bytes held here: offered but not yet packed, and the pieces
   // packing or packed but not taken.
   std::size_t HeldBytes() const { return held_.size() + pendingBytes_; }
@@ -63,6 +66,7 @@ class AnswerStream {
   const int jpegCode_;
   PackCache* const cache_;
   const std::size_t parallel_;
+  const TextCoding coding_;
   Mode mode_ = Mode::Undecided;
   std::string held_;              // offered, not yet handed to packing
   std::size_t wholeLimit_ = 0;    // Whole mode: more than this held starts streaming

@@ -3,9 +3,12 @@
 
 #include <algorithm>
 
+#include "dense_packer.h"
 #include "http_response.h"
 #include "jpeg_recode.h"
 #include "pack_cache.h"
+#include "protocol/capabilities.h"
+#include "protocol/text_codec.h"
 #include "service_limits.h"
 
 namespace nbsvc {
@@ -16,26 +19,84 @@ int JpegQualityForCode(int code) {
   return 0;
 }
 
-AnswerPacket PackPiece(const char* data, std::size_t len, PackCache* cache) {
+namespace {
+
+AnswerPacket MakePacket(std::uint16_t kind, std::string body, std::size_t len) {
   AnswerPacket p;
+  p.header.msg = kind;
+  p.body = std::move(body);
+  p.header.size = static_cast<std::uint32_t>(p.body.size());
+  p.header.decompSize = static_cast<std::uint32_t>(len);
+  return p;
+}
+
+// bzip2 of a piece, or empty when plain is smaller.
+std::string Bz2OrEmpty(const char* data, std::size_t len) {
+  std::string packed;
+  if (!Bz2Compress(data, len, packed) || packed.size() >= len) packed.clear();
+  return packed;
+}
+
+// A piece for a client that takes the denser coder. The cache holds the
+// densest form made in the background under 'T', and the quick choice
+// under 't': a kind letter ('8' zstd, '2' bzip2, '3' plain) and the body.
+AnswerPacket PackText2Alone(const char* data, std::size_t len, PackCache* cache,
+                            const TextCoding& coding) {
+  std::string denseKey = cache ? PackKey('T', kText2DenseLevel, data, len) : std::string();
+  std::string value;
+  if (cache && cache->Get(denseKey, &value)) {
+    return MakePacket(NB_PACKET_TEXT2, std::move(value), len);
+  }
+  std::string key = cache ? PackKey('t', kText2Level, data, len) : std::string();
+  if (cache && cache->Get(key, &value) && !value.empty()) {
+    // Asked for again: worth packing hard once.
+    if (coding.dense && value[0] != '3')
+      coding.dense->Offer(denseKey, std::string(data, len), value.size() - 1);
+  } else {
+    std::string z, b = Bz2OrEmpty(data, len);
+    if (!Text2Compress(data, len, kText2Level, std::string(), z)) z.clear();
+    if (!z.empty() && z.size() < len && (b.empty() || z.size() < b.size())) {
+      value = '8' + z;
+    } else if (!b.empty()) {
+      value = '2' + b;
+    } else {
+      value = "3";
+    }
+    if (cache) cache->Put(key, value);
+  }
+  if (value[0] == '3') return MakePacket(NB_PACKET_NOCOMPRESS, std::string(data, len), len);
+  return MakePacket(value[0] == '8' ? std::uint16_t{NB_PACKET_TEXT2} : std::uint16_t{NB_PACKET_BZ2},
+                    value.substr(1), len);
+}
+
+// With the site's page, coded against it when that is smaller than the
+// piece coded alone.
+AnswerPacket PackText2(const char* data, std::size_t len, PackCache* cache,
+                       const TextCoding& coding) {
+  AnswerPacket alone = PackText2Alone(data, len, cache, coding);
+  std::string framed;
+  if (coding.page && Text2Compress(data, len, kText2Level, *coding.page, framed) &&
+      framed.size() < alone.body.size()) {
+    return MakePacket(NB_PACKET_TEXT2_DICT, std::move(framed), len);
+  }
+  return alone;
+}
+
+}  // namespace
+
+AnswerPacket PackPiece(const char* data, std::size_t len, PackCache* cache,
+                       const TextCoding& coding) {
+  if (coding.text2) return PackText2(data, len, cache, coding);
   // A cached value is the bzip2 body, or empty when plain is smaller.
   std::string key = cache ? PackKey('z', 0, data, len) : std::string();
   std::string packed;
   bool known = cache && cache->Get(key, &packed);
   if (!known) {
-    if (!Bz2Compress(data, len, packed) || packed.size() >= len) packed.clear();
+    packed = Bz2OrEmpty(data, len);
     if (cache) cache->Put(key, packed);
   }
-  if (!packed.empty()) {
-    p.header.msg = NB_PACKET_BZ2;
-    p.body = std::move(packed);
-  } else {
-    p.header.msg = NB_PACKET_NOCOMPRESS;
-    p.body.assign(data, len);
-  }
-  p.header.size = static_cast<std::uint32_t>(p.body.size());
-  p.header.decompSize = static_cast<std::uint32_t>(len);
-  return p;
+  if (!packed.empty()) return MakePacket(NB_PACKET_BZ2, std::move(packed), len);
+  return MakePacket(NB_PACKET_NOCOMPRESS, std::string(data, len), len);
 }
 
 std::size_t HeadEnd(const std::string& response) {
@@ -49,10 +110,10 @@ namespace {
 
 // Pieces of content[from, to) added to r.
 void AddPieces(const std::string& content, std::size_t from, std::size_t to, PackCache* cache,
-               PackedAnswer* r, bool head = false) {
+               const TextCoding& coding, PackedAnswer* r, bool head = false) {
   for (std::size_t pos = from; pos < to; pos += kMaxBodySize) {
     std::size_t len = std::min<std::size_t>(kMaxBodySize, to - pos);
-    AnswerPacket p = PackPiece(content.data() + pos, len, cache);
+    AnswerPacket p = PackPiece(content.data() + pos, len, cache, coding);
     p.head = head;
     r->before += len;
     r->after += p.body.size();
@@ -61,11 +122,11 @@ void AddPieces(const std::string& content, std::size_t from, std::size_t to, Pac
 }
 
 // With a cache: the head uncached, then the body's pieces through the cache.
-PackedAnswer PackCached(const std::string& content, PackCache* cache) {
+PackedAnswer PackCached(const std::string& content, PackCache* cache, const TextCoding& coding) {
   PackedAnswer r;
   std::size_t headEnd = HeadEnd(content);
-  AddPieces(content, 0, headEnd, nullptr, &r, true);
-  AddPieces(content, headEnd, content.size(), cache, &r);
+  AddPieces(content, 0, headEnd, nullptr, coding, &r, true);
+  AddPieces(content, headEnd, content.size(), cache, coding, &r);
   return r;
 }
 
@@ -115,15 +176,18 @@ PackedAnswer PackImage(const std::string& content, std::uint64_t original) {
 
 }  // namespace
 
-PackedAnswer PackPlain(const std::string& content) {
+PackedAnswer PackPlain(const std::string& content, const TextCoding& coding) {
   PackedAnswer r;
-  AddPieces(content, 0, content.size(), nullptr, &r);
+  AddPieces(content, 0, content.size(), nullptr, coding, &r);
   return r;
 }
 
-PackedAnswer PackResponse(const std::string& response, int jpegCode, PackCache* cache) {
+PackedAnswer PackResponse(const std::string& response, int jpegCode, PackCache* cache,
+                          const TextCoding& coding) {
   int quality = JpegQualityForCode(jpegCode);
-  auto plain = [&] { return cache ? PackCached(response, cache) : PackPlain(response); };
+  auto plain = [&] {
+    return cache ? PackCached(response, cache, coding) : PackPlain(response, coding);
+  };
   if (quality == 0) return plain();
   std::size_t from = FinalResponseOffset(response);
   ResponseHead head = ParseResponseHead(response.substr(from));

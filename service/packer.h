@@ -6,10 +6,23 @@
 #include <vector>
 
 #include "protocol/packet.h"
+#include "protocol/site_pages.h"
 
 namespace nbsvc {
 
+class DensePacker;
 class PackCache;
+
+// How the client takes text. Without text2, today's bzip2 (kind 2). With
+// text2, each piece goes as whichever of zstd (NB_PACKET_TEXT2) and bzip2
+// is smaller; with page too, as zstd coded against that page of the site
+// (NB_PACKET_TEXT2_DICT). dense, when set, packs popular pieces once more
+// in the background.
+struct TextCoding {
+  bool text2 = false;
+  SitePage page;
+  DensePacker* dense = nullptr;
+};
 
 struct AnswerPacket {
   nbServiceHeader header;  // money is filled in by the caller before sending
@@ -39,14 +52,17 @@ int JpegQualityForCode(int code);
 // With a cache, the head (up to the final response's empty line) is packed
 // apart from the body, so pieces of a body seen before are taken from the
 // cache although heads differ per fetch; recoded images are cached too.
-PackedAnswer PackResponse(const std::string& response, int jpegCode, PackCache* cache = nullptr);
+PackedAnswer PackResponse(const std::string& response, int jpegCode, PackCache* cache = nullptr,
+                          const TextCoding& coding = TextCoding());
 
 // The bzip2/plain packets of content only, without any image handling.
-PackedAnswer PackPlain(const std::string& content);
+PackedAnswer PackPlain(const std::string& content, const TextCoding& coding = TextCoding());
 
-// One bzip2 (kind 2) or plain (kind 3) packet of len <= kMaxBodySize bytes;
-// the outcome is looked up in and added to cache when cache is not null.
-AnswerPacket PackPiece(const char* data, std::size_t len, PackCache* cache);
+// One packet of len <= kMaxBodySize bytes coded as coding says, or plain
+// (kind 3) when that is smallest; the outcome is looked up in and added to
+// cache when cache is not null (never for pieces coded against a page).
+AnswerPacket PackPiece(const char* data, std::size_t len, PackCache* cache,
+                       const TextCoding& coding = TextCoding());
 
 // Where the head of response ends when it can be packed apart from its body:
 // the final response's head is complete and not an interim one. 0 otherwise.

@@ -70,6 +70,13 @@ inline constexpr std::int64_t kOwnAddressesRefreshSec = 30;
 
 // Memory for packing results kept for content seen again, in MiB.
 inline constexpr std::size_t kDefaultCacheMb = 256;
+// Popular pieces waiting to be packed densely in the background; more are
+// not queued (each holds up to kMaxBodySize bytes).
+inline constexpr std::size_t kDenseQueuePieces = 16;
+// Pages of sites kept to code new pages against: per account and site, and
+// in all.
+inline constexpr std::size_t kSitePagesPerSite = 2;
+inline constexpr std::size_t kSitePagesBytes = 64u * 1024 * 1024;
 
 // A client clock further than this from ours gets a time correction. A
 // corrected client is off by the rounding to whole seconds on both sides

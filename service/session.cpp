@@ -15,6 +15,7 @@
 #include "login_guard.h"
 #include "owned_socket.h"
 #include "packer.h"
+#include "protocol/capabilities.h"
 #include "service_limits.h"
 
 namespace nbsvc {
@@ -225,6 +226,10 @@ class Session {
   bool clientGone_ = false, chargeFailed_ = false, noMoney_ = false;
   bool afterHead_ = false;  // the last packet that left was the answer's head
   std::chrono::steady_clock::time_point balanceAt_;  // when balance_ was read
+  // What this client takes beyond today's answers (0 for today's client),
+  // the site its pages are kept under, and the page it named.
+  std::uint16_t caps_ = 0;
+  std::string site_, namedPage_;
 };
 
 void Session::Run() {
@@ -240,6 +245,16 @@ void Session::Run() {
     return;
   }
   rec_.received = kClientHeaderSize + header_.size;
+  caps_ = header_.caps & (NB_CAP_TEXT2 | NB_CAP_SITE_DICT);
+  if (caps_ & NB_CAP_SITE_DICT) {
+    // The line naming the client's page is ours: it never reaches the site.
+    namedPage_ = TakeSitePageField(&request_);
+    std::string host = RequestSite(request_);
+    if (!host.empty()) {
+      site_ = std::to_string(header_.login) + (header_.login == 0 ? "@" + FormatIPv4(peer_) : "") +
+              " " + host;
+    }
+  }
   rec_.destination = FormatIPv4(header_.ipNet) + ":" + std::to_string(header_.port);
   if (!SettleClock() || !Admit()) return;
   Answer();
@@ -340,8 +355,15 @@ bool Session::Admit() {
 void Session::Answer() {
   // After a time correction the resent header carries no quality code; the
   // first header's code is the one that counts.
+  TextCoding coding;
+  coding.text2 = (caps_ & NB_CAP_TEXT2) != 0;
+  if (coding.text2 && !site_.empty() && !namedPage_.empty()) {
+    // The client's page when we hold the same bytes; else plain TEXT2.
+    coding.page = shared_.sitePages.Find(site_, namedPage_);
+  }
+  if (config_.cacheMb > 0) coding.dense = &shared_.dense;
   AnswerStream stream(header_.jpegLevel, config_.cacheMb > 0 ? &shared_.cache : nullptr,
-                      PackThreads());
+                      PackThreads(), coding);
   if (shared_.destinations.Refused(header_.ipNet, header_.port)) {
     rec_.result = "refused";
     stream.Offer(MakeErrorResponse(403, "Forbidden",
@@ -395,9 +417,14 @@ void Session::Answer() {
 }
 
 void Session::FinishAnswer(AnswerStream& stream) {
-  if (!Deliver(stream.Finish())) {
+  std::string whole;
+  if (!Deliver(stream.Finish(&whole))) {
     EndStoppedDelivery();
     return;
+  }
+  // The client keeps the same page once it has it whole.
+  if (!site_.empty() && IsSitePage(whole)) {
+    shared_.sitePages.Keep(site_, std::move(whole));
   }
   Settle();
 }
@@ -505,6 +532,7 @@ bool Session::Deliver(std::vector<AnswerPacket> packets) {
     for (; paid < end; ++paid) {
       AnswerPacket& p = packets[paid];
       p.header.money = MoneyForHeader(charged_ ? balance_ : 0);
+      p.header.caps = caps_;
       unsigned char raw[kServiceHeaderSize];
       EncodeServiceHeader(p.header, raw);
       out.append(reinterpret_cast<const char*>(raw), sizeof raw);

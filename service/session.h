@@ -7,11 +7,13 @@
 
 #include "account_pool.h"
 #include "config.h"
+#include "dense_packer.h"
 #include "destination.h"
 #include "login_guard.h"
 #include "pack_cache.h"
 #include "platform/platform.h"
 #include "protocol/packet.h"
+#include "protocol/site_pages.h"
 #include "service_limits.h"
 #include "service_log.h"
 
@@ -50,6 +52,10 @@ struct ServiceShared {
   LoginGuard guard;
   DestinationPolicy destinations;
   PackCache cache;
+  DensePacker dense{&cache};  // feeds cache; declared after it
+  // Pages sent to clients that keep them, by account (and address for
+  // guests) and site.
+  SitePageStore sitePages{kSitePagesPerSite, kSitePagesBytes};
 };
 
 // Handles the connection from client address peer (network order) to its

@@ -1,6 +1,7 @@
 // Fixed sizes and tunables of the proxy core and the service link.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "protocol/packet.h"
@@ -40,5 +41,10 @@ inline constexpr int kSendTimeoutMs = 30000;
 // Largest request body a browser may announce; a larger Content-Length is
 // refused, so that a request's whole size always fits an int.
 inline constexpr long long kMaxRequestBody = 2000000000;
+
+// Pages of sites kept to have new pages coded against them: per site, and
+// in all (each at most kSitePageMaxBytes).
+inline constexpr std::size_t kSitePagesPerSite = 2;
+inline constexpr std::size_t kSitePagesBytes = 8u * 1024 * 1024;
 
 }  // namespace nb

@@ -5,6 +5,8 @@
 
 #include "kernel/events.h"
 #include "kernel/filters.h"
+#include "protocol/capabilities.h"
+#include "protocol/text_codec.h"
 #include "support/debug.h"
 
 namespace {
@@ -14,6 +16,15 @@ bool DeliverToBrowser(ThreadArgs* thArgs, const char* data, std::size_t len,
                       AnswerProgress* progress) {
   if (len == 0) return true;
   progress->delivered = true;
+  // Only a service that keeps pages makes what was delivered worth keeping.
+  if (!progress->tooLong && (progress->serviceCaps & NB_CAP_SITE_DICT)) {
+    progress->tooLong = progress->answer.size() + len > kSitePageMaxBytes;
+    if (progress->tooLong) {
+      std::string().swap(progress->answer);
+    } else {
+      progress->answer.append(data, len);
+    }
+  }
   return nbplat::SendAll(thArgs->sckBrowser.get(), data, len).ok();
 }
 
@@ -50,6 +61,24 @@ bool DeliverBz2(ThreadArgs* thArgs, const nbServiceHeader& h, AnswerProgress* pr
   }
   dbgmsg("nbpacket is bz2. decompress and send to browser OK");
   return ok;
+}
+
+// Kinds 8 and 9: decodes the zstd frame in buff (kind 9 against the page
+// named for this request) and delivers the content. A frame that does not
+// decode to exactly decompSize bytes cuts the answer: skipping it would
+// hand the browser a page with a hole that looks whole.
+bool DeliverText2(ThreadArgs* thArgs, const nbServiceHeader& h, AnswerProgress* progress) {
+  const bool dict = h.msg == NB_PACKET_TEXT2_DICT;
+  std::string content;
+  if ((dict && !progress->named) ||
+      !Text2Decompress(thArgs->buff, h.size, h.decompSize, dict ? *progress->named : std::string(),
+                       content) ||
+      content.size() != h.decompSize) {
+    dbgmsg("text packet does not decode: answer cut");
+    CutAnswer(thArgs);
+    return false;
+  }
+  return DeliverChecked(thArgs, content.data(), content.size(), progress);
 }
 
 }  // namespace
@@ -98,7 +127,19 @@ void CutAnswer(ThreadArgs* thArgs) {
 }
 
 bool HandlePacket(ThreadArgs* thArgs, const nbServiceHeader& h, AnswerProgress* progress) {
+  if (h.msg >= NB_PACKET_BZ2 && h.msg <= NB_PACKET_JPG) progress->serviceCaps |= h.caps;
   switch (h.msg) {
+    case NB_PACKET_TEXT2:
+    case NB_PACKET_TEXT2_DICT:
+      // Only a service that says it codes them sends these kinds; from any
+      // other they are unknown, read and dropped as ever.
+      if (!(h.caps & NB_CAP_TEXT2) ||
+          (h.msg == NB_PACKET_TEXT2_DICT && !(h.caps & NB_CAP_SITE_DICT))) {
+        dbgmsg("Unknow packet.");
+        return true;
+      }
+      progress->serviceCaps |= h.caps;
+      return DeliverText2(thArgs, h, progress);
     case NB_PACKET_EMPTY:
       return true;
     case NB_PACKET_BZ2:

@@ -1,6 +1,7 @@
 // Request headers and the service clock.
 #include "kernel/service_header.h"
 
+#include "kernel/capabilities.h"
 #include "protocol/hash.h"
 
 std::int32_t ServiceClock(std::uint32_t tickMs, std::int32_t shift) {
@@ -19,6 +20,7 @@ nbClientHeader MakeRequestHeader(const Program_Options& po, std::uint32_t ip, in
   h.port = static_cast<std::uint16_t>(static_cast<unsigned>(port) & 0xFFFFu);
   h.authCode = static_cast<std::uint16_t>(getAuthCode(po.sPassword.c_str(), time) & 0xFFFF);
   h.jpegLevel = static_cast<std::uint16_t>(JpegCodeForLevel(po.iJpegLvl));
+  h.caps = ClientCapabilities();
   h.time = time;
   h.size = compSize;
   h.decompSize = iSize;

@@ -11,6 +11,7 @@
 #include "kernel/events.h"
 #include "kernel/limits.h"
 #include "kernel/relay.h"
+#include "kernel/site_dict.h"
 #include "kernel/state.h"
 #include "kernel/tunnel.h"
 #include "support/debug.h"
@@ -173,8 +174,12 @@ void processRequestWithService(ThreadArgs* thArgs) {
   // no-money answer that arrives after content packets.
   const std::string request(thArgs->buff, static_cast<std::size_t>(std::max(thArgs->iSize, 0)));
 
-  if (!sendDataToServer(thArgs->sckServer.get(), thArgs->ipHost, thArgs->iHostPort, thArgs->buff,
-                        thArgs->iSize)) {
+  // Pages are kept per service: only one that sent them is told of them.
+  SitePageUse pageUse;
+  const std::string toService = RequestNamingPage(
+      link.host + ":" + std::to_string(link.port) + "|" + po.sServiceHost, request, &pageUse);
+  if (!sendDataToServer(thArgs->sckServer.get(), thArgs->ipHost, thArgs->iHostPort,
+                        toService.data(), static_cast<int>(toService.size()))) {
     dbgmsg("send to service nbheader and body FAILED. exit");
     dbgmsg(sRet);
     return;
@@ -182,12 +187,17 @@ void processRequestWithService(ThreadArgs* thArgs) {
   dbgmsg("send to service nbheader and body OK");
 
   AnswerProgress progress;
+  progress.named = pageUse.named;
   bool bContinue = true;
   while (bContinue) {
     nbServiceHeader h;
     const AnswerHead head = ReadAnswerHeader(thArgs->sckServer.get(), link.idleMs, &h);
     if (head != AnswerHead::Read) {
       if (head == AnswerHead::Cut) CutAnswer(thArgs);
+      // A whole answer may be the page the site's next one is coded against.
+      if (head == AnswerHead::End && !progress.tooLong) {
+        KeepSitePage(pageUse, progress.serviceCaps, std::move(progress.answer));
+      }
       break;
     }
     dbgmsg("nbheader accepted from service");

@@ -4,6 +4,8 @@ which the client reaches directly only when it falls back."""
 
 import os
 import socket
+import struct
+import subprocess
 import sys
 import tempfile
 import time
@@ -238,6 +240,35 @@ class ServiceRoad(unittest.TestCase):
         self.service.script = script
         self.assertEqual(self.get(), b"")
         self.assertStats(0, 0, 123)
+
+    def test_zstd_text_from_a_service_that_says_so(self):
+        def frame(data):
+            return subprocess.run(["zstd", "-q", "-c"], input=data, check=True,
+                                  capture_output=True).stdout
+
+        def text2(c, content, body=None):
+            body = frame(content) if body is None else body
+            c.raw(struct.pack("<IIHHi", len(body), len(content), 8, 0x0002, 12345) + body)
+            return len(body)
+
+        good = b"<p>clean coded text</p>" * 40
+        sent = []
+        self.service.script = lambda c: sent.append(text2(c, good))
+        self.assertEqual(self.get(), good)
+        self.assertStats(len(good), sent[0], 123)
+        # The forbidden-word check sees the decoded text.
+        self.service.script = lambda c: text2(c, b"<p>a forbiddenword in coded text</p>")
+        self.assertEqual(self.get(), b"")
+        # A frame that does not decode cuts the answer: nothing after it
+        # reaches the browser.
+        damaged = bytearray(frame(good))
+        damaged[len(damaged) // 2] ^= 0x55
+
+        def cut(c):
+            text2(c, good, bytes(damaged))
+            c.packet(svc.NOCOMPRESS, "after")
+        self.service.script = cut
+        self.assertNotIn(b"after", self.get())
 
     # -- service out of reach -------------------------------------------------
 

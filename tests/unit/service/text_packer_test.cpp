@@ -1,0 +1,93 @@
+// Text for clients that take the denser coder: kinds, fallbacks and the
+// dense versions made in the background.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "dense_packer.h"
+#include "pack_cache.h"
+#include "packer.h"
+#include "protocol/capabilities.h"
+#include "protocol/text_codec.h"
+
+namespace {
+
+using nbsvc::AnswerPacket;
+using nbsvc::TextCoding;
+
+std::string Manual(int chapter) {
+  std::string s = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n\r\n";
+  for (int i = 0; i < 600; ++i) {
+    s += "<div class=\"section\"><h2>Function " + std::to_string(i * 7 % 1000) +
+         "</h2><p>Returns the value of the option named in the call.</p></div>\n";
+  }
+  return s + "<p>chapter " + std::to_string(chapter) + "</p>";
+}
+
+std::string Decode(const AnswerPacket& p, const std::string& page) {
+  std::string out;
+  if (p.header.msg == NB_PACKET_BZ2) {
+    Bz2Decompress(p.body.data(), p.body.size(), p.header.decompSize, out);
+  } else if (p.header.msg == NB_PACKET_NOCOMPRESS) {
+    out = p.body;
+  } else {
+    Text2Decompress(p.body.data(), p.body.size(), p.header.decompSize,
+                    p.header.msg == NB_PACKET_TEXT2_DICT ? page : std::string(), out);
+  }
+  return out;
+}
+
+TEST(TextPacker, KindsFollowWhatTheClientTakesAndAlwaysDecode) {
+  const std::string one = Manual(1), two = Manual(2);
+  // Today's client: bzip2, whatever else the service could do.
+  AnswerPacket old = nbsvc::PackPiece(one.data(), one.size(), nullptr);
+  EXPECT_EQ(old.header.msg, NB_PACKET_BZ2);
+
+  TextCoding text2;
+  text2.text2 = true;
+  AnswerPacket alone = nbsvc::PackPiece(two.data(), two.size(), nullptr, text2);
+  EXPECT_TRUE(alone.header.msg == NB_PACKET_TEXT2 || alone.header.msg == NB_PACKET_BZ2);
+  EXPECT_LE(alone.body.size(), old.body.size() + 64);
+  EXPECT_EQ(Decode(alone, ""), two);
+
+  TextCoding site = text2;
+  site.page = std::make_shared<const std::string>(one);
+  AnswerPacket against = nbsvc::PackPiece(two.data(), two.size(), nullptr, site);
+  EXPECT_EQ(against.header.msg, NB_PACKET_TEXT2_DICT);
+  EXPECT_LT(against.body.size() * 4, alone.body.size());
+  EXPECT_EQ(against.header.decompSize, two.size());
+  EXPECT_EQ(Decode(against, one), two);
+
+  // A page that does not help: the piece goes as if there were none.
+  site.page = std::make_shared<const std::string>(std::string(5000, '\x01'));
+  AnswerPacket unhelped = nbsvc::PackPiece(two.data(), two.size(), nullptr, site);
+  EXPECT_EQ(unhelped.header.msg, alone.header.msg);
+  EXPECT_EQ(Decode(unhelped, ""), two);
+}
+
+TEST(TextPacker, PieceAskedForAgainIsPackedDenselyOnceInTheBackground) {
+  nbsvc::PackCache cache(64 * 1024 * 1024);
+  nbsvc::DensePacker dense(&cache);
+  TextCoding coding;
+  coding.text2 = true;
+  coding.dense = &dense;
+  std::string page;
+  for (int i = 0; i < 3000; ++i)
+    page += "entry " + std::to_string(i * 7919 % 4096) + " of the index; ";
+  AnswerPacket first = nbsvc::PackPiece(page.data(), page.size(), &cache, coding);
+  dense.Drain();
+  EXPECT_EQ(dense.Done(), 0u);  // seen once: nothing more is spent on it
+  AnswerPacket again = nbsvc::PackPiece(page.data(), page.size(), &cache, coding);
+  EXPECT_EQ(again.body, first.body);
+  dense.Drain();
+  EXPECT_EQ(dense.Done(), 1u);
+  AnswerPacket third = nbsvc::PackPiece(page.data(), page.size(), &cache, coding);
+  EXPECT_EQ(third.header.msg, NB_PACKET_TEXT2);
+  EXPECT_LT(third.body.size(), first.body.size());
+  EXPECT_EQ(Decode(third, ""), page);
+  nbsvc::PackPiece(page.data(), page.size(), &cache, coding);
+  dense.Drain();
+  EXPECT_EQ(dense.Done(), 1u);  // packed hard once
+}
+
+}  // namespace
