@@ -3,6 +3,7 @@
 #include "tray/tray_logic.h"
 
 #include <cstdio>
+#include <algorithm>
 #include <vector>
 
 #include "kernel/events.h"
@@ -19,11 +20,12 @@ constexpr int kRunEnd = 6;  // a run's frame counter reaching this ends the run
 // printf into a string of whatever length the values need.
 template <typename... Args>
 std::string Format(const char* format, Args... args) {
-  int n = std::snprintf(nullptr, 0, format, args...);
+  // Every text here fits the stack buffer; a longer one is cut, as the tip
+  // and balloon are cut to their fields anyway.
+  char buf[1024];
+  int n = std::snprintf(buf, sizeof buf, format, args...);
   if (n < 0) return std::string();
-  std::vector<char> buf(static_cast<std::size_t>(n) + 1);
-  std::snprintf(buf.data(), buf.size(), format, args...);
-  return std::string(buf.data(), static_cast<std::size_t>(n));
+  return std::string(buf, std::min(static_cast<std::size_t>(n), sizeof buf - 1));
 }
 
 struct Savings {
