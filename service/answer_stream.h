@@ -23,9 +23,9 @@ class PackCache;
 
 class AnswerStream {
  public:
-  // jpegCode as for PackResponse; cache may be null; at most parallel
-  // pieces are packed at once.
-  AnswerStream(int jpegCode, PackCache* cache, int parallel);
+  // jpegCode and webp as for PackResponse; cache may be null; at most
+  // parallel pieces are packed at once.
+  AnswerStream(int jpegCode, PackCache* cache, int parallel, bool webp = false);
   // Waits for packing still under way.
   ~AnswerStream();
   AnswerStream(const AnswerStream&) = delete;
@@ -61,6 +61,7 @@ class AnswerStream {
   void ReleaseRecode();
 
   const int jpegCode_;
+  const bool webp_;
   PackCache* const cache_;
   const std::size_t parallel_;
   Mode mode_ = Mode::Undecided;

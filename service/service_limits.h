@@ -96,4 +96,15 @@ inline constexpr std::int64_t kDefaultPricePerMiB = 100;
 inline constexpr int kJpegQualityMedium = 40;  // code 1
 inline constexpr int kJpegQualityLow = 20;     // code 2
 
+// WebP qualities for the same codes, chosen so that the images keep about
+// the SSIM of the JPEG qualities above (bench/image_bench prints both).
+inline constexpr int kWebpQualityMedium = 50;  // code 1
+inline constexpr int kWebpQualityLow = 30;     // code 2
+// Encoder effort (0 fastest .. 6 densest) of lossy and lossless WebP.
+inline constexpr int kWebpMethod = 4;
+inline constexpr int kWebpLosslessLevel = 2;
+// Images above this many pixels are not turned into WebP (4 bytes each
+// are held while encoding).
+inline constexpr std::size_t kMaxWebpPixels = 16u * 1000 * 1000;
+
 }  // namespace nbsvc

@@ -15,6 +15,7 @@
 #include "login_guard.h"
 #include "owned_socket.h"
 #include "packer.h"
+#include "protocol/capabilities.h"
 #include "service_limits.h"
 
 namespace nbsvc {
@@ -82,12 +83,17 @@ const char* OutcomeName(ReadOutcome o) {
 struct ClientLink {
   nbplat::Socket s;
   int idleMs;
+  std::uint16_t caps = 0;  // this service's bits, in every header when the client set some
 };
+
+// What this service does beyond the historic answers.
+constexpr std::uint16_t kServiceCaps = NB_CAP_WEBP;
 
 // One write per packet: a header sent apart from its body would wait for
 // the peer's acknowledgement of the packet before (small segments are held
 // back while data is unacknowledged).
-bool SendPacket(const ClientLink& link, const nbServiceHeader& h, const std::string& body) {
+bool SendPacket(const ClientLink& link, nbServiceHeader h, const std::string& body) {
+  h.caps = link.caps;
   std::string packet(kServiceHeaderSize, '\0');
   EncodeServiceHeader(h, reinterpret_cast<unsigned char*>(&packet[0]));
   packet += body;
@@ -240,6 +246,9 @@ void Session::Run() {
     return;
   }
   rec_.received = kClientHeaderSize + header_.size;
+  // The first header's bits count; the one resent after a time correction
+  // carries none.
+  link_.caps = header_.caps != 0 ? kServiceCaps : 0;
   rec_.destination = FormatIPv4(header_.ipNet) + ":" + std::to_string(header_.port);
   if (!SettleClock() || !Admit()) return;
   Answer();
@@ -340,8 +349,9 @@ bool Session::Admit() {
 void Session::Answer() {
   // After a time correction the resent header carries no quality code; the
   // first header's code is the one that counts.
+  const bool webp = (header_.caps & NB_CAP_WEBP) != 0 && AcceptsWebp(request_);
   AnswerStream stream(header_.jpegLevel, config_.cacheMb > 0 ? &shared_.cache : nullptr,
-                      PackThreads());
+                      PackThreads(), webp);
   if (shared_.destinations.Refused(header_.ipNet, header_.port)) {
     rec_.result = "refused";
     stream.Offer(MakeErrorResponse(403, "Forbidden",
@@ -505,6 +515,7 @@ bool Session::Deliver(std::vector<AnswerPacket> packets) {
     for (; paid < end; ++paid) {
       AnswerPacket& p = packets[paid];
       p.header.money = MoneyForHeader(charged_ ? balance_ : 0);
+      p.header.caps = link_.caps;
       unsigned char raw[kServiceHeaderSize];
       EncodeServiceHeader(p.header, raw);
       out.append(reinterpret_cast<const char*>(raw), sizeof raw);

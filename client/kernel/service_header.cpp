@@ -1,6 +1,7 @@
 // Request headers and the service clock.
 #include "kernel/service_header.h"
 
+#include "kernel/capabilities.h"
 #include "protocol/hash.h"
 
 std::int32_t ServiceClock(std::uint32_t tickMs, std::int32_t shift) {
@@ -22,6 +23,7 @@ nbClientHeader MakeRequestHeader(const Program_Options& po, std::uint32_t ip, in
   h.time = time;
   h.size = compSize;
   h.decompSize = iSize;
+  h.caps = ClientCapabilities();
   return h;
 }
 

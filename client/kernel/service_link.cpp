@@ -8,6 +8,7 @@
 #include <string>
 
 #include "http/chunked.h"
+#include "kernel/capabilities.h"
 #include "kernel/limits.h"
 #include "kernel/relay.h"
 #include "kernel/state.h"
@@ -182,6 +183,7 @@ void processRequestWithService(ThreadArgs* thArgs) {
   dbgmsg("send to service nbheader and body OK");
 
   AnswerProgress progress;
+  const std::string serviceKey = ServiceKey(po, link);
   bool bContinue = true;
   while (bContinue) {
     nbServiceHeader h;
@@ -192,6 +194,7 @@ void processRequestWithService(ThreadArgs* thArgs) {
     }
     dbgmsg("nbheader accepted from service");
     NoteServiceReached(true);
+    NoteServiceCapabilities(serviceKey, h.caps);
     dprintf("serviceHeader.size = %u", unsigned(h.size));
 
     if (h.msg == NB_PACKET_NOMONEY) {
