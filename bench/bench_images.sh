@@ -7,6 +7,7 @@
 #
 #   bench/bench_images.sh [BUILD_DIR]      (default build/linux)
 #   NB_SWEEP=1 bench/bench_images.sh       also the SSIM per WebP quality
+#                                          and content type
 set -euo pipefail
 SRC="$(cd "$(dirname "$0")/.." && pwd)"
 BUILD="${1:-$SRC/build/linux}"
@@ -39,5 +40,5 @@ fi
 echo "corpus: $DIR ($(ls "$DIR" | wc -l) files); bytes are image bodies on the link"
 "$BUILD/bench/image_bench" "$DIR"/*.jpg "$DIR"/*.png "$DIR"/*.gif
 if [ "${NB_SWEEP:-0}" = 1 ]; then
-  "$BUILD/bench/image_bench" --sweep "$DIR"/*.jpg
+  "$BUILD/bench/image_bench" --sweep "$DIR"/*.jpg "$DIR"/*.png "$DIR"/*.gif
 fi

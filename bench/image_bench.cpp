@@ -134,31 +134,40 @@ const char* Mime(ImageType t) {
   return t == ImageType::Jpeg ? "image/jpeg" : t == ImageType::Png ? "image/png" : "image/gif";
 }
 
+// Mean SSIM per WebP quality for each content type, beside that of the
+// JPEG road's qualities on the photos.
 int Sweep(int argc, char** argv) {
-  std::map<int, double> webp;
+  std::map<ImageType, std::map<int, double>> webp;
+  std::map<ImageType, int> files;
   double jpeg[2] = {};
-  int n = 0;
   for (int i = 2; i < argc; ++i) {
+    ImageType type = TypeOf(argv[i]);
     std::string data = ReadFile(argv[i]);
     Pixels orig, out;
-    if (TypeOf(argv[i]) != ImageType::Jpeg || !Decode(data, ImageType::Jpeg, &orig)) continue;
-    ++n;
-    for (int c = 0; c < 2; ++c) {
+    if (type == ImageType::None || !Decode(data, type, &orig)) continue;
+    ++files[type];
+    for (int c = 0; c < 2 && type == ImageType::Jpeg; ++c) {
       std::string j;
       nbsvc::RecodeJpeg(data, c == 0 ? nbsvc::kJpegQualityMedium : nbsvc::kJpegQualityLow, &j);
       if (Decode(j, ImageType::Jpeg, &out)) jpeg[c] += Ssim(orig, out);
     }
     for (int q = 10; q <= 80; q += 5) {
       std::string w;
-      if (nbsvc::RecodeToWebp(data, ImageType::Jpeg, q, &w) && Decode(w, ImageType::Jpeg, &out)) {
-        webp[q] += Ssim(orig, out);
+      if (nbsvc::RecodeToWebp(data, type, q, &w) && Decode(w, type, &out)) {
+        webp[type][q] += Ssim(orig, out);
       }
     }
   }
-  if (n == 0) return 1;
-  std::printf("%d photos; JPEG q%d (code 1) SSIM %.4f, q%d (code 2) SSIM %.4f\n", n,
-              nbsvc::kJpegQualityMedium, jpeg[0] / n, nbsvc::kJpegQualityLow, jpeg[1] / n);
-  for (const auto& w : webp) std::printf("WebP q%d SSIM %.4f\n", w.first, w.second / n);
+  if (files[ImageType::Jpeg] > 0) {
+    int n = files[ImageType::Jpeg];
+    std::printf("%d photos; JPEG q%d (code 1) SSIM %.4f, q%d (code 2) SSIM %.4f\n", n,
+                nbsvc::kJpegQualityMedium, jpeg[0] / n, nbsvc::kJpegQualityLow, jpeg[1] / n);
+  }
+  for (const auto& [type, byQuality] : webp) {
+    std::printf("%s (%d files), mean SSIM per WebP quality:", Name(type), files[type]);
+    for (const auto& w : byQuality) std::printf(" q%d %.4f", w.first, w.second / files[type]);
+    std::printf("\n");
+  }
   return 0;
 }
 

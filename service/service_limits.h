@@ -98,8 +98,8 @@ inline constexpr int kJpegQualityLow = 20;     // code 2
 
 // WebP qualities for the same codes, chosen so that the images keep about
 // the SSIM of the JPEG qualities above (bench/image_bench prints both).
-inline constexpr int kWebpQualityMedium = 50;  // code 1
-inline constexpr int kWebpQualityLow = 30;     // code 2
+inline constexpr int kWebpQualityMedium = 35;  // code 1
+inline constexpr int kWebpQualityLow = 15;     // code 2
 // Encoder effort (0 fastest .. 6 densest) of lossy and lossless WebP.
 inline constexpr int kWebpMethod = 4;
 inline constexpr int kWebpLosslessLevel = 2;
