@@ -19,8 +19,6 @@
 #include "accounts.h"
 #include "auth.h"
 #include "owned_socket.h"
-#include "packer.h"
-#include "protocol/capabilities.h"
 #include "protocol/hash.h"
 #include "protocol/md5.h"
 #include "server.h"
@@ -676,49 +674,4 @@ TEST_F(ServiceFixture, AnswerWhoseChargeFailsIsNotServed) {
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_NE(lines[0].find("charged=0 "), std::string::npos) << lines[0];
   EXPECT_NE(lines[0].find("result=db-error"), std::string::npos) << lines[0];
-}
-
-namespace {
-
-// The caps field of every header, and the content, of one exchange.
-struct Negotiated {
-  std::vector<std::uint16_t> caps;
-  std::string content;
-};
-
-}  // namespace
-
-TEST_F(ServiceFixture, CapabilityBitsAnswerOnlyClientsThatSetSomeAndWebpOnlyWhenBothTakeIt) {
-  std::string photo = nbtest::MakePhotoJpeg(320, 240, 92, 4, 3);
-  std::string answer = "HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\nContent-Length: " +
-                       std::to_string(photo.size()) + "\r\n\r\n" + photo;
-  TinySite site(answer);
-  Start();
-  const std::string webpRequest = "GET /p.jpg HTTP/1.0\r\nAccept: image/webp,*/*\r\n\r\n";
-  auto run = [&](std::uint16_t caps, const std::string& request) {
-    nbClientHeader h = Header(0, "", site.port());
-    h.caps = caps;
-    Negotiated n;
-    auto packets = Exchange(h, "", request);
-    for (const auto& p : packets) n.caps.push_back(p.header.caps);
-    n.content = nbtest::Contents(packets);
-    return n;
-  };
-  // No bits: no bits back, and today's JPEG road even for a WebP browser.
-  Negotiated old = run(0, webpRequest);
-  ASSERT_FALSE(old.caps.empty());
-  for (auto c : old.caps) EXPECT_EQ(c, 0);
-  std::vector<ClientPacket> today;
-  for (auto& p : nbsvc::PackResponse(answer, 1).packets) today.push_back({p.header, p.body});
-  EXPECT_EQ(old.content, nbtest::Contents(today));
-  // Bits set: the service's bits in every header; WebP when the browser
-  // takes it, the JPEG road when it does not.
-  Negotiated both = run(NB_CAP_WEBP, webpRequest);
-  for (auto c : both.caps) EXPECT_EQ(c, NB_CAP_WEBP);
-  EXPECT_NE(both.content.find("Content-Type: image/webp\r\n"), std::string::npos);
-  EXPECT_NE(both.content.find("Vary: Accept\r\n"), std::string::npos);
-  EXPECT_LT(both.content.size(), photo.size());
-  Negotiated jpegBrowser = run(NB_CAP_WEBP, "GET /p.jpg HTTP/1.0\r\nAccept: */*\r\n\r\n");
-  for (auto c : jpegBrowser.caps) EXPECT_EQ(c, NB_CAP_WEBP);
-  EXPECT_EQ(jpegBrowser.content, old.content);
 }
