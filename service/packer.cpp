@@ -184,8 +184,8 @@ PackedAnswer PackResponse(const std::string& response, int jpegCode, PackCache* 
   if (!ExtractBody(response, from, head, &image)) return plain();
   PackedAnswer webpRoad;
   bool haveWebp =
-      type != ImageType::None &&
-      PackWebp(response, from, head, image, type, WebpQualityForCode(jpegCode), cache, &webpRoad);
+      type != ImageType::None && PackWebp(response, from, head, image, type,
+                                          WebpQualityForCode(jpegCode, type), cache, &webpRoad);
   if (type != ImageType::None && type != ImageType::Jpeg) return haveWebp ? webpRoad : plain();
   PackedAnswer jpegRoad = PackJpeg(response, from, head, image, quality, cache);
   // Of two recodings at matching quality, the fewer bytes go.

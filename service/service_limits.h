@@ -96,10 +96,12 @@ inline constexpr std::int64_t kDefaultPricePerMiB = 100;
 inline constexpr int kJpegQualityMedium = 40;  // code 1
 inline constexpr int kJpegQualityLow = 20;     // code 2
 
-// WebP qualities for the same codes, chosen so that the images keep about
-// the SSIM of the JPEG qualities above (bench/image_bench prints both).
-inline constexpr int kWebpQualityMedium = 35;  // code 1
-inline constexpr int kWebpQualityLow = 15;     // code 2
+// WebP qualities for the same codes ({code 1, code 2}) per source format,
+// chosen so that the images keep about the mean SSIM of the JPEG qualities
+// above (bench/bench_images.sh with NB_SWEEP=1 prints both).
+inline constexpr int kWebpQualityFromJpeg[2] = {35, 15};
+inline constexpr int kWebpQualityFromPng[2] = {25, 10};
+inline constexpr int kWebpQualityFromGif[2] = {75, 35};
 // Encoder effort (0 fastest .. 6 densest) of lossy and lossless WebP.
 inline constexpr int kWebpMethod = 4;
 inline constexpr int kWebpLosslessLevel = 2;

@@ -109,10 +109,12 @@ ImageType WebpSource(const ResponseHead& head) {
   return ImageType::None;
 }
 
-int WebpQualityForCode(int code) {
-  if (code == 1) return kWebpQualityMedium;
-  if (code == 2) return kWebpQualityLow;
-  return 0;
+int WebpQualityForCode(int code, ImageType type) {
+  if ((code != 1 && code != 2) || type == ImageType::None) return 0;
+  const int* table = type == ImageType::Jpeg  ? kWebpQualityFromJpeg
+                     : type == ImageType::Png ? kWebpQualityFromPng
+                                              : kWebpQualityFromGif;
+  return table[code - 1];
 }
 
 bool RecodeToWebp(const std::string& image, ImageType type, int quality, std::string* out) {

@@ -14,8 +14,9 @@ enum class ImageType { None, Jpeg, Png, Gif };
 // without content coding whose Content-Type is JPEG, PNG or GIF.
 ImageType WebpSource(const ResponseHead& head);
 
-// WebP quality (1..100) for a client's quality code; 0 for "leave untouched".
-int WebpQualityForCode(int code);
+// WebP quality (1..100) for a client's quality code and the source's
+// format; 0 for "leave untouched" or no image.
+int WebpQualityForCode(int code, ImageType type);
 
 // Decodes image and encodes it as WebP at quality: lossy for photos (JPEG
 // keeps its colour profile), and for PNG and GIF the smaller of lossy (with

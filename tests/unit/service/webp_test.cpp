@@ -56,7 +56,8 @@ std::string Gif(int frames) {
 TEST(WebpRecode, PhotosShrinkAndTransparencyStays) {
   std::string jpeg = nbtest::MakePhotoJpeg(640, 480, 92, 5);
   std::string webp;
-  ASSERT_TRUE(nbsvc::RecodeToWebp(jpeg, ImageType::Jpeg, nbsvc::WebpQualityForCode(1), &webp));
+  ASSERT_TRUE(nbsvc::RecodeToWebp(jpeg, ImageType::Jpeg,
+                                  nbsvc::WebpQualityForCode(1, ImageType::Jpeg), &webp));
   int w = 0, h = 0;
   ASSERT_TRUE(WebPGetInfo(reinterpret_cast<const uint8_t*>(webp.data()), webp.size(), &w, &h));
   EXPECT_EQ(w, 640);
@@ -64,7 +65,8 @@ TEST(WebpRecode, PhotosShrinkAndTransparencyStays) {
   EXPECT_LT(webp.size(), jpeg.size() / 2);
 
   std::string png = HalfTransparentPng(64, 48);
-  ASSERT_TRUE(nbsvc::RecodeToWebp(png, ImageType::Png, nbsvc::WebpQualityForCode(2), &webp));
+  ASSERT_TRUE(nbsvc::RecodeToWebp(png, ImageType::Png, nbsvc::WebpQualityForCode(2, ImageType::Png),
+                                  &webp));
   uint8_t* px = WebPDecodeRGBA(reinterpret_cast<const uint8_t*>(webp.data()), webp.size(), &w, &h);
   ASSERT_NE(px, nullptr);
   EXPECT_EQ(px[(10 * 64 + 5) * 4 + 3], 0);     // left half
