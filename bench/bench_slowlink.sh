@@ -10,7 +10,10 @@
 #
 # BUILD_DIR holds client/NimbrelClient and service/NimbrelService; without it
 # a Release build is made in build-bench/. NB_SLOWLINK_REPS loads per page
-# (default 3); NB_SLOWLINK_PROFILES picks profiles (mobile,dsl,unlimited).
+# (default 3); NB_SLOWLINK_PROFILES picks profiles (mobile,dsl,unlimited);
+# NB_SLOWLINK_ORIGINS picks how the site sends text: gzip (the default, gzip
+# level 6 for the text types, as most sites do) and/or plain (uncompressed),
+# e.g. NB_SLOWLINK_ORIGINS=gzip,plain.
 # Needs root.
 set -euo pipefail
 
@@ -62,4 +65,4 @@ fi
 N python3 "$SRC/bench/slowlink_measure.py" --corpus "$CORPUS" \
   --client "$BUILD/client/NimbrelClient" --service "$BUILD/service/NimbrelService" \
   --source "$SRC" --user-ns "$USER_NS" --user-dev "$USER_DEV" --net-dev "$NET_DEV" \
-  --reps "${NB_SLOWLINK_REPS:-3}" "${profiles[@]}"
+  --reps "${NB_SLOWLINK_REPS:-3}" --origins "${NB_SLOWLINK_ORIGINS:-gzip}" "${profiles[@]}"

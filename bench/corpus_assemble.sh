@@ -14,7 +14,7 @@ rm -rf "$DIR"
 mkdir -p "$DIR/doc/library" "$DIR/img"
 
 HTML=/usr/share/doc/python3.11/html
-ls "$HTML/library/"*.html | sort | head -n "$PAGES" | while read -r f; do
+ls "$HTML/library/"*.html | sort | sed -n "1,${PAGES}p" | while read -r f; do
   cp -L "$f" "$DIR/doc/library/"
 done
 cp -rL "$HTML/_static" "$DIR/doc/_static"

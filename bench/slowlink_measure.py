@@ -26,6 +26,14 @@ SITE, USER_IP, NET_IP = "198.51.100.10", "192.0.2.1", "192.0.2.2"
 PROFILES = (("mobile", "256kbit", 300, 256000), ("dsl", "2mbit", 100, 2000000),
             ("unlimited", None, 0, None))
 QUALITIES = ((1, "medium"), (0, "low"), (2, "untouched"))
+# Origins: "gzip" sends text as most sites do (gzip level 6 for the text
+# types), "plain" sends everything uncompressed.
+ORIGINS = {
+    "gzip": "disable_symlinks off; gzip on; gzip_comp_level 6; gzip_vary on; "
+            "gzip_min_length 256; gzip_types text/css application/javascript "
+            "text/javascript application/json application/xml image/svg+xml text/plain;",
+    "plain": "disable_symlinks off;",
+}
 DOC_PAGES = ("functions.html", "stdtypes.html", "os.html", "re.html", "json.html",
              "datetime.html", "itertools.html", "string.html")
 
@@ -126,6 +134,7 @@ def main():
     p.add_argument("--net-dev", required=True)
     p.add_argument("--reps", type=int, default=3)
     p.add_argument("--profiles", default=",".join(x[0] for x in PROFILES))
+    p.add_argument("--origins", default="gzip")
     args = p.parse_args()
     sys.path.insert(0, os.path.join(args.source, "tests", "e2e"))
     import nbharness as h
@@ -135,8 +144,6 @@ def main():
     work = tempfile.mkdtemp(prefix="nb-slowlink-")
     os.chmod(work, 0o755)
     urls_paths = make_pages(args.corpus, os.path.join(work, "www"))
-    site = h.Nginx(os.path.join(work, "www"), listen=(("127.0.0.1", 8080),),
-                   extra_server="disable_symlinks off;")
     service = h.Proc([args.service, "--listen", "127.0.0.1", "--port", "4443", "--db",
                       os.path.join(work, "accounts.db"), "--log", os.path.join(work, "svc.log"),
                       "--allow-private", "--guest"], log=os.path.join(work, "svc.out"))
@@ -147,9 +154,12 @@ def main():
     probes = [u for u in urls if u.endswith("/stdtypes.html")][:1] + [
         "http://%s/img/%s" % (SITE, sorted(x for x in os.listdir(os.path.join(args.corpus, "img"))
                                            if x.endswith("-web.jpg"))[0])]
-    for label, rate, rtt, bits in PROFILES:
+    for origin, label, rate, rtt, bits in [(o,) + pr for o in args.origins.split(",")
+                                           for pr in PROFILES]:
         if label not in args.profiles.split(","):
             continue
+        site = h.Nginx(os.path.join(work, "www"), listen=(("127.0.0.1", 8080),),
+                       extra_server=ORIGINS[origin])
         relay = h.Proc([sys.executable, os.path.join(HERE, "delay_relay.py"), str(rtt),
                         "%s:80" % SITE, "127.0.0.1:8080", "%s:443" % NET_IP, "127.0.0.1:4443"],
                        log=os.path.join(work, "relay-%s.out" % label))
@@ -176,7 +186,9 @@ def main():
             if client:
                 client.stop()
         relay.stop()
-        report(label, rate or "no limit", rtt, bits, urls_paths, urls, times, link, args.reps)
+        site.stop()
+        report("%s, origin %s" % (label, origin), rate or "no limit", rtt, bits, urls_paths, urls,
+               times, link, args.reps)
         print("where the time goes, single fetches without sub-resources (curl, seconds:")
         print("connect to the site or the proxy, first byte, total):")
         for mode, rows in fetches.items():
@@ -186,7 +198,6 @@ def main():
         sys.stdout.flush()
     for pr in procs:
         pr.stop()
-    site.stop()
     shutil.rmtree(work, ignore_errors=True)
 
 

@@ -10,8 +10,13 @@
 #include <cstdint>
 
 enum nbCapability : std::uint16_t {
-  // Images may come back recoded as WebP when the browser's Accept names
-  // image/webp; the answer's head then says so in its Content-Type.
+  // Images (JPEG, PNG, static GIF) may come back recoded as WebP when the
+  // browser's Accept names image/webp. They travel as kind 4 pieces like a
+  // recoded JPEG (the client passes kind 4 through untouched), so no new
+  // kind is needed: only clients that set this bit ever get them. The
+  // answer's head then says image/webp, carries "Vary: Accept" and a weak
+  // ETag. The resent header after a time correction carries no bits; the
+  // first header's bits count for the whole exchange.
   NB_CAP_WEBP = 0x0001,
   // Text may come as NB_PACKET_TEXT2: one zstd frame (with its checksum)
   // per packet, decompSize the bytes it decodes to. Bzip2 (kind 2) and

@@ -8,12 +8,13 @@ set -euo pipefail
 run_pkgs=(
   cmake g++ make pkg-config python3
   libbz2-dev libgtest-dev libjpeg62-turbo-dev libsqlite3-dev libssl-dev libzstd-dev
+  libwebp-dev libpng-dev libgif-dev
 )
 # Tests, the Windows cross build and benchmarks.
 test_pkgs=(
   git g++-mingw-w64-x86-64 wine64 xvfb xauth dpkg-dev
   nginx-light squid apache2-utils tinyproxy chromium
-  iproute2 libjpeg-turbo-progs curl imagemagick xdotool wrk librsvg2-bin openssl
+  iproute2 libjpeg-turbo-progs webp curl imagemagick xdotool wrk librsvg2-bin openssl
   postgresql libpq-dev clang clang-14 libclang-rt-14-dev
   libbrotli-dev zlib1g-dev zstd
 )

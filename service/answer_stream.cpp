@@ -11,6 +11,7 @@
 #include "http_response.h"
 #include "pack_cache.h"
 #include "service_limits.h"
+#include "webp_recode.h"
 
 namespace nbsvc {
 
@@ -77,8 +78,10 @@ bool ReserveRecode(std::size_t bytes) {
 
 }  // namespace
 
-AnswerStream::AnswerStream(int jpegCode, PackCache* cache, int parallel, const TextCoding& coding)
+AnswerStream::AnswerStream(int jpegCode, PackCache* cache, int parallel, const TextCoding& coding,
+                           bool webp)
     : jpegCode_(jpegCode),
+      webp_(webp),
       cache_(cache),
       parallel_(static_cast<std::size_t>(std::max(1, parallel))),
       coding_(coding) {}
@@ -150,7 +153,8 @@ void AnswerStream::Decide() {
   std::size_t image = head.hasContentLength && head.contentLength <= kMaxRecodedImage
                           ? static_cast<std::size_t>(head.contentLength)
                           : kMaxRecodedImage;
-  if (JpegQualityForCode(jpegCode_) != 0 && IsRecodableJpeg(head) &&
+  const bool recodable = IsRecodableJpeg(head) || (webp_ && WebpSource(head) != ImageType::None);
+  if (JpegQualityForCode(jpegCode_) != 0 && recodable &&
       (!head.hasContentLength || head.contentLength <= kMaxRecodedImage) && ReserveRecode(image)) {
     // Recoding needs the whole image.
     reserved_ = image;
@@ -185,7 +189,7 @@ std::vector<AnswerPacket> AnswerStream::Finish(std::string* wholeAnswer) {
     std::vector<AnswerPacket> whole;
     {
       GatePass pass;
-      whole = std::move(PackResponse(held_, jpegCode_, cache_, coding_).packets);
+      whole = std::move(PackResponse(held_, jpegCode_, cache_, coding_, webp_).packets);
     }
     if (wholeAnswer) wholeAnswer->swap(held_);
     std::string().swap(held_);

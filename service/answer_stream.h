@@ -23,10 +23,10 @@ class PackCache;
 
 class AnswerStream {
  public:
-  // jpegCode and coding as for PackResponse; cache may be null; at most
-  // parallel pieces are packed at once.
+  // jpegCode, coding and webp as for PackResponse; cache may be null; at
+  // most parallel pieces are packed at once.
   AnswerStream(int jpegCode, PackCache* cache, int parallel,
-               const TextCoding& coding = TextCoding());
+               const TextCoding& coding = TextCoding(), bool webp = false);
   // Waits for packing still under way.
   ~AnswerStream();
   AnswerStream(const AnswerStream&) = delete;
@@ -64,6 +64,7 @@ class AnswerStream {
   void ReleaseRecode();
 
   const int jpegCode_;
+  const bool webp_;
   PackCache* const cache_;
   const std::size_t parallel_;
   const TextCoding coding_;

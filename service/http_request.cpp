@@ -1,15 +1,18 @@
 // Request adjustments of the service.
 #include "http_request.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cstdlib>
 
 namespace nbsvc {
 
 namespace {
 
-bool IsAcceptEncodingLine(const std::string& r, std::size_t pos, std::size_t end) {
-  static const char kName[] = "accept-encoding";
-  std::size_t n = sizeof kName - 1;
+// True when the line at r[pos, end) is a field named kName (lower case).
+template <std::size_t N>
+bool IsFieldLine(const std::string& r, std::size_t pos, std::size_t end, const char (&kName)[N]) {
+  std::size_t n = N - 1;
   if (end - pos < n + 1) return false;
   for (std::size_t i = 0; i < n; ++i) {
     if (std::tolower(static_cast<unsigned char>(r[pos + i])) != kName[i]) return false;
@@ -19,7 +22,51 @@ bool IsAcceptEncodingLine(const std::string& r, std::size_t pos, std::size_t end
   return i < end && r[i] == ':';
 }
 
+bool IsAcceptEncodingLine(const std::string& r, std::size_t pos, std::size_t end) {
+  return IsFieldLine(r, pos, end, "accept-encoding");
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// True when one Accept range names image/webp with a quality above zero.
+bool RangeTakesWebp(std::string range) {
+  range = Lower(range);
+  range.erase(std::remove_if(range.begin(), range.end(),
+                             [](char c) { return c == ' ' || c == '\t' || c == '\r'; }),
+              range.end());
+  if (range.compare(0, 10, "image/webp") != 0 || (range.size() > 10 && range[10] != ';')) {
+    return false;
+  }
+  std::size_t q = range.find(";q=");
+  return q == std::string::npos || std::strtod(range.c_str() + q + 3, nullptr) > 0;
+}
+
 }  // namespace
+
+bool AcceptsWebp(const std::string& request) {
+  std::size_t pos = request.find('\n');
+  while (pos != std::string::npos && pos + 1 < request.size()) {
+    std::size_t start = pos + 1;
+    std::size_t nl = request.find('\n', start);
+    std::size_t end = nl == std::string::npos ? request.size() : nl;
+    if (end == start || (end == start + 1 && request[start] == '\r')) return false;  // head ends
+    if (IsFieldLine(request, start, end, "accept")) {
+      std::string value = request.substr(start, end - start);
+      value = value.substr(value.find(':') + 1);
+      std::size_t from = 0;
+      while (from <= value.size()) {
+        std::size_t comma = std::min(value.find(',', from), value.size());
+        if (RangeTakesWebp(value.substr(from, comma - from))) return true;
+        from = comma + 1;
+      }
+    }
+    pos = nl;
+  }
+  return false;
+}
 
 std::string WithoutAcceptEncoding(const std::string& request) {
   std::string out;

@@ -11,4 +11,8 @@ namespace nbsvc {
 // head is touched; the body and every other byte stay as they were.
 std::string WithoutAcceptEncoding(const std::string& request);
 
+// True when an Accept field of the request's head names image/webp with a
+// quality above zero.
+bool AcceptsWebp(const std::string& request);
+
 }  // namespace nbsvc

@@ -214,4 +214,28 @@ bool RecodeJpeg(const std::string& jpeg, int quality, std::string* out) {
   return true;
 }
 
+bool DecodeJpegRgba(const std::string& jpeg, std::size_t maxPixels,
+                    std::vector<unsigned char>* rgba, int* w, int* h, std::string* icc,
+                    int* orientation) {
+  std::vector<unsigned char> pixels;
+  int comps = 0;
+  J_COLOR_SPACE space = JCS_UNKNOWN;
+  KeptMeta meta;
+  if (jpeg.empty() || !Decode(jpeg, &pixels, w, h, &comps, &space, &meta)) return false;
+  std::size_t n = static_cast<std::size_t>(*w) * static_cast<std::size_t>(*h);
+  if (n > maxPixels || (comps != 1 && comps != 3)) return false;
+  rgba->resize(n * 4);
+  for (std::size_t i = 0; i < n; ++i) {
+    unsigned char* d = rgba->data() + i * 4;
+    const unsigned char* s = pixels.data() + i * static_cast<std::size_t>(comps);
+    d[0] = s[0];
+    d[1] = s[comps == 3 ? 1 : 0];
+    d[2] = s[comps == 3 ? 2 : 0];
+    d[3] = 255;
+  }
+  *icc = std::move(meta.icc);
+  *orientation = meta.orientation;
+  return true;
+}
+
 }  // namespace nbsvc

@@ -10,6 +10,7 @@
 #include "protocol/capabilities.h"
 #include "protocol/text_codec.h"
 #include "service_limits.h"
+#include "webp_recode.h"
 
 namespace nbsvc {
 
@@ -182,18 +183,31 @@ PackedAnswer PackPlain(const std::string& content, const TextCoding& coding) {
   return r;
 }
 
-PackedAnswer PackResponse(const std::string& response, int jpegCode, PackCache* cache,
-                          const TextCoding& coding) {
-  int quality = JpegQualityForCode(jpegCode);
-  auto plain = [&] {
-    return cache ? PackCached(response, cache, coding) : PackPlain(response, coding);
-  };
-  if (quality == 0) return plain();
-  std::size_t from = FinalResponseOffset(response);
-  ResponseHead head = ParseResponseHead(response.substr(from));
-  if (!IsRecodableJpeg(head)) return plain();
-  std::string image;
-  if (!ExtractBody(response, from, head, &image)) return plain();
+namespace {
+
+// The answer as WebP kind 4 pieces; false when it does not become smaller.
+bool PackWebp(const std::string& response, std::size_t from, const ResponseHead& head,
+              const std::string& image, ImageType type, int quality, PackCache* cache,
+              PackedAnswer* r) {
+  // A cached value is the WebP image, or empty when recoding fails.
+  std::string key = cache ? PackKey('w', quality, image.data(), image.size()) : std::string();
+  std::string webp;
+  if (!(cache && cache->Get(key, &webp))) {
+    if (!RecodeToWebp(image, type, quality, &webp)) webp.clear();
+    if (cache) cache->Put(key, webp);
+  }
+  if (webp.empty() || webp.size() >= image.size()) return false;
+  std::string rebuilt = response.substr(0, from) + RebuildAsWebp(response.substr(from), head, webp);
+  if (rebuilt.size() >= response.size()) return false;
+  *r = PackImage(rebuilt, response.size());
+  r->recoded = true;
+  return true;
+}
+
+// Today's JPEG road: the image recoded at quality when that makes the answer
+// smaller, else the original, as kind 4 pieces.
+PackedAnswer PackJpeg(const std::string& response, std::size_t from, const ResponseHead& head,
+                      const std::string& image, int quality, PackCache* cache) {
   // A cached value is the recoded image, or empty when recoding fails.
   std::string key = cache ? PackKey('j', quality, image.data(), image.size()) : std::string();
   std::string smaller;
@@ -215,6 +229,31 @@ PackedAnswer PackResponse(const std::string& response, int jpegCode, PackCache* 
     }
   }
   return PackImage(response, response.size());
+}
+
+}  // namespace
+
+PackedAnswer PackResponse(const std::string& response, int jpegCode, PackCache* cache,
+                          const TextCoding& coding, bool webp) {
+  int quality = JpegQualityForCode(jpegCode);
+  auto plain = [&] {
+    return cache ? PackCached(response, cache, coding) : PackPlain(response, coding);
+  };
+  if (quality == 0) return plain();
+  std::size_t from = FinalResponseOffset(response);
+  ResponseHead head = ParseResponseHead(response.substr(from));
+  ImageType type = webp ? WebpSource(head) : ImageType::None;
+  if (!IsRecodableJpeg(head) && type == ImageType::None) return plain();
+  std::string image;
+  if (!ExtractBody(response, from, head, &image)) return plain();
+  PackedAnswer webpRoad;
+  bool haveWebp =
+      type != ImageType::None && PackWebp(response, from, head, image, type,
+                                          WebpQualityForCode(jpegCode, type), cache, &webpRoad);
+  if (type != ImageType::None && type != ImageType::Jpeg) return haveWebp ? webpRoad : plain();
+  PackedAnswer jpegRoad = PackJpeg(response, from, head, image, quality, cache);
+  // Of two recodings at matching quality, the fewer bytes go.
+  return haveWebp && webpRoad.after < jpegRoad.after ? webpRoad : jpegRoad;
 }
 
 std::string MakeErrorResponse(int status, const std::string& reason, const std::string& text) {

@@ -52,8 +52,13 @@ int JpegQualityForCode(int code);
 // With a cache, the head (up to the final response's empty line) is packed
 // apart from the body, so pieces of a body seen before are taken from the
 // cache although heads differ per fetch; recoded images are cached too.
+// With webp (the client and the browser both take WebP), JPEG, PNG and
+// static GIF answers are first recoded to WebP (kind 4 pieces; the cache key
+// names the output format); a WebP that is not smaller than the original is
+// not sent (a PNG or GIF then goes as any other content), and a JPEG goes
+// as WebP only when that is smaller than the JPEG road's result.
 PackedAnswer PackResponse(const std::string& response, int jpegCode, PackCache* cache = nullptr,
-                          const TextCoding& coding = TextCoding());
+                          const TextCoding& coding = TextCoding(), bool webp = false);
 
 // The bzip2/plain packets of content only, without any image handling.
 PackedAnswer PackPlain(const std::string& content, const TextCoding& coding = TextCoding());

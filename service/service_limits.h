@@ -103,4 +103,17 @@ inline constexpr std::int64_t kDefaultPricePerMiB = 100;
 inline constexpr int kJpegQualityMedium = 40;  // code 1
 inline constexpr int kJpegQualityLow = 20;     // code 2
 
+// WebP qualities for the same codes ({code 1, code 2}) per source format,
+// chosen so that the images keep about the mean SSIM of the JPEG qualities
+// above (bench/bench_images.sh with NB_SWEEP=1 prints both).
+inline constexpr int kWebpQualityFromJpeg[2] = {35, 15};
+inline constexpr int kWebpQualityFromPng[2] = {25, 10};
+inline constexpr int kWebpQualityFromGif[2] = {75, 35};
+// Encoder effort (0 fastest .. 6 densest) of lossy and lossless WebP.
+inline constexpr int kWebpMethod = 4;
+inline constexpr int kWebpLosslessLevel = 2;
+// Images above this many pixels are not turned into WebP (4 bytes each
+// are held while encoding).
+inline constexpr std::size_t kMaxWebpPixels = 16u * 1000 * 1000;
+
 }  // namespace nbsvc

@@ -83,12 +83,17 @@ const char* OutcomeName(ReadOutcome o) {
 struct ClientLink {
   nbplat::Socket s;
   int idleMs;
+  std::uint16_t caps = 0;  // this service's bits, in every header when the client set some
 };
+
+// What this service does beyond the historic answers.
+constexpr std::uint16_t kServiceCaps = NB_CAP_WEBP | NB_CAP_TEXT2 | NB_CAP_SITE_DICT;
 
 // One write per packet: a header sent apart from its body would wait for
 // the peer's acknowledgement of the packet before (small segments are held
 // back while data is unacknowledged).
-bool SendPacket(const ClientLink& link, const nbServiceHeader& h, const std::string& body) {
+bool SendPacket(const ClientLink& link, nbServiceHeader h, const std::string& body) {
+  h.caps = link.caps;
   std::string packet(kServiceHeaderSize, '\0');
   EncodeServiceHeader(h, reinterpret_cast<unsigned char*>(&packet[0]));
   packet += body;
@@ -245,7 +250,11 @@ void Session::Run() {
     return;
   }
   rec_.received = kClientHeaderSize + header_.size;
-  caps_ = header_.caps & (NB_CAP_TEXT2 | NB_CAP_SITE_DICT);
+  // The service answers with the bits both sides have, on every packet; the
+  // header resent after a time correction carries none, so the first
+  // header's bits count.
+  caps_ = header_.caps & kServiceCaps;
+  link_.caps = caps_;
   if (caps_ & NB_CAP_SITE_DICT) {
     // The line naming the client's page is ours: it never reaches the site.
     namedPage_ = TakeSitePageField(&request_);
@@ -362,8 +371,9 @@ void Session::Answer() {
     coding.page = shared_.sitePages.Find(site_, namedPage_);
   }
   if (config_.cacheMb > 0) coding.dense = &shared_.dense;
+  const bool webp = (caps_ & NB_CAP_WEBP) != 0 && AcceptsWebp(request_);
   AnswerStream stream(header_.jpegLevel, config_.cacheMb > 0 ? &shared_.cache : nullptr,
-                      PackThreads(), coding);
+                      PackThreads(), coding, webp);
   if (shared_.destinations.Refused(header_.ipNet, header_.port)) {
     rec_.result = "refused";
     stream.Offer(MakeErrorResponse(403, "Forbidden",

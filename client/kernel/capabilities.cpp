@@ -1,6 +1,49 @@
-// The client's capability bits.
+// Capability bits of the client and the remembered bits of its services.
 #include "kernel/capabilities.h"
 
-#include "protocol/capabilities.h"
+#include <deque>
+#include <utility>
 
-std::uint16_t ClientCapabilities() { return NB_CAP_TEXT2 | NB_CAP_SITE_DICT; }
+#include "kernel/limits.h"
+#include "protocol/capabilities.h"
+#include "support/nbMutex.h"
+
+namespace {
+
+// Oldest first; a handful of services at most, so a list is enough.
+nbMutex gMu;
+std::deque<std::pair<std::string, std::uint16_t>> gKnown;  // guarded by gMu
+
+}  // namespace
+
+std::uint16_t ClientCapabilities() { return NB_CAP_WEBP | NB_CAP_TEXT2 | NB_CAP_SITE_DICT; }
+
+std::string ServiceKey(const Program_Options& po, const ServiceLinkSettings& link) {
+  if (!po.sServiceHost.empty()) return po.sServiceHost;
+  return link.host + ":" + std::to_string(link.port);
+}
+
+void NoteServiceCapabilities(const std::string& key, std::uint16_t caps) {
+  nbLockGuard lock(gMu);
+  for (auto it = gKnown.begin(); it != gKnown.end(); ++it) {
+    if (it->first == key) {
+      gKnown.erase(it);
+      break;
+    }
+  }
+  gKnown.emplace_back(key, caps);
+  while (gKnown.size() > nb::kMaxRememberedServices) gKnown.pop_front();
+}
+
+std::uint16_t ServiceCapabilities(const std::string& key) {
+  nbLockGuard lock(gMu);
+  for (const auto& k : gKnown) {
+    if (k.first == key) return k.second;
+  }
+  return 0;
+}
+
+bool IsRecodedImage(const std::string& sExt, std::uint16_t serviceCaps) {
+  if (sExt == "jpg" || sExt == "peg") return true;
+  return (serviceCaps & NB_CAP_WEBP) != 0 && (sExt == "png" || sExt == "gif");
+}

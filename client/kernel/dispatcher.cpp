@@ -10,6 +10,7 @@
 
 #include "http/http.h"
 #include "http/nbHttp.h"
+#include "kernel/capabilities.h"
 #include "kernel/filters.h"
 #include "kernel/https_tunnel.h"
 #include "kernel/limits.h"
@@ -189,13 +190,16 @@ void ServeRequest(ThreadArgs* a, const Program_Options& po) {
 
   // Images: either relayed untouched or, for a conditional request while
   // images are recompressed, answered from the browser's own cache.
+  // PNG and GIF are recoded too by a service that makes WebP.
   const std::string sExt = ExtensionOf(buff);
-  if (sExt == "jpg" || sExt == "peg") {
+  if (IsRecodedImage(sExt, ServiceCapabilities(ServiceKey(po, GetServiceLinkSettings())))) {
+    const bool bJpeg = sExt == "jpg" || sExt == "peg";
     if (getJPEGCompressLevel() == 4) {
-      processRequestDirect(a);
-      return;
-    }
-    if (HasHeader(buff, "If-Range") || HasHeader(buff, "If-None-Match")) {
+      if (bJpeg) {
+        processRequestDirect(a);
+        return;
+      }
+    } else if (HasHeader(buff, "If-Range") || HasHeader(buff, "If-None-Match")) {
       dbgmsg("'is modified' request");
       nbplat::SendAll(a->sckBrowser.get(), kNotModified, sizeof kNotModified - 1);
       return;

@@ -41,6 +41,8 @@ inline constexpr int kSendTimeoutMs = 30000;
 // Largest request body a browser may announce; a larger Content-Length is
 // refused, so that a request's whole size always fits an int.
 inline constexpr long long kMaxRequestBody = 2000000000;
+// Services whose capability bits are remembered at once.
+inline constexpr std::size_t kMaxRememberedServices = 8;
 
 // Pages of sites kept to have new pages coded against them: per site, and
 // in all (each at most kSitePageMaxBytes).

@@ -24,6 +24,7 @@ nbClientHeader MakeRequestHeader(const Program_Options& po, std::uint32_t ip, in
   h.time = time;
   h.size = compSize;
   h.decompSize = iSize;
+  h.caps = ClientCapabilities();
   return h;
 }
 

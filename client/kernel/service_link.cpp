@@ -8,6 +8,7 @@
 #include <string>
 
 #include "http/chunked.h"
+#include "kernel/capabilities.h"
 #include "kernel/events.h"
 #include "kernel/limits.h"
 #include "kernel/relay.h"
@@ -188,6 +189,7 @@ void processRequestWithService(ThreadArgs* thArgs) {
 
   AnswerProgress progress;
   progress.named = pageUse.named;
+  const std::string serviceKey = ServiceKey(po, link);
   bool bContinue = true;
   while (bContinue) {
     nbServiceHeader h;
@@ -202,6 +204,7 @@ void processRequestWithService(ThreadArgs* thArgs) {
     }
     dbgmsg("nbheader accepted from service");
     NoteServiceReached(true);
+    NoteServiceCapabilities(serviceKey, h.caps);
     dprintf("serviceHeader.size = %u", unsigned(h.size));
 
     if (h.msg == NB_PACKET_NOMONEY) {

@@ -37,9 +37,10 @@ TEST(RequestPacketVector, HeaderBuiltFromOptionsMatchesKnownBytes) {
   nbClientHeader h = MakeRequestHeader(po, Ip(10, 0, 0, 1), 80, 1262304000, 100, 200);
   unsigned char out[kClientHeaderSize];
   EncodeClientHeader(h, out);
-  // Offset 14 carries the announced capability bits, zero in the historic header.
+  // The former padding carries the client's capability bits (WebP, zstd
+  // text, site pages).
   EXPECT_EQ(Hex(out, sizeof out),
-            "00 00 00 00 0a 00 00 01 50 00 ce c3 01 00 06 00 00 3b 3d 4b 64 00 00 00 c8 00 00 00");
+            "00 00 00 00 0a 00 00 01 50 00 ce c3 01 00 07 00 00 3b 3d 4b 64 00 00 00 c8 00 00 00");
 
   po.iLogin = -2;
   po.iJpegLvl = 2;  // no recompression: code 4
