@@ -9,6 +9,8 @@
 #include <string>
 #include <thread>
 
+#include "app/tray_events.h"
+#include "kernel/events.h"
 #include "kernel/options.h"
 #include "resources/resource.h"
 #include "tray/tray.h"
@@ -31,6 +33,9 @@ class Win32TrayTest : public ::testing::Test {
     po.bBlockBanners = true;
     po.iJpegLvl = 1;
     SetProgramOptions(po);
+    // Wired as the program wires it, so the exit command reaches the stop.
+    static nbapp::TrayEvents events;
+    nbkernel::SetEvents(&events);
     WinSysTray::InitWinSysTray();
     std::thread(WinSysTray::ThreadWinSysTray, nullptr).detach();
     for (int i = 0; i < 100 && WinSysTray::Window() == nullptr; ++i) Sleep(100);
