@@ -109,7 +109,8 @@ struct Tunnel {
   void Start() {
     relay = std::thread([this] {
       char buff[256];
-      RelayBothWays(browser.far.get(), server.near.get(), buff, sizeof buff, 60000, slot.get());
+      // Idle far longer than the test runs: only the registry closes these.
+      RelayBothWays(browser.far.get(), server.near.get(), buff, sizeof buff, 3600000, slot.get());
       slot.reset();
     });
   }

@@ -238,9 +238,11 @@ TEST_F(RelayTest, BrowserGoneMidPostNeverLooksLikeAWholeBody) {
   const std::string sent = head + std::string(600, 'b');  // 400 bytes never come
   nbplat::IoStatus siteSaw = nbplat::IoStatus::Ok;
   Peer site([&](nbplat::Socket s, Peer& p) {
-    p.received = nbtest::ReadExactly(s, sent.size());
+    // Generous bounds: under load the relay may start late, and only what
+    // arrives matters here, not when.
+    p.received = nbtest::ReadExactly(s, sent.size(), 30000);
     char c;
-    siteSaw = nbplat::RecvSome(s, &c, 1, 5000).status;
+    siteSaw = nbplat::RecvSome(s, &c, 1, 30000).status;
   });
   Relay(sent, nbtest::kLoopback, site.port(), head.size() + 400, Browser::HangsUp);
   site.Join();
