@@ -2,6 +2,7 @@
 // proxy, relayed both ways and counted apart from compressed traffic.
 #include "kernel/https_tunnel.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +21,9 @@
 #include "support/nbString.h"
 
 namespace {
+
+// How often a waiting tunnel looks whether the registry closed it.
+constexpr int kTunnelCloseCheckMs = 1000;
 
 constexpr char kEstablished[] = "HTTP/1.0 200 Connection established\r\n\r\n";
 
@@ -148,13 +152,19 @@ long long RelayBothWays(nbplat::Socket browser, nbplat::Socket server, char* buf
   const nbplat::Socket to[2] = {server, browser};
   bool open[2] = {true, true};  // this side may still send to us
   long long moved = 0;
+  // A tunnel the registry closes is woken by its shut-down sockets on some
+  // systems only: the wait is cut into slices that look at the mark too.
+  const int slice = slot != nullptr ? std::min(idleMs, kTunnelCloseCheckMs) : idleMs;
+  int idleFor = 0;
   while (open[0] || open[1]) {
     const int ready = nbplat::WaitReadable(open[0] ? browser : nbplat::kNoSocket,
-                                           open[1] ? server : nbplat::kNoSocket, idleMs);
+                                           open[1] ? server : nbplat::kNoSocket, slice);
+    if (ready == 0 && slot != nullptr && !slot->Closing() && (idleFor += slice) < idleMs) continue;
     if (ready <= 0) {
-      dbgmsg(ready == 0 ? "tunnel idle. close" : "tunnel wait error. close");
+      dbgmsg(ready == 0 ? "tunnel idle or closed. close" : "tunnel wait error. close");
       return moved;
     }
+    idleFor = 0;
     for (int i = 0; i < 2; ++i) {
       if (!open[i] || (ready & (1 << i)) == 0) continue;
       const nbplat::IoResult r = nbplat::RecvSome(from[i], buff, static_cast<std::size_t>(cap), 0);

@@ -31,7 +31,7 @@ class TunnelSlot {
   nbplat::Socket browser_;
   nbplat::Socket server_;
   std::atomic<std::uint64_t> lastUse_{0};  // activity stamp, larger is later
-  bool closed_ = false;                    // guarded by the registry's lock
+  std::atomic<bool> closed_{false};        // set under the registry's lock; read anywhere
 };
 
 // Shuts down both sockets of the open tunnel that has been idle longest, so
