@@ -6,7 +6,7 @@
 #   - serve a page of a native web server through its direct road
 #     (127.0.0.1 is always fetched directly);
 #   - serve a page of a site on 127.0.0.2 through a native NimbrelService on
-#     the compressed road (bzip2 answers), counting the traffic;
+#     the compressed road (bzip2 or zstd answers), counting the traffic;
 #   - answer on its settings console;
 #   - refuse a second copy (exit status 0) and stop on the console's stop
 #     request with status 0;
@@ -93,8 +93,8 @@ grep -q 'dest=127.0.0.1' "$work/service.log" 2>/dev/null && fail "direct request
 curl -s -m 30 -x 127.0.0.1:4321 -o "$work/got.html" http://127.0.0.2:8080/big.html ||
   fail "compressed road"
 cmp -s "$work/got.html" "$work/site/big.html" || fail "compressed road delivered other bytes"
-grep -Eq 'dest=127\.0\.0\.2:8080 .*kinds=([0-9]+,)*2[ ,].*result=served' "$work/service.log" ||
-  fail "page not served by the service with bzip2"
+grep -Eq 'dest=127\.0\.0\.2:8080 .*kinds=([0-9]+,)*[28][ ,].*result=served' "$work/service.log" ||
+  fail "page not served compressed (bzip2 or zstd) by the service"
 total="$(sed -n 's/^TotalTraffic:\([^\r]*\)\r$/\1/p' "$ini")"
 compressed="$(sed -n 's/^CompressTraffic:\([^\r]*\)\r$/\1/p' "$ini")"
 awk -v t="$total" -v c="$compressed" 'BEGIN { exit !(t > c && c > 0) }' ||
