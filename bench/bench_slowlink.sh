@@ -13,7 +13,9 @@
 # (default 3); NB_SLOWLINK_PROFILES picks profiles (mobile,dsl,unlimited);
 # NB_SLOWLINK_ORIGINS picks how the site sends text: gzip (the default, gzip
 # level 6 for the text types, as most sites do) and/or plain (uncompressed),
-# e.g. NB_SLOWLINK_ORIGINS=gzip,plain.
+# e.g. NB_SLOWLINK_ORIGINS=gzip,plain. NB_SLOWLINK_CACHE picks the browser's
+# cache: fresh (every page a first visit) and/or keep (each round browses the
+# pages in order with the browser's own cache kept); both by default.
 # Needs root.
 set -euo pipefail
 
@@ -65,4 +67,5 @@ fi
 N python3 "$SRC/bench/slowlink_measure.py" --corpus "$CORPUS" \
   --client "$BUILD/client/NimbrelClient" --service "$BUILD/service/NimbrelService" \
   --source "$SRC" --user-ns "$USER_NS" --user-dev "$USER_DEV" --net-dev "$NET_DEV" \
-  --reps "${NB_SLOWLINK_REPS:-3}" --origins "${NB_SLOWLINK_ORIGINS:-gzip}" "${profiles[@]}"
+  --reps "${NB_SLOWLINK_REPS:-3}" --origins "${NB_SLOWLINK_ORIGINS:-gzip}" \
+  --cache "${NB_SLOWLINK_CACHE:-fresh,keep}" "${profiles[@]}"

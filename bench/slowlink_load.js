@@ -1,7 +1,11 @@
-// Page load times for the slow-link benchmark: loads each URL in a fresh
-// browser context (empty cache) and prints one JSON line
+// Page load times for the slow-link benchmark. With "cache": "fresh" each URL
+// loads in a fresh browser context (empty cache, a first visit); with "keep"
+// each round loads the URLs in order in one context, so later pages find the
+// style sheets and scripts of earlier ones in the browser's own cache, as a
+// user browsing the site would. Prints one JSON line
 // {url: [load event end in ms, ...]}.
-// Usage: node slowlink_load.js '{"proxy": "127.0.0.1:4321" | null, "urls": [...], "reps": 3}'
+// Usage: node slowlink_load.js '{"proxy": "127.0.0.1:4321" | null, "urls": [...], "reps": 3,
+//                                "cache": "fresh" | "keep"}'
 'use strict';
 const path = require('path');
 const { chromium } = require(path.join(__dirname, '..', 'tests', 'e2e', 'node_modules',
@@ -18,9 +22,11 @@ async function main() {
   if (cfg.proxy) launch.proxy = { server: 'http://' + cfg.proxy };
   const browser = await chromium.launch(launch);
   const out = {};
+  const keep = cfg.cache === 'keep';
   for (let rep = 0; rep < cfg.reps; ++rep) {
+    const round = keep ? await browser.newContext() : null;
     for (const url of cfg.urls) {
-      const context = await browser.newContext();
+      const context = round || await browser.newContext();
       const page = await context.newPage();
       let ms = null;
       try {
@@ -29,9 +35,10 @@ async function main() {
       } catch (e) {
         process.stderr.write(url + ': ' + e.message + '\n');
       }
-      await context.close();
+      if (round) await page.close(); else await context.close();
       (out[url] = out[url] || []).push(ms);
     }
+    if (round) await round.close();
   }
   await browser.close();
   process.stdout.write(JSON.stringify(out) + '\n');

@@ -86,8 +86,8 @@ def make_pages(corpus, www):
     return ["/doc/library/" + p for p in docs] + pages
 
 
-def load_times(user_ns, proxy, urls, reps):
-    cfg = json.dumps({"proxy": proxy, "urls": urls, "reps": reps})
+def load_times(user_ns, proxy, urls, reps, cache="fresh"):
+    cfg = json.dumps({"proxy": proxy, "urls": urls, "reps": reps, "cache": cache})
     r = subprocess.run(in_user(user_ns, ["node", os.path.join(HERE, "slowlink_load.js"), cfg]),
                        capture_output=True, text=True, stdin=subprocess.DEVNULL)
     if r.returncode != 0:
@@ -135,6 +135,9 @@ def main():
     p.add_argument("--reps", type=int, default=3)
     p.add_argument("--profiles", default=",".join(x[0] for x in PROFILES))
     p.add_argument("--origins", default="gzip")
+    # fresh: every page a first visit (empty browser cache); keep: each round
+    # browses the pages in order with the browser's own cache kept.
+    p.add_argument("--cache", default="fresh,keep")
     args = p.parse_args()
     sys.path.insert(0, os.path.join(args.source, "tests", "e2e"))
     import nbharness as h
@@ -154,8 +157,9 @@ def main():
     probes = [u for u in urls if u.endswith("/stdtypes.html")][:1] + [
         "http://%s/img/%s" % (SITE, sorted(x for x in os.listdir(os.path.join(args.corpus, "img"))
                                            if x.endswith("-web.jpg"))[0])]
-    for origin, label, rate, rtt, bits in [(o,) + pr for o in args.origins.split(",")
-                                           for pr in PROFILES]:
+    for origin, cache, label, rate, rtt, bits in [
+            (o, c) + pr for o in args.origins.split(",") for c in args.cache.split(",")
+            for pr in PROFILES]:
         if label not in args.profiles.split(","):
             continue
         site = h.Nginx(os.path.join(work, "www"), listen=(("127.0.0.1", 8080),),
@@ -179,18 +183,19 @@ def main():
                 # The first exchange carries the clock correction: outside the figures.
                 load_times(args.user_ns, proxy, [urls[-1]], 1)
             before = link_bytes(args.net_dev)
-            times[mode] = load_times(args.user_ns, proxy, urls, args.reps)
+            times[mode] = load_times(args.user_ns, proxy, urls, args.reps, cache)
             link[mode] = (link_bytes(args.net_dev) - before) / args.reps
-            if mode in ("direct", "medium"):
+            if mode in ("direct", "medium") and cache == args.cache.split(",")[0]:
                 fetches[mode] = [curl_times(args.user_ns, proxy, u) for u in probes]
             if client:
                 client.stop()
         relay.stop()
         site.stop()
         report("%s, origin %s" % (label, origin), rate or "no limit", rtt, bits, urls_paths, urls,
-               times, link, args.reps)
-        print("where the time goes, single fetches without sub-resources (curl, seconds:")
-        print("connect to the site or the proxy, first byte, total):")
+               times, link, args.reps, cache)
+        if fetches:
+            print("where the time goes, single fetches without sub-resources (curl, seconds:")
+            print("connect to the site or the proxy, first byte, total):")
         for mode, rows in fetches.items():
             for u, (c, fb, t) in zip(probes, rows):
                 print("  %-7s %-28s connect %.3f  first byte %.3f  total %.3f" % (
@@ -201,10 +206,12 @@ def main():
     shutil.rmtree(work, ignore_errors=True)
 
 
-def report(label, rate, rtt, bits, paths, urls, times, link, reps):
+def report(label, rate, rtt, bits, paths, urls, times, link, reps, cache):
     print()
-    print("Profile %s: %s, %d ms round trip; %d pages, %d loads each, fresh cache; "
-          "page load = load event, ms (median)" % (label, rate, rtt, len(urls), reps))
+    print("Profile %s: %s, %d ms round trip; %d pages, %d loads each, %s; "
+          "page load = load event, ms (median)" % (
+              label, rate, rtt, len(urls), reps,
+              "fresh cache" if cache == "fresh" else "pages in order, browser cache kept"))
     modes = list(times)
     fmt = "%-28s" + " %10s" * len(modes)
     print(fmt % (("page",) + tuple(modes)))
