@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "http/http.h"
+#include "http/http_text.h"
 #include "protocol/md5.h"
 #include "settings/settingsman.h"
 #include "support/debug.h"

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <memory>
 
-#include "http/http.h"
+#include "http/http_head.h"
 #include "kernel/limits.h"
 #include "kernel/options.h"
 #include "platform/owned_socket.h"
@@ -107,14 +107,13 @@ bool SettingsMan::Enabled() {
 
 int SettingsMan::GetFileNameFromRequest(std::string& request, std::string& fileName) {
   nbTraceScope t("int SettingsMan::GetFileNameFromRequest(string &request, string &fileName)");
-  char url[nbset::kRequestLimit] = {0};
-  if (!getUrlFromRequest(url, sizeof url, request.c_str())) {
+  const std::string sUrl = GetUrlFromHttpRequest(request);
+  if (sUrl.empty() || sUrl.size() >= static_cast<std::size_t>(nbset::kRequestLimit)) {
     dbgmsg("SettingsMan::GetFileNameFromRequest ==> NBC_ERR_COULDNOT_EXTRACT_URL");
     dbgmsg("data:");
     dbgmsg(request);
     return NBC_ERR_COULDNOT_EXTRACT_URL;
   }
-  std::string sUrl(url);
   dbgmsg("SetMan: URL requested:");
   dbgmsg(sUrl);
   // Only the path /stop ends the program (the stop form adds an empty
