@@ -165,7 +165,9 @@ void ServeRequest(ThreadArgs* a, const Program_Options& po) {
   std::uint32_t ip = 0;
   if (!nbplat::ResolveIPv4(sHost, &ip)) {
     dbgmsg("Host unresolved=" + sHost);
-    SendText(a->sckBrowser.get(), "<b>NimbrelClient:</b> " + HtmlEscape(sHost) + " not found.");
+    SendText(a->sckBrowser.get(),
+             HtmlAnswer("502 Bad Gateway",
+                        "<b>NimbrelClient:</b> " + HtmlEscape(sHost) + " not found."));
     return;
   }
   a->ipHost = ip;
