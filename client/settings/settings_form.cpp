@@ -129,7 +129,8 @@ int SettingsMan::ProcessPostRequest(std::string& settings, nbSocket& /*Socket*/)
     dbgmsg("po.iJpegLvl=");
     dbgmsg(IntToStr(po.iJpegLvl));
   });
-  SaveProgramOptions();
+  const bool bSaved = SaveProgramOptions();
+  if (!bSaved) dbgmsg("settings not saved");
   dbgmsg(std::string("RET ") + sig);
-  return 0;
+  return bSaved ? 0 : NBC_ERR_COULDNOT_SAVE;
 }

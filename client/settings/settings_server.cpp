@@ -113,7 +113,10 @@ bool SettingsMan::ServePass(nbSocket& client) {
       // Still encoded: the form handler splits it into fields first.
       dbgmsg("SetMan: POST params:");
       dbgmsg(form);
-      ProcessPostRequest(form, client);
+      if (ProcessPostRequest(form, client) != 0) {
+        client.Send(SettingsNotSavedPage());
+        return true;
+      }
     } else {
       // A body cut short is not applied: half a list must not replace the
       // stored one.

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "http/http_head.h"
+#include "http/http_text.h"
 #include "kernel/limits.h"
 #include "kernel/options.h"
 #include "platform/owned_socket.h"
@@ -164,6 +165,16 @@ std::string SettingsHeadTooLargePage() {
   return "HTTP/1.0 431 Request Header Fields Too Large\r\nContent-Type: text/html\r\n"
          "Connection: Close\r\n\r\n<html><meta http-equiv=\"Content-Type\" content=\"text/html; "
          "charset=windows-1251\"><body>Слишком длинный запрос</body></html>";
+}
+
+std::string SettingsNotSavedPage() {
+  return HtmlAnswer("500 Internal Server Error",
+                    "<html><meta http-equiv=\"Content-Type\" content=\"text/html; "
+                    "charset=windows-1251\"><body><b>Настройки не сохранены:</b> не удалось "
+                    "записать файл " +
+                        std::string(kOptionsFileName) +
+                        ". Изменения действуют до выхода из программы.<br>"
+                        "<a href=\"/\">Страница настроек</a></body></html>");
 }
 
 std::string SettingsStopPage() {
