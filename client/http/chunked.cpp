@@ -4,16 +4,14 @@
 #include <algorithm>
 #include <string>
 
-#include "http/http.h"
+#include "http/http_head.h"
 #include "support/nbString.h"
 
 BodyFraming RequestBodyFraming(const char* head) {
-  char sCoding[256];
-  if (!getParameterFromHttpHeader("Transfer-Encoding", sCoding, sizeof sCoding, head)) {
-    return BodyFraming::Length;
-  }
-  if (getParameterFromHttpHeader("Content-Length", nullptr, 0, head)) return BodyFraming::Invalid;
-  std::string last = sCoding;
+  const std::optional<std::string> sCoding = GetParameterFromHttpHeader(head, "Transfer-Encoding");
+  if (!sCoding) return BodyFraming::Length;
+  if (GetParameterFromHttpHeader(head, "Content-Length")) return BodyFraming::Invalid;
+  std::string last = *sCoding;
   const std::size_t comma = last.rfind(',');
   if (comma != std::string::npos) last = last.substr(comma + 1);
   return StrLCase(StrTrim(last)) == "chunked" ? BodyFraming::Chunked : BodyFraming::Invalid;

@@ -7,7 +7,7 @@
 #include <string>
 #include <utility>
 
-#include "http/nbHttp.h"
+#include "http/http_text.h"
 #include "kernel/limits.h"
 #include "kernel/options.h"
 #include "kernel/state.h"

@@ -44,6 +44,6 @@ std::uint16_t ServiceCapabilities(const std::string& key) {
 }
 
 bool IsRecodedImage(const std::string& sExt, std::uint16_t serviceCaps) {
-  if (sExt == "jpg" || sExt == "peg") return true;
+  if (sExt == "jpg" || sExt == "jpeg") return true;
   return (serviceCaps & NB_CAP_WEBP) != 0 && (sExt == "png" || sExt == "gif");
 }

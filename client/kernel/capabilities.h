@@ -27,7 +27,7 @@ void NoteServiceCapabilities(const std::string& key, std::uint16_t caps);
 // service not heard from yet.
 std::uint16_t ServiceCapabilities(const std::string& key);
 
-// True when the service recodes files of the three-letter extension sExt
+// True when the service recodes files of the extension sExt (jpg, jpeg ...)
 // while images are recompressed: JPEG always, PNG and GIF when the service
 // announced NB_CAP_WEBP (serviceCaps as ServiceCapabilities gives them).
 bool IsRecodedImage(const std::string& sExt, std::uint16_t serviceCaps);

@@ -8,8 +8,9 @@
 #include <new>
 #include <string>
 
-#include "http/http.h"
-#include "http/nbHttp.h"
+#include "http/http_head.h"
+#include "http/http_text.h"
+#include "http/request_rewrite.h"
 #include "kernel/capabilities.h"
 #include "kernel/filters.h"
 #include "kernel/https_tunnel.h"
@@ -82,17 +83,8 @@ void SendText(nbplat::Socket s, const std::string& text) {
   nbplat::SendAll(s, text.data(), text.size());
 }
 
-// Last three characters of the URL's path (see getFileExtensionFromRequest),
-// or "" when there are none.
-std::string ExtensionOf(const char* buff) {
-  char sTmp[16] = {0};
-  if (!getFileExtensionFromRequest(sTmp, sizeof sTmp, buff)) return std::string();
-  return sTmp;
-}
-
 bool HasHeader(const char* buff, const char* name) {
-  char value[256];
-  return getParameterFromHttpHeader(name, value, sizeof value, buff);
+  return GetParameterFromHttpHeader(buff, name).has_value();
 }
 
 // The body of the worker once the slot is counted and the buffer exists.
@@ -104,7 +96,7 @@ void ServeRequest(ThreadArgs* a, const Program_Options& po) {
     processConnectTunnel(a, po, count);
     return;
   }
-  if (!isHttpHeaderExists(buff, count)) {
+  if (!isHttpHeaderExists(BufferView(buff, count))) {
     dbgmsg("Warning: isHttpHeaderExists = false");
     return;
   }
@@ -129,12 +121,12 @@ void ServeRequest(ThreadArgs* a, const Program_Options& po) {
   dbgmsg(static_cast<double>(a->iSize));
 
   const std::string sRequest(buff, static_cast<std::size_t>(a->iSize));
-  const std::string sHost = GetParameterFromHttpHeader(sRequest, "Host");
+  const std::string sHost = GetHostFromHttpRequest(sRequest);
   if (sHost.empty()) {
     dbgmsg("sHost not found. exit");
     return;
   }
-  if (!ParseRequestPort(GetParameterFromHttpHeader(sRequest, "Port"), &a->iHostPort)) {
+  if (!ParseRequestPort(GetPortFromHttpRequest(sRequest), &a->iHostPort)) {
     dbgmsg("port out of range. exit");
     return;
   }
@@ -173,7 +165,9 @@ void ServeRequest(ThreadArgs* a, const Program_Options& po) {
   std::uint32_t ip = 0;
   if (!nbplat::ResolveIPv4(sHost, &ip)) {
     dbgmsg("Host unresolved=" + sHost);
-    SendText(a->sckBrowser.get(), "<b>NimbrelClient:</b> " + HtmlEscape(sHost) + " not found.");
+    SendText(a->sckBrowser.get(),
+             HtmlAnswer("502 Bad Gateway",
+                        "<b>NimbrelClient:</b> " + HtmlEscape(sHost) + " not found."));
     return;
   }
   a->ipHost = ip;
@@ -184,16 +178,16 @@ void ServeRequest(ThreadArgs* a, const Program_Options& po) {
     return;
   }
 
-  a->iRequestSize = getRequestSize(buff, a->iSize);
+  a->iRequestSize = getRequestSize(BufferView(buff, a->iSize));
   dbgmsg("iRequestSize=");
   dbgmsg(static_cast<double>(a->iRequestSize));
 
   // Images: either relayed untouched or, for a conditional request while
   // images are recompressed, answered from the browser's own cache.
   // PNG and GIF are recoded too by a service that makes WebP.
-  const std::string sExt = ExtensionOf(buff);
+  const std::string sExt = GetFileExtensionFromHttpRequest(BufferView(buff, a->iSize));
   if (IsRecodedImage(sExt, ServiceCapabilities(ServiceKey(po, GetServiceLinkSettings())))) {
-    const bool bJpeg = sExt == "jpg" || sExt == "peg";
+    const bool bJpeg = sExt == "jpg" || sExt == "jpeg";
     if (getJPEGCompressLevel() == 4) {
       if (bJpeg) {
         processRequestDirect(a);

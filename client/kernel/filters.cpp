@@ -7,7 +7,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "http/nbHttp.h"
+#include "http/http_head.h"
+#include "http/http_text.h"
 #include "kernel/options.h"
 #include "kernel/state.h"
 #include "support/debug.h"

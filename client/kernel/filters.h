@@ -15,7 +15,7 @@ bool isBlockFileExtension(const std::string& request);
 // True when ip (network byte order) costs nothing: 192.168.x.x, or an
 // address standing whole in the route table sRouteTable. No options read.
 bool isFreeOfChargeIP(unsigned int ip);
-// True when the three-letter extension sExt names a file that does not
+// True when the file extension sExt names a file that does not
 // compress (rar, zip, mp3, avi, mpg); false for nullptr. No options read.
 bool isFileCantCompress(const char* sExt);
 // True when the zero-terminated content holds a non-empty word of

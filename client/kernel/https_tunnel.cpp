@@ -8,8 +8,8 @@
 #include <cstring>
 #include <vector>
 
-#include "http/http.h"
-#include "http/nbHttp.h"
+#include "http/http_head.h"
+#include "http/http_text.h"
 #include "kernel/filters.h"
 #include "kernel/limits.h"
 #include "kernel/relay.h"
@@ -37,7 +37,7 @@ void SendStatus(nbplat::Socket s, const char* status) {
 // comes until the proxy ends or goes silent when it announces none).
 void PassRefusal(ThreadArgs* a, const std::string& answer) {
   if (!nbplat::SendAll(a->sckBrowser.get(), answer.data(), answer.size()).ok()) return;
-  const int total = getRequestSize(answer.c_str(), static_cast<int>(answer.size()));
+  const int total = getRequestSize(answer);
   long long passed = static_cast<long long>(answer.size());
   while (total < 0 || passed < total) {
     const nbplat::IoResult r =

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "http/chunked.h"
-#include "http/http.h"
-#include "http/nbHttp.h"
+#include "http/http_head.h"
+#include "http/http_text.h"
 #include "kernel/filters.h"
 #include "kernel/limits.h"
 #include "kernel/options.h"
@@ -47,10 +47,10 @@ bool AbortSite(ThreadArgs* a) {
 void PassProxyRefusal(ThreadArgs* a, char* buff, int count) {
   if (!SendAll(a->sckBrowser.get(), buff, count)) return;
   buff[count] = 0;
-  const int total = isHttpHeaderExists(buff, count) ? getRequestSize(buff, count) : -1;
+  const int total = getRequestSize(BufferView(buff, count));
   long long passed = count;
   const bool bLengthKnown =
-      total >= 0 && getParameterFromHttpHeader("Content-Length", nullptr, 0, buff);
+      total >= 0 && GetParameterFromHttpHeader(BufferView(buff, count), "Content-Length");
   while (!(bLengthKnown && passed >= total)) {
     const nbplat::IoResult r =
         Recv(a->sckServer.get(), buff, nb::kMaxPacketSize, nb::kServerIdleMs);
@@ -131,7 +131,8 @@ bool PassRequest(ThreadArgs* a) {
     dbgmsg("request body framing refused");
     return false;
   }
-  if (framing == BodyFraming::Chunked) return PassChunkedBody(a, getHeaderLen(a->buff));
+  if (framing == BodyFraming::Chunked)
+    return PassChunkedBody(a, getHeaderLen(BufferView(a->buff, a->iSize)));
   // Where the request really ends: a POST's announced body in full.
   const int iEnd = std::max(a->iRequestSize, RequestWireSize(a->buff, a->iSize));
   if (!SendAll(a->sckServer.get(), a->buff, a->iSize)) {
@@ -178,7 +179,7 @@ void RelayAnswer(ThreadArgs* a) {
   int count = 0;
   nbplat::IoStatus last = nbplat::IoStatus::Ok;
   buff[0] = 0;
-  while (last == nbplat::IoStatus::Ok && !isHttpHeaderExists(buff, count) &&
+  while (last == nbplat::IoStatus::Ok && !isHttpHeaderExists(BufferView(buff, count)) &&
          count < nb::kMaxPacketSize) {
     const int step = std::min(nb::kRelayReadStep, nb::kMaxPacketSize - count);
     const nbplat::IoResult r = Recv(a->sckServer.get(), buff + count, step, nb::kServerIdleMs);
@@ -188,14 +189,16 @@ void RelayAnswer(ThreadArgs* a) {
     dbgmsg("part of http-header is accepted. iRecvDataSize=");
     dbgmsg(static_cast<double>(r.bytes));
   }
-  if (!isHttpHeaderExists(buff, count)) {
+  if (!isHttpHeaderExists(BufferView(buff, count))) {
     dbgmsg("Warning: Http header in request isn't present");
     dbgmsg("Request content=" + std::string(buff, static_cast<std::size_t>(count)));
     return;
   }
 
-  const bool bContentType = getParameterFromHttpHeader("Content-Type", nullptr, 0, buff);
-  const bool bContentLength = getParameterFromHttpHeader("Content-Length", nullptr, 0, buff);
+  const bool bContentType =
+      GetParameterFromHttpHeader(BufferView(buff, count), "Content-Type").has_value();
+  const bool bContentLength =
+      GetParameterFromHttpHeader(BufferView(buff, count), "Content-Length").has_value();
   dbgmsg(bContentType ? "bContentType = true" : "bContentType = false");
   dbgmsg(bContentLength ? "bContentLength = true" : "bContentLength = false");
   if (AnswerHasNoBody(buff)) {
@@ -206,7 +209,7 @@ void RelayAnswer(ThreadArgs* a) {
 
   // Without a length (typed or not) the answer runs until the site closes;
   // with one, until that length, and more bytes that came along pass too.
-  const int iContLen = getRequestSize(buff, count);
+  const int iContLen = getRequestSize(BufferView(buff, count));
   dbgmsg("iContLen");
   dbgmsg(static_cast<double>(iContLen));
   long long total = count;

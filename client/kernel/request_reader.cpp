@@ -6,8 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "http/http.h"
-#include "http/nbHttp.h"
+#include "http/http_head.h"
 #include "kernel/limits.h"
 #include "support/debug.h"
 #include "support/nbString.h"
@@ -31,7 +30,7 @@ bool ParseBodyLength(const std::string& sValue, long long* len) {
 }
 
 // The body length that the Content-Length lines of head declare, found as
-// getParameterFromHttpHeader finds them: true with *len (0 when there is no
+// GetParameterFromHttpHeader finds them: true with *len (0 when there is no
 // such line) when every one of them holds the same valid length and no
 // Transfer-Encoding line contradicts them.
 bool DeclaredBodyLength(const std::string& head, long long* len) {
@@ -59,8 +58,8 @@ bool DeclaredBodyLength(const std::string& head, long long* len) {
 }  // namespace
 
 int RequestWireSize(const char* buff, int count) {
-  if (!isHttpHeaderExists(buff, count)) return -1;
-  const int iHead = getHeaderLen(buff);
+  if (!isHttpHeaderExists(BufferView(buff, count))) return -1;
+  const int iHead = getHeaderLen(BufferView(buff, count));
   if (iHead <= 0) return -1;
   long long body = 0;
   if (!DeclaredBodyLength(std::string(buff, static_cast<std::size_t>(iHead)), &body)) return -1;
@@ -70,7 +69,7 @@ int RequestWireSize(const char* buff, int count) {
 
 RequestState ClassifyRequest(const char* buff, int count) {
   if (count <= 0) return RequestState::Incomplete;
-  if (isHttpHeaderExists(buff, count)) {
+  if (isHttpHeaderExists(BufferView(buff, count))) {
     const int wire = RequestWireSize(buff, count);
     if (wire < 0) return RequestState::BadLength;
     return wire <= count ? RequestState::Complete : RequestState::Incomplete;

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "http/nbHttp.h"
+#include "http/http_text.h"
 #include "kernel/filters.h"
 #include "kernel/limits.h"
 #include "support/debug.h"

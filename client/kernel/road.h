@@ -15,7 +15,7 @@ struct RoadFacts {
   int iRequestSize = 0;            // total request size announced
   bool bOnLine = true;             // the service link is usable
   std::uint32_t ipHost = 0;        // destination, network byte order
-  std::string sExt;                // three-character extension, or empty
+  std::string sExt;                // file extension (GetFileExtensionFromHttpRequest), or empty
 };
 
 // True when the request goes the direct road: no money, a request of

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "http/http.h"
+#include "http/http_text.h"
 #include "protocol/md5.h"
 #include "settings/settingsman.h"
 #include "support/debug.h"
@@ -129,7 +129,8 @@ int SettingsMan::ProcessPostRequest(std::string& settings, nbSocket& /*Socket*/)
     dbgmsg("po.iJpegLvl=");
     dbgmsg(IntToStr(po.iJpegLvl));
   });
-  SaveProgramOptions();
+  const bool bSaved = SaveProgramOptions();
+  if (!bSaved) dbgmsg("settings not saved");
   dbgmsg(std::string("RET ") + sig);
-  return 0;
+  return bSaved ? 0 : NBC_ERR_COULDNOT_SAVE;
 }

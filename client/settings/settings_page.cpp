@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "http/nbHttp.h"
+#include "http/http_text.h"
 #include "kernel/state.h"
 #include "settings/settingsman.h"
 #include "support/debug.h"

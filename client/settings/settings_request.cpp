@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "http/http.h"
+#include "http/http_head.h"
 #include "settings/settingsman.h"
 #include "support/nbString.h"
 
@@ -165,10 +165,9 @@ int NextWaitMs(std::uint32_t startMs, int deadlineMs) {
 bool ReadFormData(std::string& request, nbSocket& client, std::string& form, std::uint32_t startMs,
                   int deadlineMs) {
   form.clear();
-  char value[nbset::kRequestLimit] = {0};
-  bool bAnnounced =
-      getParameterFromHttpHeader("Content-Length", value, sizeof value, request.c_str());
-  long long length = bAnnounced ? static_cast<long long>(StrToDbl(value)) : nbset::kRequestLimit;
+  const std::optional<std::string> sLength = GetParameterFromHttpHeader(request, "Content-Length");
+  const bool bAnnounced = sLength.has_value();
+  long long length = bAnnounced ? static_cast<long long>(StrToDbl(*sLength)) : nbset::kRequestLimit;
   if (length < 0) length = 0;
   if (length > nbset::kMaxFormBytes) return false;
 

@@ -2,7 +2,7 @@
 // page, the image, the settings form and the stop request.
 #include <memory>
 
-#include "http/http.h"
+#include "http/http_text.h"
 #include "kernel/events.h"
 #include "settings/settingsman.h"
 #include "support/debug.h"
@@ -10,20 +10,14 @@
 namespace {
 
 // Dotted text of the peer's address, as the address check expects it.
-std::string PeerAddress(const nbSocket& client) {
-  char sip[nbset::kRequestLimit] = {0};
-  ip_int2str(client.ip(), sip);
-  return std::string(sip);
-}
+std::string PeerAddress(const nbSocket& client) { return IpIntToStr(client.ip()); }
 
 // Dotted text of the address the client reached the console on; "" when
 // unknown.
 std::string LocalAddress(const nbSocket& client) {
   std::uint32_t ip = nbplat::LocalIPv4(client.Handle());
   if (ip == 0) return "";
-  char sip[nbset::kRequestLimit] = {0};
-  ip_int2str(ip, sip);
-  return std::string(sip);
+  return IpIntToStr(ip);
 }
 
 }  // namespace
@@ -119,7 +113,10 @@ bool SettingsMan::ServePass(nbSocket& client) {
       // Still encoded: the form handler splits it into fields first.
       dbgmsg("SetMan: POST params:");
       dbgmsg(form);
-      ProcessPostRequest(form, client);
+      if (ProcessPostRequest(form, client) != 0) {
+        client.Send(SettingsNotSavedPage());
+        return true;
+      }
     } else {
       // A body cut short is not applied: half a list must not replace the
       // stored one.

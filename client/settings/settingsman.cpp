@@ -6,7 +6,8 @@
 #include <cstring>
 #include <memory>
 
-#include "http/http.h"
+#include "http/http_head.h"
+#include "http/http_text.h"
 #include "kernel/limits.h"
 #include "kernel/options.h"
 #include "platform/owned_socket.h"
@@ -107,14 +108,13 @@ bool SettingsMan::Enabled() {
 
 int SettingsMan::GetFileNameFromRequest(std::string& request, std::string& fileName) {
   nbTraceScope t("int SettingsMan::GetFileNameFromRequest(string &request, string &fileName)");
-  char url[nbset::kRequestLimit] = {0};
-  if (!getUrlFromRequest(url, sizeof url, request.c_str())) {
+  const std::string sUrl = GetUrlFromHttpRequest(request);
+  if (sUrl.empty() || sUrl.size() >= static_cast<std::size_t>(nbset::kRequestLimit)) {
     dbgmsg("SettingsMan::GetFileNameFromRequest ==> NBC_ERR_COULDNOT_EXTRACT_URL");
     dbgmsg("data:");
     dbgmsg(request);
     return NBC_ERR_COULDNOT_EXTRACT_URL;
   }
-  std::string sUrl(url);
   dbgmsg("SetMan: URL requested:");
   dbgmsg(sUrl);
   // Only the path /stop ends the program (the stop form adds an empty
@@ -165,6 +165,16 @@ std::string SettingsHeadTooLargePage() {
   return "HTTP/1.0 431 Request Header Fields Too Large\r\nContent-Type: text/html\r\n"
          "Connection: Close\r\n\r\n<html><meta http-equiv=\"Content-Type\" content=\"text/html; "
          "charset=windows-1251\"><body>Слишком длинный запрос</body></html>";
+}
+
+std::string SettingsNotSavedPage() {
+  return HtmlAnswer("500 Internal Server Error",
+                    "<html><meta http-equiv=\"Content-Type\" content=\"text/html; "
+                    "charset=windows-1251\"><body><b>Настройки не сохранены:</b> не удалось "
+                    "записать файл " +
+                        std::string(kOptionsFileName) +
+                        ". Изменения действуют до выхода из программы.<br>"
+                        "<a href=\"/\">Страница настроек</a></body></html>");
 }
 
 std::string SettingsStopPage() {

@@ -35,6 +35,7 @@ enum {
   NBC_ERR_COULDNOT_EXTRACT_URL = 4,
   NBC_ERR_ALREADY_STARTED = 5,
   NBC_ERR_COULDNOT_OPEN_FILE = 6,
+  NBC_ERR_COULDNOT_SAVE = 7,
 };
 
 class SettingsMan {
@@ -74,7 +75,9 @@ class SettingsMan {
   // Sends the settings page rendered from the template file and the
   // options (or the missing-template page); always 0.
   int SendSettingsPage(std::string& fileName, nbSocket& Socket);
-  // Applies the form body to the options and saves the file; always 0.
+  // Applies the form body to the options and saves the file: 0, or
+  // NBC_ERR_COULDNOT_SAVE when the file could not be written (the options in
+  // memory are changed all the same).
   int ProcessPostRequest(std::string& settings, nbSocket& Socket);
 
  private:
@@ -144,6 +147,8 @@ bool ReadFormData(std::string& request, nbSocket& client, std::string& form, std
 // silence; false (s empty) on time-out, end of stream or error.
 bool RecvWithin(nbSocket& Socket, std::string& s, int iLength, int timeoutMs);
 
+// The answer to a settings form that could not be saved.
+std::string SettingsNotSavedPage();
 // The answer to a stop request.
 std::string SettingsStopPage();
 // The answer to a request head larger than kHeadLimit.

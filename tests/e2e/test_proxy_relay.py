@@ -1,7 +1,7 @@
 """The direct relay and the request filters seen from the browser: banners and
 blocked file types refused, forbidden words withholding their block, large
 answers in checked blocks of 200000 bytes, large POST bodies passed on, the
-unknown-host line, the image shortcut and requests of other methods."""
+unknown-host page, the image shortcut and requests of other methods."""
 
 import os
 import socket
@@ -171,10 +171,16 @@ class Relay(unittest.TestCase):
         self.assertTrue(got.startswith(b"POST /upload HTTP/1.1\r\n"), got[:100])
         self.assertEqual(got.partition(b"\r\n\r\n")[2], body)
 
-    def test_unknown_host_gets_the_one_line_page(self):
+    def test_unknown_host_gets_a_bad_gateway_page(self):
         self.start()
+        page = h.http_response(b"<b>NimbrelClient:</b> nosuch.invalid not found.",
+                               status="502 Bad Gateway", extra="Connection: close\r\n")
         for url in ("http://nosuch.invalid/index.html", "http://nosuch.invalid/p.jpg"):
-            self.assertEqual(self.get(url), b"<b>NimbrelClient:</b> nosuch.invalid not found.")
+            self.assertEqual(self.get(url), page)
+        # A browser shows our text, not an error page of its own (Chromium
+        # refuses a reply without a status line from a port other than 80).
+        r = h.chromium("http://nosuch.invalid:8080/index.html", dump_dom=True)
+        self.assertIn("nosuch.invalid not found.", r.stdout, r.stderr[-2000:])
 
     def test_conditional_image_request_answered_from_cache(self):
         self.start(JpgLvl=1)

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "http/http.h"
-#include "http/nbHttp.h"
+#include "http/http_head.h"
+#include "http/request_rewrite.h"
 #include "kernel/filters.h"
 #include "kernel/limits.h"
 #include "kernel/request_reader.h"
@@ -31,15 +31,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (count < 0 || count >= nb::kRequestBufferSize || buff[count] != 0) std::abort();
 
   ClassifyRequest(buff.data(), count);
-  if (!isHttpHeaderExists(buff.data(), count)) return 0;
+  if (!isHttpHeaderExists(BufferView(buff.data(), count))) return 0;
   const int wire = RequestWireSize(buff.data(), count);
   if (wire < 0) return 0;
   if (count > wire) count = wire;
   const std::string request(buff.data(), static_cast<std::size_t>(count));
-  GetParameterFromHttpHeader(request, "Host");
+  GetHostFromHttpRequest(request);
   int port = 0;
-  if (ParseRequestPort(GetParameterFromHttpHeader(request, "Port"), &port) &&
-      (port < 1 || port > 65535)) {
+  if (ParseRequestPort(GetPortFromHttpRequest(request), &port) && (port < 1 || port > 65535)) {
     std::abort();
   }
   GetUrlFromHttpRequest(request);
@@ -48,10 +47,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string corrected =
       CorrectingHeader(request, static_cast<std::size_t>(nb::kRequestBufferSize - 1));
   RoadFacts facts;
-  facts.iRequestSize = getRequestSize(corrected.c_str(), static_cast<int>(corrected.size()));
-  char ext[16] = {0};
-  if (getFileExtensionFromRequest(ext, sizeof ext, corrected.c_str())) facts.sExt = ext;
-  isFileCantCompress(ext);
+  facts.iRequestSize = getRequestSize(corrected);
+  facts.sExt = GetFileExtensionFromHttpRequest(corrected);
+  isFileCantCompress(facts.sExt.c_str());
   ChooseDirectRoad(facts);
   return 0;
 }

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "http/http.h"
+#include "http/http_text.h"
 #include "kernel/options.h"
 #include "settings/settingsman.h"
 

@@ -24,10 +24,11 @@ TEST(ClientCapabilities, ServicesAreRememberedByNameAndBoundedInNumber) {
 }
 
 TEST(ClientCapabilities, PngAndGifAreRecodedOnlyByAWebpService) {
-  for (const char* ext : {"jpg", "peg"}) {
+  for (const char* ext : {"jpg", "jpeg"}) {
     EXPECT_TRUE(IsRecodedImage(ext, 0));
     EXPECT_TRUE(IsRecodedImage(ext, NB_CAP_WEBP));
   }
+  EXPECT_FALSE(IsRecodedImage("mpeg", NB_CAP_WEBP));
   for (const char* ext : {"png", "gif"}) {
     EXPECT_FALSE(IsRecodedImage(ext, 0));
     EXPECT_FALSE(IsRecodedImage(ext, NB_CAP_TEXT2));

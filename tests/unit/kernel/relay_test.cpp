@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "http/http.h"
+#include "http/http_head.h"
 #include "kernel/limits.h"
 #include "kernel/options.h"
 #include "kernel/thread_args.h"
@@ -84,11 +84,9 @@ std::string ReadRequest(nbplat::Socket s) {
   std::string req = nbtest::ReadUntil(s, "\r\n\r\n", 10000);
   const std::size_t head = req.find("\r\n\r\n");
   if (head == std::string::npos) return req;
-  std::string probe = req.substr(0, head + 4);
-  char sLen[32];
   std::size_t want = head + 4;
-  if (getParameterFromHttpHeader("Content-Length", sLen, sizeof sLen, probe.c_str())) {
-    want += static_cast<std::size_t>(std::stoul(sLen));
+  if (const auto sLen = GetParameterFromHttpHeader(req.substr(0, want), "Content-Length")) {
+    want += static_cast<std::size_t>(std::stoul(*sLen));
   }
   char buf[65536];
   while (req.size() < want) {
@@ -136,7 +134,7 @@ class RelayTest : public ::testing::Test {
     a.iHostPort = port;
     a.buff = buff.data();
     a.iSize = static_cast<int>(inBuffer);
-    a.iRequestSize = getRequestSize(buff.data(), a.iSize);
+    a.iRequestSize = getRequestSize(BufferView(buff.data(), a.iSize));
     nbtest::SendText(browser.near.get(), request.substr(inBuffer));
     if (browserDoes == Browser::HangsUp) nbplat::ShutdownSocket(browser.near.get());
     auto worker = std::async(std::launch::async, [&] {

@@ -238,6 +238,20 @@ TEST_F(SettingsServer, FormIsStoredSavedAndShown) {
   EXPECT_NE(file.find("BlockingUrls:ads.one;ads.two;\r\n"), std::string::npos) << file;
 }
 
+TEST_F(SettingsServer, FormThatCannotBeSavedSaysSo) {
+  // A folder in the options file's place: every save fails.
+  std::filesystem::remove(kOptionsFileName);
+  std::filesystem::create_directory(kOptionsFileName);
+  const std::string body = "idJpgLvl=2";
+  const std::string answer = Exchange(port_, Post(body) + body);
+  EXPECT_EQ(answer.rfind("HTTP/1.0 500 ", 0), 0u) << answer;
+  EXPECT_NE(answer.find("Настройки не сохранены"), std::string::npos) << answer;
+  EXPECT_EQ(answer.find("L=42"), std::string::npos) << "no settings page";
+  EXPECT_EQ(GetProgramOptions().iJpegLvl, 2) << "applied until the program ends";
+  std::filesystem::remove(kOptionsFileName);
+  EXPECT_EQ(Exchange(port_, Get("/")).rfind(kPageHead, 0), 0u) << "the console goes on";
+}
+
 TEST_F(SettingsServer, BodyArrivingAfterTheHeadIsRead) {
   std::string body = "idJpgLvl=0&idBlockFlash=0";
   Exchange(port_, Post(body), 0, body);

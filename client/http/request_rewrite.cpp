@@ -1,16 +1,15 @@
-// String HTTP helpers and the rewriting of a proxy request's head.
-#include "http/nbHttp.h"
+// The rewriting of a proxy request's head.
+#include "http/request_rewrite.h"
 
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
+#include "http/http_head.h"
 #include "support/debug.h"
 #include "support/nbString.h"
 
 namespace {
-
-bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
 
 // Turns the "/http:" form (GET /http://host/path HTTP/1.1) into an absolute
 // URL and returns the host it names; the line is left alone when it is not in
@@ -51,28 +50,18 @@ void AbsoluteUrlToPath(std::string& line) {
 
 }  // namespace
 
-std::string GetHttpHeader(std::string sHttpRequest) {
-  dbgmsg("void getHeader(char* header, char* request, long iSize)");
-  if (sHttpRequest.size() <= 9) return std::string();
-  std::size_t p = sHttpRequest.find("\r\n\r\n");
-  if (p == std::string::npos || p == 0) return std::string();
-  if (!StartsWith(sHttpRequest, "GET") && !StartsWith(sHttpRequest, "POST") &&
-      !StartsWith(sHttpRequest, "HTTP/1.0") && !StartsWith(sHttpRequest, "HTTP/1.1")) {
-    return std::string();
-  }
-  return sHttpRequest.substr(0, p + 4);
-}
-
-std::string CorrectingHeader(std::string sHttpRequest, std::size_t iMaxSize) {
+std::string CorrectingHeader(std::string_view sHttpRequest, std::size_t iMaxSize) {
   dbgmsg("bool CorrectingHeader(string sHttpRequest)");
-  const std::string head = GetHttpHeader(sHttpRequest);
+  const std::string head(GetHttpHeader(sHttpRequest));
   dbgmsg("header before modification: " + head);
   // Without a complete head of a known kind there is nothing to rewrite.
-  if (head.empty()) return sHttpRequest.size() > iMaxSize ? std::string() : sHttpRequest;
+  const auto unchanged = [&] {
+    return sHttpRequest.size() > iMaxSize ? std::string() : std::string(sHttpRequest);
+  };
+  if (head.empty()) return unchanged();
   std::vector<std::string> lines = StrExplode(head, "\r\n", true);
-  if (lines.empty()) return sHttpRequest.size() > iMaxSize ? std::string() : sHttpRequest;
-  const std::string body = sHttpRequest.substr(head.size());
-  dbgmsg("sHttpBody: " + body);
+  if (lines.empty()) return unchanged();
+  const std::string_view body = sHttpRequest.substr(head.size());
 
   const std::string sHost = UnwrapSlashHttpForm(lines[0]);
   dbgmsg("sHost=" + sHost);
@@ -127,80 +116,4 @@ std::string CorrectingHeader(std::string sHttpRequest, std::size_t iMaxSize) {
   result += "\r\n";
   result += body;
   return result;
-}
-
-std::string GetParameterFromHttpHeader(std::string sHttpRequest, std::string sName) {
-  dbgmsg("bool getParameterFromHttpHeader(char* name, char* value, char* request)");
-  const std::string head = GetHttpHeader(sHttpRequest);
-  if (head.empty()) return std::string();
-  dbgmsg("sHttpHeader=" + head);
-  std::vector<std::string> lines = StrExplode(head, "\r\n", true);
-  dbgmsg("vsHttpHeaderLines.size=");
-  dbgmsg(static_cast<double>(lines.size()));
-  if (lines.size() < 2) return std::string();
-  const std::string wanted = StrLCase(sName);
-  for (std::size_t i = 1; i < lines.size(); ++i) {
-    std::vector<std::string> pieces = StrExplode(lines[i], ":", true);
-    if (pieces.size() < 2) continue;
-    const std::string name = StrLCase(StrTrim(pieces[0]));
-    std::string value = StrTrim(pieces[1]);
-    dbgmsg("vsParam.at(0)=" + name);
-    dbgmsg("vsParam.at(1)=" + value);
-    if (wanted == "port" && name == "host") return pieces.size() == 3 ? pieces[2] : "80";
-    if (wanted == "host" && name == "host") return value;
-    for (std::size_t k = 2; k < pieces.size(); ++k) value += ":" + StrTrim(pieces[k]);
-    if (name == wanted) return value;
-  }
-  return std::string();
-}
-
-std::string GetUrlFromHttpRequest(std::string sHttpRequest) {
-  dbgmsg("string GetUrlFromHttpRequest(string sHttpRequest)");
-  std::size_t p = sHttpRequest.find("\r\n");
-  if (p == std::string::npos || p == 0) return std::string();
-  std::vector<std::string> words = StrExplode(sHttpRequest.substr(0, p), " ", true);
-  return words.size() == 3 ? words[1] : std::string();
-}
-
-std::string GetFileExtensionFromHttpRequest(std::string sHttpRequest) {
-  dbgmsg("string getFileExtensionFromRequest(string sHttpRequest)");
-  std::string u = GetUrlFromHttpRequest(sHttpRequest);
-  dbgmsg("sUrl=" + u);
-  if (u.empty()) return std::string();
-  std::size_t q = u.find('?');
-  if (q != std::string::npos) u = u.substr(0, q);
-  std::size_t dot = u.rfind('.');
-  if (dot != std::string::npos) u = u.substr(dot + 1);
-  if (u.find_first_of("/\\") != std::string::npos) return std::string();
-  dbgmsg("sUrl=" + u);
-  return u;
-}
-
-std::string IpIntToStr(unsigned int ip) {
-  return std::to_string(ip & 0xFFu) + "." + std::to_string((ip >> 8) & 0xFFu) + "." +
-         std::to_string((ip >> 16) & 0xFFu) + "." + std::to_string((ip >> 24) & 0xFFu);
-}
-
-std::string HtmlEscape(const std::string& sText) {
-  std::string out;
-  out.reserve(sText.size());
-  for (char c : sText) {
-    switch (c) {
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '&':
-        out += "&amp;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
 }

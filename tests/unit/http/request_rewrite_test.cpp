@@ -1,21 +1,13 @@
-// The string family of HTTP helpers and the request-head rewriting.
-#include "http/nbHttp.h"
+// The rewriting of a proxy request's head.
+#include "http/request_rewrite.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
-#include "http/http.h"
+#include "http/http_head.h"
 
-TEST(NbHttpHead, HeadOfAKnownKindOnly) {
-  EXPECT_EQ(GetHttpHeader("GET / HTTP/1.0\r\n\r\nbody"), "GET / HTTP/1.0\r\n\r\n");
-  EXPECT_EQ(GetHttpHeader("HTTP/1.1 200 OK\r\n\r\nx"), "HTTP/1.1 200 OK\r\n\r\n");
-  EXPECT_EQ(GetHttpHeader("HEAD / HTTP/1.0\r\n\r\n"), "");
-  EXPECT_EQ(GetHttpHeader("GET / HTTP/1.0\r\n"), "");
-  EXPECT_EQ(GetHttpHeader("GET\r\n\r\n123"), "GET\r\n\r\n") << "10 bytes are enough here";
-  EXPECT_EQ(GetHttpHeader("GET\r\n\r\n12"), "");
-}
+namespace {
 
 TEST(CorrectingHeader, AbsoluteUrlAndProxyConnection) {
   const std::string in =
@@ -81,12 +73,9 @@ TEST(CorrectingHeader, LargeHeadsAreHandledWhole) {
   const std::string oneLine =
       "GET /p HTTP/1.1\r\nCookie: " + std::string(200000, 'c') + "\r\nHost: h\r\n\r\n";
   EXPECT_EQ(CorrectingHeader(oneLine), Closing(oneLine));
+  EXPECT_EQ(GetHostFromHttpRequest(oneLine), "h");
   EXPECT_EQ(GetParameterFromHttpHeader(oneLine, "Host"), "h");
-  char host[16];
-  EXPECT_TRUE(getParameterFromHttpHeader("Host", host, sizeof host, oneLine.c_str()));
-  EXPECT_STREQ(host, "h");
-  EXPECT_EQ(getRequestSize(oneLine.c_str(), static_cast<int>(oneLine.size())),
-            static_cast<int>(oneLine.size()));
+  EXPECT_EQ(getRequestSize(oneLine), static_cast<int>(oneLine.size()));
 }
 
 TEST(CorrectingHeader, RewriteNeverGrowsBeyondItsLimit) {
@@ -100,39 +89,4 @@ TEST(CorrectingHeader, RewriteNeverGrowsBeyondItsLimit) {
   EXPECT_EQ(CorrectingHeader(first + "Host:x\r\n\r\nbody", out.size() - 1), "");
 }
 
-TEST(NbHttpHeaderValue, HostAndPortReadings) {
-  const std::string req = "GET / HTTP/1.1\r\nHost: h.example:8080\r\nReferer: http://r/x\r\n\r\n";
-  EXPECT_EQ(GetParameterFromHttpHeader(req, "Port"), "8080");
-  EXPECT_EQ(GetParameterFromHttpHeader(req, "host"), "h.example");
-  EXPECT_EQ(GetParameterFromHttpHeader(req, "Referer"), "http://r/x");
-  EXPECT_EQ(GetParameterFromHttpHeader(req, "Cookie"), "");
-  const std::string plain = "GET / HTTP/1.1\r\nHost: h.example\r\n\r\n";
-  EXPECT_EQ(GetParameterFromHttpHeader(plain, "PORT"), "80");
-  // The buffer twin gives the whole Host value.
-  char value[32];
-  ASSERT_TRUE(getParameterFromHttpHeader("Host", value, sizeof value, req.c_str()));
-  EXPECT_STREQ(value, "h.example:8080");
-}
-
-TEST(NbHttpUrl, UrlAndExtension) {
-  EXPECT_EQ(GetUrlFromHttpRequest("GET  /a HTTP/1.1\r\n\r\n"), "/a") << "double space";
-  EXPECT_EQ(GetUrlFromHttpRequest("GET /a b HTTP/1.1\r\n\r\n"), "") << "four words";
-  EXPECT_EQ(GetUrlFromHttpRequest("\r\nGET /a HTTP/1.1\r\n"), "");
-  EXPECT_EQ(GetUrlFromHttpRequest("GET /a HTTP/1.1"), "");
-  auto ext = [](const std::string& url) {
-    return GetFileExtensionFromHttpRequest("GET " + url + " HTTP/1.1\r\n\r\n");
-  };
-  EXPECT_EQ(ext("/a/b.tar.gz?x=1.html"), "gz");
-  EXPECT_EQ(ext("/dir.old/file"), "");
-  EXPECT_EQ(ext("/nodot"), "");
-  EXPECT_EQ(ext("/img/A.JPG"), "JPG");
-  EXPECT_EQ(ext("/win\\a.b\\c"), "");
-}
-
-TEST(NbHttpMisc, DottedAddress) {
-  const unsigned char bytes[4] = {192, 168, 0, 5};
-  unsigned int ip;
-  std::memcpy(&ip, bytes, sizeof ip);
-  EXPECT_EQ(IpIntToStr(ip), "192.168.0.5");
-  EXPECT_EQ(IpIntToStr(0), "0.0.0.0");
-}
+}  // namespace
