@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """The options file under faults and the totals under concurrency, in a
 private network and mount namespace, against a scripted service that
-answers every request with one plain packet of PACKET bytes (each counted
-packet saves the file):
+answers every request with one plain packet of PACKET bytes (the client
+writes its counters every 2 s and at stop, the settings form at once):
   - full file system: the client works in a small tmpfs filled to the last
     byte; saves fail, the file must stay whole and old; once room is back,
     the next save must be whole and new;

@@ -13,6 +13,7 @@
 #include "kernel/limits.h"
 #include "kernel/options.h"
 #include "kernel/state.h"
+#include "kernel/stats_flusher.h"
 #include "platform/platform.h"
 #include "settings/settingsman.h"
 #include "support/debug.h"
@@ -129,9 +130,9 @@ int ProgramInit() {
 
 void ProgramDeinit() {
   dbgmsg("int ProgramDeinit()");
-  // Held until the process ends: no thread can read, change or save the
-  // options any more, and no save is cut in half.
-  mtxProgramOptions.Lock();
+  // The counters changed since the last flush are saved, and the file lock
+  // is held until the process ends: no save is cut in half.
+  Options().SaveAndHoldForExit();
   bServerEnabled = false;
   nbplat::NetCleanup();
   nbplat::CloseSocket(lsocket);
@@ -142,8 +143,8 @@ void ProgramDeinit() {
     SetMan->Stop();
   }
   // _Exit rather than exit: static destructors would tear down the locks and
-  // the options record under threads still blocked on them (this thread
-  // holds the options lock for good). Every file is closed after each write,
+  // the options under threads still using them (this thread holds the file
+  // lock for good). Every file is closed after each write,
   // so only the standard streams need flushing.
   std::fflush(nullptr);
   std::_Exit(0);
@@ -185,6 +186,8 @@ int ClientMain(int argc, char** argv) {
     return status;
   }
   bServerEnabled = true;
+  static StatsFlusher flusher;
+  if (!flusher.Start(Options(), nb::kStatsFlushMs)) dbgmsg("statistics timer failed");
   GetRouteTable();
   dbgmsg("carg=");
   dbgmsg(static_cast<double>(argc));

@@ -77,18 +77,12 @@ void waitConnection() {
   thArgs->ipClient = ipClient;
   // The slot is counted here, before the next pass checks the count, so a
   // worker that has not started running yet still holds its place.
-  {
-    nbLockGuard lock(mtxProgramOptions);
-    ++iAmountThread;
-  }
+  ++iAmountThread;
   if (DispatchToWorker(thArgs.get())) {
     thArgs.release();  // the worker owns and frees it, and gives the slot back
   } else {
     dbgmsg("worker thread failed");
-    {
-      nbLockGuard lock(mtxProgramOptions);
-      --iAmountThread;
-    }
+    --iAmountThread;
     DropConnection(thArgs->sckBrowser);
   }
   dbgmsg("RET void WaitConnection()");

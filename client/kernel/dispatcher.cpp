@@ -21,7 +21,6 @@
 #include "kernel/state.h"
 #include "kernel/thread_args.h"
 #include "support/debug.h"
-#include "support/nbMutex.h"
 #include "support/nbString.h"
 
 namespace {
@@ -51,11 +50,7 @@ class WorkerScope {
     buff_.reset();
     args_.reset();
     dbgmsg("processRequest OK");
-    int left = 0;
-    {
-      nbLockGuard lock(mtxProgramOptions);
-      left = --iAmountThread;
-    }
+    const int left = --iAmountThread;
     dbgmsg("iAmountThread=");
     dbgmsg(static_cast<double>(left));
     dbgmsg(std::string("RET ") + kSignature);

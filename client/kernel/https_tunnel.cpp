@@ -104,9 +104,7 @@ bool TargetIsThisClient(const std::string& host, int port, const Program_Options
 
 void CountTunnelBytes(long long bytes) {
   if (bytes <= 0) return;
-  ChangeProgramOptions(
-      [bytes](Program_Options& o) { o.dTunnelTraffic += static_cast<double>(bytes); });
-  SaveProgramOptions();
+  Options().AddTunnelTraffic(static_cast<double>(bytes));
 }
 
 }  // namespace

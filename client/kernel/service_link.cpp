@@ -16,7 +16,6 @@
 #include "kernel/state.h"
 #include "kernel/tunnel.h"
 #include "support/debug.h"
-#include "support/nbMutex.h"
 
 namespace {
 
@@ -88,12 +87,8 @@ void RelayDirectInstead(ThreadArgs* thArgs) {
 void CorrectClock(nbplat::Socket s, const Program_Options& po, std::int32_t serviceTime) {
   unsigned char out[kClientHeaderSize];
   EncodeClientHeader(MakeTimeShiftReply(po, serviceTime), out);
-  std::int32_t shift;
-  {
-    nbLockGuard lock(mtxProgramOptions);
-    shift = ServiceTimeShift(nbplat::TickCountMs(), serviceTime);
-    iServTimeShift.store(shift);
-  }
+  const std::int32_t shift = ServiceTimeShift(nbplat::TickCountMs(), serviceTime);
+  iServTimeShift.store(shift);
   // A failed send shows at the next header read, which then ends the exchange.
   nbplat::SendAll(s, out, sizeof out);
   dprintf("iServTimeShift=%d", static_cast<int>(shift));
@@ -241,13 +236,13 @@ void processRequestWithService(ThreadArgs* thArgs) {
     if (!whole) {
       dbgmsg("Warning accept not all data. skip");
       CutAnswer(thArgs);
-      SaveProgramOptions();  // the money just taken lasts like every other packet's
       dbgmsg(sRet);
       return;
     }
 
     bAuthFailed.store(h.msg == NB_PACKET_AUTHFAILED);
     bContinue = HandlePacket(thArgs, h, &progress);
-    CountPacket(h, po);
+    CountPacket(h);
+    po = GetProgramOptions();
   }
 }

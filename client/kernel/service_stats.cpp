@@ -1,9 +1,7 @@
 // Traffic and money statistics of the service link.
 #include "kernel/service_stats.h"
 
-#include "kernel/state.h"
 #include "support/debug.h"
-#include "support/nbMutex.h"
 
 double MoneyFromService(std::int32_t money) { return static_cast<double>(money / 100); }
 
@@ -16,17 +14,9 @@ int getJPEGCompressLevel() {
 
 void saveMoneyInfo(int money) {
   dbgmsg("void saveMoneyInfo(int money)");
-  ChangeProgramOptions([money](Program_Options& po) { po.dMoney = MoneyFromService(money); });
+  Options().SetMoney(MoneyFromService(money));
 }
 
-void CountPacket(const nbServiceHeader& h, Program_Options& po) {
-  {
-    nbLockGuard lock(mtxProgramOptions);
-    ChangeProgramOptions([&h](Program_Options& o) {
-      o.dTotalTraffic += static_cast<double>(h.decompSize);
-      o.dCompressTraffic += static_cast<double>(h.size);
-    });
-    po = GetProgramOptions();
-  }
-  SaveProgramOptions();
+void CountPacket(const nbServiceHeader& h) {
+  Options().AddTraffic(static_cast<double>(h.decompSize), static_cast<double>(h.size));
 }

@@ -1,5 +1,5 @@
 // The traffic and money the service's answers report, kept in the options
-// under mtxProgramOptions.
+// counters (written to the file by the flush timer).
 #pragma once
 
 #include <cstdint>
@@ -13,6 +13,5 @@ double MoneyFromService(std::int32_t money);
 void saveMoneyInfo(int money);
 // The JPEG quality code for the iJpegLvl option now set.
 int getJPEGCompressLevel();
-// Adds one packet to dTotalTraffic (decompSize) and dCompressTraffic (size),
-// refreshes po from the options and saves the file.
-void CountPacket(const nbServiceHeader& h, Program_Options& po);
+// Adds one packet to dTotalTraffic (decompSize) and dCompressTraffic (size).
+void CountPacket(const nbServiceHeader& h);

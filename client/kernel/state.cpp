@@ -1,16 +1,12 @@
 // Process-wide state of the proxy core and the service link. All of it is
 // defined in this one file so that it is constructed in a fixed order: the
-// options record, the route table, the socket set and
-// then the two locks.
+// route table, the socket set and then its lock.
 #include "kernel/state.h"
 
-#include "kernel/options.h"
 #include "support/debug.h"
 
-Program_Options ProgramOptions;
 std::string sRouteTable;
 std::set<nbplat::Socket> setClientSockets;
-nbMutex mtxProgramOptions;
 std::mutex mtxSocketSet;
 
 std::atomic<bool> bServerEnabled{false};

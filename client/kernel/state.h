@@ -8,7 +8,6 @@
 #include <string>
 
 #include "platform/platform.h"
-#include "support/nbMutex.h"
 
 // True while the proxy accepts connections.
 extern std::atomic<bool> bServerEnabled;
@@ -22,7 +21,7 @@ extern std::string sRouteTable;
 extern std::set<nbplat::Socket> setClientSockets;
 // Guards setClientSockets only; never held while taking another lock.
 extern std::mutex mtxSocketSet;
-// Running workers; changed under mtxProgramOptions.
+// Running workers (counted by the acceptor, given back by each worker).
 extern std::atomic<int> iAmountThread;
 
 // Service link (single words, atomic).

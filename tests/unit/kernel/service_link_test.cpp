@@ -277,6 +277,11 @@ TEST_F(ServiceExchange, Bz2PacketsArriveInOrderAndAreCountedAndSaved) {
   EXPECT_EQ(po.dTotalTraffic, total);
   EXPECT_EQ(po.dCompressTraffic, compressed);
   EXPECT_EQ(po.dMoney, 123.0);
+  // Counted in memory only: the flush timer writes the file.
+  EXPECT_EQ(OptionsFile(), "");
+  EXPECT_TRUE(Options().StatsChanged());
+  ASSERT_TRUE(Options().SaveIfChanged());
+  EXPECT_FALSE(Options().StatsChanged());
   const std::string file = OptionsFile();
   EXPECT_NE(file.find("TotalTraffic:" + FormatOptionDouble(total)), std::string::npos) << file;
   EXPECT_NE(file.find("Money:123"), std::string::npos) << file;
