@@ -11,6 +11,7 @@
 #include "http/http.h"
 #include "http/nbHttp.h"
 #include "kernel/capabilities.h"
+#include "kernel/context.h"
 #include "kernel/filters.h"
 #include "kernel/https_tunnel.h"
 #include "kernel/limits.h"
@@ -18,7 +19,6 @@
 #include "kernel/relay.h"
 #include "kernel/road.h"
 #include "kernel/service_link.h"
-#include "kernel/state.h"
 #include "kernel/thread_args.h"
 #include "support/debug.h"
 #include "support/nbString.h"
@@ -34,14 +34,15 @@ constexpr char kNotModified[] = "HTTP/1.1 304 Not Modified\r\n\r\n";
 // slot back.
 class WorkerScope {
  public:
-  explicit WorkerScope(ThreadArgs* args) : args_(args) {}
+  // args is not nullptr; the scope owns it from here.
+  explicit WorkerScope(ThreadArgs* args) : args_(args), proxy_(args->ctx.proxy) {}
   ~WorkerScope() {
-    if (args_ != nullptr) {
+    {
       // Forget the browser socket before closing it: once closed, its number
       // may come back at once for a connection the acceptor records.
       {
-        std::lock_guard<std::mutex> lock(mtxSocketSet);
-        setClientSockets.erase(args_->sckBrowser.get());
+        std::lock_guard<std::mutex> lock(proxy_.mtxSocketSet);
+        proxy_.setClientSockets.erase(args_->sckBrowser.get());
       }
       args_->sckBrowser.reset();
       args_->sckServer.reset();
@@ -50,7 +51,7 @@ class WorkerScope {
     buff_.reset();
     args_.reset();
     dbgmsg("processRequest OK");
-    const int left = --iAmountThread;
+    const int left = --proxy_.iAmountThread;
     dbgmsg("iAmountThread=");
     dbgmsg(static_cast<double>(left));
     dbgmsg(std::string("RET ") + kSignature);
@@ -70,6 +71,7 @@ class WorkerScope {
 
  private:
   std::unique_ptr<ThreadArgs> args_;
+  ProxyState& proxy_;  // the worker count and socket set of args_'s client
   std::unique_ptr<char[]> buff_;
 };
 
@@ -174,7 +176,7 @@ void ServeRequest(ThreadArgs* a, const Program_Options& po) {
   a->ipHost = ip;
   dbgmsg("ip=" + IpIntToStr(ip));
   // A request for our own port would come straight back to us, and again.
-  if (IsOwnListener(ip, a->iHostPort, nbplat::LocalPort(lsocket))) {
+  if (IsOwnListener(ip, a->iHostPort, nbplat::LocalPort(a->ctx.proxy.lsocket))) {
     dbgmsg("request for the proxy's own port refused. exit");
     return;
   }
@@ -202,9 +204,9 @@ void ServeRequest(ThreadArgs* a, const Program_Options& po) {
   }
 
   RoadFacts facts;
-  facts.iNoMoneyLogin = iNoMoneyLogin.load();
+  facts.iNoMoneyLogin = a->ctx.link.iNoMoneyLogin.load();
   facts.iRequestSize = std::max(iRawSize, a->iRequestSize);
-  facts.bOnLine = bOnLine.load();
+  facts.bOnLine = a->ctx.link.bOnLine.load();
   facts.ipHost = a->ipHost;
   facts.sExt = sExt;
   if (ChooseDirectRoad(facts)) {
@@ -218,10 +220,10 @@ void ServeRequest(ThreadArgs* a, const Program_Options& po) {
 
 void processRequest(void* lpSocket) {
   dbgmsg(kSignature);
+  if (lpSocket == nullptr) return;
   WorkerScope scope(static_cast<ThreadArgs*>(lpSocket));
   ThreadArgs* a = scope.args();
-  if (a == nullptr) return;
-  const Program_Options po = GetProgramOptions();
+  const Program_Options po = a->ctx.options.Get();
   dbgmsg("threadMap[index].sckBrowser");
   dbgmsg(static_cast<double>(a->sckBrowser.get()));
   if (!scope.AllocateBuffer()) return;

@@ -8,8 +8,8 @@
 #include <string_view>
 
 #include "http/nbHttp.h"
+#include "kernel/context.h"
 #include "kernel/options.h"
-#include "kernel/state.h"
 #include "support/debug.h"
 
 namespace {
@@ -76,7 +76,7 @@ bool isFreeOfChargeIP(unsigned int ip) {
     dbgmsg("local cite ip free of charge");
     return true;
   }
-  return ContainsWholeAddress(sRouteTable, IpIntToStr(ip));
+  return ContainsWholeAddress(gClient.proxy.sRouteTable, IpIntToStr(ip));
 }
 
 bool isFileCantCompress(const char* sExt) {

@@ -10,11 +10,11 @@
 
 #include "http/http.h"
 #include "http/nbHttp.h"
+#include "kernel/context.h"
 #include "kernel/filters.h"
 #include "kernel/limits.h"
 #include "kernel/relay.h"
 #include "kernel/road.h"
-#include "kernel/state.h"
 #include "kernel/tunnel.h"
 #include "kernel/tunnel_slots.h"
 #include "support/debug.h"
@@ -89,8 +89,9 @@ bool OpenServerSide(ThreadArgs* a, const Program_Options& po, const std::string&
 // loopback address in any spelling, 0, a name of the machine, an interface
 // address) with its proxy or console port. Such a tunnel would come straight
 // back to us, and again, until every worker is taken.
-bool TargetIsThisClient(const std::string& host, int port, const Program_Options& po) {
-  const int ports[] = {nbplat::LocalPort(lsocket), po.iPort, po.iSettingsPort};
+bool TargetIsThisClient(const ClientContext& ctx, const std::string& host, int port,
+                        const Program_Options& po) {
+  const int ports[] = {nbplat::LocalPort(ctx.proxy.lsocket), po.iPort, po.iSettingsPort};
   bool ours = false;
   for (int p : ports) ours = ours || (p > 0 && p == port);
   if (!ours) return false;
@@ -102,9 +103,9 @@ bool TargetIsThisClient(const std::string& host, int port, const Program_Options
   return false;
 }
 
-void CountTunnelBytes(long long bytes) {
+void CountTunnelBytes(OptionsStore& options, long long bytes) {
   if (bytes <= 0) return;
-  Options().AddTunnelTraffic(static_cast<double>(bytes));
+  options.AddTunnelTraffic(static_cast<double>(bytes));
 }
 
 }  // namespace
@@ -204,7 +205,7 @@ void processConnectTunnel(ThreadArgs* a, const Program_Options& po, int count) {
     SendStatus(a->sckBrowser.get(), "403 Forbidden");
     return;
   }
-  if (TargetIsThisClient(host, port, po)) {
+  if (TargetIsThisClient(a->ctx, host, port, po)) {
     dbgmsg("tunnel to the proxy itself refused");
     SendStatus(a->sckBrowser.get(), "403 Forbidden");
     return;
@@ -216,9 +217,9 @@ void processConnectTunnel(ThreadArgs* a, const Program_Options& po, int count) {
     return;
   }
   // A peer that stops reading must not hold the worker.
-  nbplat::SetSendTimeout(a->sckBrowser.get(), iSendTimeoutMs.load());
+  nbplat::SetSendTimeout(a->sckBrowser.get(), a->ctx.iSendTimeoutMs.load());
   if (!OpenServerSide(a, po, host, port)) return;
-  nbplat::SetSendTimeout(a->sckServer.get(), iSendTimeoutMs.load());
+  nbplat::SetSendTimeout(a->sckServer.get(), a->ctx.iSendTimeoutMs.load());
   if (!nbplat::SendAll(a->sckBrowser.get(), kEstablished, sizeof kEstablished - 1).ok()) return;
   TunnelSlot slot(a->sckBrowser.get(), a->sckServer.get());
 
@@ -236,5 +237,5 @@ void processConnectTunnel(ThreadArgs* a, const Program_Options& po, int count) {
                          nb::kServerIdleMs, &slot);
   dbgmsg("tunnel bytes=");
   dbgmsg(static_cast<double>(moved));
-  CountTunnelBytes(moved);
+  CountTunnelBytes(a->ctx.options, moved);
 }

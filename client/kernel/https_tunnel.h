@@ -31,7 +31,7 @@ long long RelayBothWays(nbplat::Socket browser, nbplat::Socket server, char* buf
 // reached "502 Bad Gateway", an upstream proxy's refusal is passed on as it
 // came; otherwise "HTTP/1.0 200 Connection established" and the relay, which
 // holds a TunnelSlot and ends when a send makes no progress for
-// iSendTimeoutMs. The
+// the context's iSendTimeoutMs. The
 // bytes moved are added to dTunnelTraffic. The socket it opens is left in
 // a->sckServer for the caller to close.
 void processConnectTunnel(ThreadArgs* a, const Program_Options& po, int count);

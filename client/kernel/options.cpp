@@ -214,11 +214,6 @@ bool OptionsStore::StatsChanged() const {
   return statsDirty_;
 }
 
-OptionsStore& Options() {
-  static OptionsStore store;
-  return store;
-}
-
 Program_Options GetProgramOptions() { return Options().Get(); }
 
 void SetProgramOptions(const Program_Options& po) { Options().Set(po); }

@@ -103,7 +103,7 @@ class OptionsStore {
   bool statsDirty_ = false;
 };
 
-// The program's options (see context.h for who holds it).
+// The program's options: gClient's (context.h).
 OptionsStore& Options();
 
 // Shorthands on Options().

@@ -11,6 +11,7 @@
 #include "http/chunked.h"
 #include "http/http.h"
 #include "http/nbHttp.h"
+#include "kernel/context.h"
 #include "kernel/filters.h"
 #include "kernel/limits.h"
 #include "kernel/options.h"
@@ -18,8 +19,6 @@
 #include "kernel/tunnel.h"
 #include "support/debug.h"
 #include "support/nbString.h"
-
-std::atomic<int> iSendTimeoutMs{nb::kSendTimeoutMs};
 
 namespace {
 
@@ -249,10 +248,10 @@ void processRequestDirect(ThreadArgs* a) {
   a->sckServer.reset(nbplat::TcpSocket());
   if (!a->sckServer.valid()) return;
   // A peer that stops reading must not hold the worker.
-  nbplat::SetSendTimeout(a->sckBrowser.get(), iSendTimeoutMs.load());
-  nbplat::SetSendTimeout(a->sckServer.get(), iSendTimeoutMs.load());
+  nbplat::SetSendTimeout(a->sckBrowser.get(), a->ctx.iSendTimeoutMs.load());
+  nbplat::SetSendTimeout(a->sckServer.get(), a->ctx.iSendTimeoutMs.load());
 
-  const Program_Options po = GetProgramOptions();
+  const Program_Options po = a->ctx.options.Get();
   if (!po.sProxyName.empty()) {
     if (!OpenTunnel(a, po)) return;
   } else if (!nbplat::ConnectIPv4(a->sckServer.get(), a->ipHost,

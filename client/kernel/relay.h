@@ -1,8 +1,6 @@
 // Direct relay to the web site, or through the upstream proxy's CONNECT tunnel.
 #pragma once
 
-#include <atomic>
-
 #include "kernel/thread_args.h"
 
 // Serves one request directly: connects to the site (or tunnels through the
@@ -12,7 +10,3 @@
 // A request body or answer that ends short leaves the connection that
 // carried it marked to close with a reset.
 void processRequestDirect(ThreadArgs* thArgs);
-
-// Longest wait, in milliseconds, of a send to the browser, the site or the
-// service that makes no progress (nb::kSendTimeoutMs); tests shorten it.
-extern std::atomic<int> iSendTimeoutMs;

@@ -9,11 +9,11 @@
 
 #include "http/chunked.h"
 #include "kernel/capabilities.h"
+#include "kernel/context.h"
 #include "kernel/events.h"
 #include "kernel/limits.h"
 #include "kernel/relay.h"
 #include "kernel/site_dict.h"
-#include "kernel/state.h"
 #include "kernel/tunnel.h"
 #include "support/debug.h"
 
@@ -67,8 +67,8 @@ bool ConnectService(ThreadArgs* thArgs, const Program_Options& po,
 
 // Records whether the service could be reached and tells the program when
 // that changes.
-void NoteServiceReached(bool reached) {
-  if (bServiceReached.exchange(reached) == reached) return;
+void NoteServiceReached(ServiceLinkState& link, bool reached) {
+  if (link.bServiceReached.exchange(reached) == reached) return;
   dbgmsg(reached ? "service reached again" : "service cannot be reached");
   if (reached) {
     nbkernel::Events().ServiceReached();
@@ -84,11 +84,12 @@ void RelayDirectInstead(ThreadArgs* thArgs) {
 }
 
 // Kind 5: takes the service clock, sends the bodiless reply header.
-void CorrectClock(nbplat::Socket s, const Program_Options& po, std::int32_t serviceTime) {
+void CorrectClock(nbplat::Socket s, ServiceLinkState& link, const Program_Options& po,
+                  std::int32_t serviceTime) {
   unsigned char out[kClientHeaderSize];
   EncodeClientHeader(MakeTimeShiftReply(po, serviceTime), out);
   const std::int32_t shift = ServiceTimeShift(nbplat::TickCountMs(), serviceTime);
-  iServTimeShift.store(shift);
+  link.iServTimeShift.store(shift);
   // A failed send shows at the next header read, which then ends the exchange.
   nbplat::SendAll(s, out, sizeof out);
   dprintf("iServTimeShift=%d", static_cast<int>(shift));
@@ -96,11 +97,11 @@ void CorrectClock(nbplat::Socket s, const Program_Options& po, std::int32_t serv
 
 }  // namespace
 
-bool sendDataToServer(nbplat::Socket ssocket, unsigned int ip, int port, const char* buff,
-                      int iSize) {
+bool sendDataToServer(ClientContext& ctx, nbplat::Socket ssocket, unsigned int ip, int port,
+                      const char* buff, int iSize) {
   dbgmsg(kSendSig);
-  const std::int32_t time = ServiceClock(nbplat::TickCountMs(), iServTimeShift.load());
-  const Program_Options po = GetProgramOptions();
+  const std::int32_t time = ServiceClock(nbplat::TickCountMs(), ctx.link.iServTimeShift.load());
+  const Program_Options po = ctx.options.Get();
   if (iSize < 0 || (buff == nullptr && iSize > 0)) {
     dbgmsg(std::string("RET ") + kSendSig);
     return false;
@@ -137,7 +138,7 @@ bool sendDataToServer(nbplat::Socket ssocket, unsigned int ip, int port, const c
 void processRequestWithService(ThreadArgs* thArgs) {
   dbgmsg(kProcSig);
   const std::string sRet = std::string("RET ") + kProcSig;
-  Program_Options po = GetProgramOptions();
+  Program_Options po = thArgs->ctx.options.Get();
   const ServiceLinkSettings link = GetServiceLinkSettings();
   if (po.bCompressOff) {
     processRequestDirect(thArgs);
@@ -157,10 +158,10 @@ void processRequestWithService(ThreadArgs* thArgs) {
   // Nothing has reached the browser yet: a service that cannot be reached
   // leaves the request to the direct relay rather than unanswered.
   thArgs->sckServer.reset(nbplat::TcpSocket());
-  nbplat::SetSendTimeout(thArgs->sckBrowser.get(), iSendTimeoutMs.load());
-  nbplat::SetSendTimeout(thArgs->sckServer.get(), iSendTimeoutMs.load());
+  nbplat::SetSendTimeout(thArgs->sckBrowser.get(), thArgs->ctx.iSendTimeoutMs.load());
+  nbplat::SetSendTimeout(thArgs->sckServer.get(), thArgs->ctx.iSendTimeoutMs.load());
   if (!thArgs->sckServer.valid() || !ConnectService(thArgs, po, link)) {
-    if (thArgs->sckServer.valid()) NoteServiceReached(false);
+    if (thArgs->sckServer.valid()) NoteServiceReached(thArgs->ctx.link, false);
     RelayDirectInstead(thArgs);
     dbgmsg(sRet);
     return;
@@ -174,7 +175,7 @@ void processRequestWithService(ThreadArgs* thArgs) {
   SitePageUse pageUse;
   const std::string toService = RequestNamingPage(
       link.host + ":" + std::to_string(link.port) + "|" + po.sServiceHost, request, &pageUse);
-  if (!sendDataToServer(thArgs->sckServer.get(), thArgs->ipHost, thArgs->iHostPort,
+  if (!sendDataToServer(thArgs->ctx, thArgs->sckServer.get(), thArgs->ipHost, thArgs->iHostPort,
                         toService.data(), static_cast<int>(toService.size()))) {
     dbgmsg("send to service nbheader and body FAILED. exit");
     dbgmsg(sRet);
@@ -198,12 +199,12 @@ void processRequestWithService(ThreadArgs* thArgs) {
       break;
     }
     dbgmsg("nbheader accepted from service");
-    NoteServiceReached(true);
+    NoteServiceReached(thArgs->ctx.link, true);
     NoteServiceCapabilities(serviceKey, h.caps);
     dprintf("serviceHeader.size = %u", unsigned(h.size));
 
     if (h.msg == NB_PACKET_NOMONEY) {
-      iNoMoneyLogin.store(AsSigned(h.size));
+      thArgs->ctx.link.iNoMoneyLogin.store(AsSigned(h.size));
       dbgmsg("no money at account");
       const std::size_t n =
           std::min(request.size(), static_cast<std::size_t>(nb::kRequestBufferSize - 1));
@@ -216,7 +217,7 @@ void processRequestWithService(ThreadArgs* thArgs) {
     }
     nbkernel::Events().TrafficActivity();
     if (h.msg == NB_PACKET_TIMESHIFT) {
-      CorrectClock(thArgs->sckServer.get(), po, AsSigned(h.size));
+      CorrectClock(thArgs->sckServer.get(), thArgs->ctx.link, po, AsSigned(h.size));
       continue;
     }
     if (!ServicePacketFits(h)) {
@@ -240,9 +241,9 @@ void processRequestWithService(ThreadArgs* thArgs) {
       return;
     }
 
-    bAuthFailed.store(h.msg == NB_PACKET_AUTHFAILED);
+    thArgs->ctx.link.bAuthFailed.store(h.msg == NB_PACKET_AUTHFAILED);
     bContinue = HandlePacket(thArgs, h, &progress);
     CountPacket(h);
-    po = GetProgramOptions();
+    po = thArgs->ctx.options.Get();
   }
 }

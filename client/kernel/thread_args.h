@@ -6,7 +6,12 @@
 
 #include "platform/owned_socket.h"
 
+struct ClientContext;
+
 struct ThreadArgs {
+  // ctx is the running client's; it outlives every connection.
+  explicit ThreadArgs(ClientContext& c) : ctx(c) {}
+  ClientContext& ctx;
   nbplat::OwnedSocket sckServer;   // web site, upstream proxy or service
   nbplat::OwnedSocket sckBrowser;  // the accepted browser connection
   std::uint32_t ipClient = 0;      // browser's address, network order

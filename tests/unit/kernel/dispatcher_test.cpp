@@ -10,10 +10,10 @@
 #include <thread>
 
 #include "http/nbHttp.h"
+#include "kernel/context.h"
 #include "kernel/limits.h"
 #include "kernel/options.h"
 #include "kernel/service_link.h"
-#include "kernel/state.h"
 #include "kernel/thread_args.h"
 #include "test_support.h"
 
@@ -38,16 +38,16 @@ class DispatcherTest : public ::testing::Test {
     const std::size_t first = std::min<std::size_t>(request.size(), 16384);
     nbtest::SendText(pair.near.get(), request.substr(0, first));
     std::thread browser([&] { nbtest::SendText(pair.near.get(), request.substr(first)); });
-    auto* args = new ThreadArgs();
+    auto* args = new ThreadArgs(gClient);
     args->sckBrowser.reset(pair.far.release());
     args->ipClient = ipClient;
-    const int before = iAmountThread.load();
-    ++iAmountThread;  // the acceptor counts the slot before the worker starts
+    const int before = gClient.proxy.iAmountThread.load();
+    ++gClient.proxy.iAmountThread;  // the acceptor counts the slot before the worker starts
     std::thread worker(processRequest, static_cast<void*>(args));
     std::string got = nbtest::ReadToEnd(pair.near.get());
     worker.join();
     browser.join();
-    EXPECT_EQ(iAmountThread.load(), before);
+    EXPECT_EQ(gClient.proxy.iAmountThread.load(), before);
     return got;
   }
 };

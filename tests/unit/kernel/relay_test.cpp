@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "http/http.h"
+#include "kernel/context.h"
 #include "kernel/limits.h"
 #include "kernel/options.h"
 #include "kernel/thread_args.h"
@@ -130,7 +131,7 @@ class RelayTest : public ::testing::Test {
     std::vector<char> buff(nb::kRequestBufferSize);
     std::copy(request.begin(), request.begin() + static_cast<long>(inBuffer), buff.begin());
     buff[inBuffer] = 0;
-    ThreadArgs a;
+    ThreadArgs a(gClient);
     a.sckBrowser.reset(browser.far.release());
     a.ipHost = ipHost;
     a.iHostPort = port;
@@ -251,14 +252,14 @@ TEST_F(RelayTest, BrowserGoneMidPostNeverLooksLikeAWholeBody) {
 }
 
 TEST_F(RelayTest, BrowserThatStopsReadingFreesTheWorker) {
-  iSendTimeoutMs.store(300);
+  gClient.iSendTimeoutMs.store(300);
   const std::string answer = Answer(std::string(16u << 20, 'w'));
   Peer site([&](nbplat::Socket s, Peer&) {
     ReadRequest(s);
     nbtest::SendText(s, answer);
   });
   Relay(kGet, nbtest::kLoopback, site.port(), std::string::npos, Browser::StopsReading);
-  iSendTimeoutMs.store(nb::kSendTimeoutMs);
+  gClient.iSendTimeoutMs.store(nb::kSendTimeoutMs);
   EXPECT_TRUE(freed_);
 }
 
