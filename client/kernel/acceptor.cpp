@@ -79,9 +79,8 @@ void waitConnection(ClientContext& ctx) {
   // The slot is counted here, before the next pass checks the count, so a
   // worker that has not started running yet still holds its place.
   ++proxy.iAmountThread;
-  if (DispatchToWorker(thArgs.get())) {
-    thArgs.release();  // the worker owns and frees it, and gives the slot back
-  } else {
+  // The worker owns the connection from here and gives the slot back.
+  if (!DispatchToWorker(thArgs)) {
     dbgmsg("worker thread failed");
     --proxy.iAmountThread;
     DropConnection(proxy, thArgs->sckBrowser);

@@ -7,6 +7,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "http/http.h"
 #include "http/nbHttp.h"
@@ -18,6 +19,7 @@
 #include "kernel/options.h"
 #include "kernel/relay.h"
 #include "kernel/road.h"
+#include "kernel/roads.h"
 #include "kernel/service_link.h"
 #include "kernel/thread_args.h"
 #include "support/debug.h"
@@ -34,8 +36,9 @@ constexpr char kNotModified[] = "HTTP/1.1 304 Not Modified\r\n\r\n";
 // slot back.
 class WorkerScope {
  public:
-  // args is not nullptr; the scope owns it from here.
-  explicit WorkerScope(ThreadArgs* args) : args_(args), proxy_(args->ctx.proxy) {}
+  // c is not empty; the scope owns it from here.
+  explicit WorkerScope(std::unique_ptr<ThreadArgs> c)
+      : args_(std::move(c)), proxy_(args_->ctx.proxy) {}
   ~WorkerScope() {
     {
       // Forget the browser socket before closing it: once closed, its number
@@ -59,8 +62,8 @@ class WorkerScope {
   WorkerScope(const WorkerScope&) = delete;
   WorkerScope& operator=(const WorkerScope&) = delete;
 
-  ThreadArgs* args() const { return args_.get(); }
-  // Allocates the request buffer and hands it to the record; false when the
+  ThreadArgs& args() const { return *args_; }
+  // Allocates the answer buffer and hands it to the record; false when the
   // memory is not there.
   bool AllocateBuffer() {
     buff_.reset(new (std::nothrow) char[nb::kRequestBufferSize]);
@@ -75,10 +78,6 @@ class WorkerScope {
   std::unique_ptr<char[]> buff_;
 };
 
-void SendText(nbplat::Socket s, const std::string& text) {
-  nbplat::SendAll(s, text.data(), text.size());
-}
-
 // Last three characters of the URL's path (see getFileExtensionFromRequest),
 // or "" when there are none.
 std::string ExtensionOf(const char* buff) {
@@ -92,25 +91,46 @@ bool HasHeader(const char* buff, const char* name) {
   return getParameterFromHttpHeader(name, value, sizeof value, buff);
 }
 
-// The body of the worker once the slot is counted and the buffer exists.
-void ServeRequest(ThreadArgs* a, const Program_Options& po) {
-  char* buff = a->buff;
-  int count = ReadBrowserRequest(a->sckBrowser.get(), buff, nb::kRequestBufferSize,
+Verdict Refuse() { return Verdict(); }
+
+Verdict Take(Verdict::Road road) {
+  Verdict v;
+  v.road = road;
+  return v;
+}
+
+Verdict Answer(std::string answer) {
+  Verdict v;
+  v.road = Verdict::Road::Answered;
+  v.answer = std::move(answer);
+  return v;
+}
+
+}  // namespace
+
+Verdict JudgeRequest(ThreadArgs& c, const Program_Options& po) {
+  ThreadArgs* a = &c;
+  // Read straight into the request's own string: its bytes are never copied
+  // to another buffer and back.
+  std::string sRequest(static_cast<std::size_t>(nb::kRequestBufferSize), '\0');
+  int count = ReadBrowserRequest(a->sckBrowser.get(), &sRequest[0], nb::kRequestBufferSize,
                                  nb::kMaxPacketSize, nb::kBrowserIdleMs);
+  const char* buff = sRequest.c_str();
   if (IsConnectRequest(buff, count)) {
-    processConnectTunnel(a, po, count);
-    return;
+    sRequest.resize(static_cast<std::size_t>(count));
+    a->request = std::move(sRequest);
+    return Take(Verdict::Road::Tunnel);
   }
   if (!isHttpHeaderExists(buff, count)) {
     dbgmsg("Warning: isHttpHeaderExists = false");
-    return;
+    return Refuse();
   }
   // The size the browser declared, before any rewriting: the road is chosen
   // on it, so that a request that did not fit the buffer is never cut.
   const int iRawSize = RequestWireSize(buff, count);
   if (iRawSize < 0) {
     dbgmsg("Content-Length refused. exit");
-    return;
+    return Refuse();
   }
   if (count > iRawSize) {
     // One request per connection: whatever follows its end is dropped. A
@@ -118,22 +138,20 @@ void ServeRequest(ThreadArgs* a, const Program_Options& po) {
     if (!HasHeader(buff, "Transfer-Encoding")) count = iRawSize;
   } else if (count < iRawSize && count < nb::kMaxPacketSize) {
     dbgmsg("request incomplete. exit");
-    return;
+    return Refuse();
   }
-  buff[count] = 0;
-  a->iSize = count;
+  sRequest.resize(static_cast<std::size_t>(count));
   dbgmsg("iSize=");
-  dbgmsg(static_cast<double>(a->iSize));
+  dbgmsg(static_cast<double>(count));
 
-  const std::string sRequest(buff, static_cast<std::size_t>(a->iSize));
   const std::string sHost = GetParameterFromHttpHeader(sRequest, "Host");
   if (sHost.empty()) {
     dbgmsg("sHost not found. exit");
-    return;
+    return Refuse();
   }
   if (!ParseRequestPort(GetParameterFromHttpHeader(sRequest, "Port"), &a->iHostPort)) {
     dbgmsg("port out of range. exit");
-    return;
+    return Refuse();
   }
   dbgmsg("Host=" + sHost);
   dbgmsg("Port=" + IntToStr(a->iHostPort));
@@ -141,65 +159,58 @@ void ServeRequest(ThreadArgs* a, const Program_Options& po) {
   // Only a browser on this machine may reach the settings port through us.
   if (a->iHostPort == po.iSettingsPort && a->ipClient != nb::kLoopbackNet) {
     dbgmsg("blocking of remote connection at settings port.");
-    return;
+    return Refuse();
   }
 
   LogURL(GetUrlFromHttpRequest(sRequest).c_str());
 
   if (isBanner(sRequest)) {
     dbgmsg("request blocked. banner");
-    return;
+    return Refuse();
   }
   if (isBlockFileExtension(sRequest)) {
     dbgmsg("request blocked. ext");
-    return;
+    return Refuse();
   }
 
   // The corrected request must still fit the connection buffer as a limit;
   // the buffer's room beyond a full read takes the line asking to close.
-  const std::string sCorrected =
-      CorrectingHeader(sRequest, static_cast<std::size_t>(nb::kRequestBufferSize - 1));
-  if (sCorrected.empty()) {
+  a->request =
+      CorrectingHeader(std::move(sRequest), static_cast<std::size_t>(nb::kRequestBufferSize - 1));
+  if (a->request.empty()) {
     dbgmsg("corrected request does not fit the buffer. exit");
-    return;
+    return Refuse();
   }
-  std::memcpy(buff, sCorrected.data(), sCorrected.size());
-  a->iSize = static_cast<int>(sCorrected.size());
-  buff[a->iSize] = 0;
+  const char* request = a->request.c_str();
 
   std::uint32_t ip = 0;
   if (!nbplat::ResolveIPv4(sHost, &ip)) {
     dbgmsg("Host unresolved=" + sHost);
-    SendText(a->sckBrowser.get(), "<b>NimbrelClient:</b> " + HtmlEscape(sHost) + " not found.");
-    return;
+    return Answer("<b>NimbrelClient:</b> " + HtmlEscape(sHost) + " not found.");
   }
   a->ipHost = ip;
   dbgmsg("ip=" + IpIntToStr(ip));
   // A request for our own port would come straight back to us, and again.
   if (IsOwnListener(ip, a->iHostPort, nbplat::LocalPort(a->ctx.proxy.lsocket))) {
     dbgmsg("request for the proxy's own port refused. exit");
-    return;
+    return Refuse();
   }
 
-  a->iRequestSize = getRequestSize(buff, a->iSize);
+  a->iRequestSize = getRequestSize(request, static_cast<int>(a->request.size()));
   dbgmsg("iRequestSize=");
   dbgmsg(static_cast<double>(a->iRequestSize));
 
   // Images: either relayed untouched or, for a conditional request while
   // images are recompressed, answered from the browser's own cache.
   // PNG and GIF are recoded too by a service that makes WebP.
-  const std::string sExt = ExtensionOf(buff);
+  const std::string sExt = ExtensionOf(request);
   if (IsRecodedImage(sExt, ServiceCapabilities(ServiceKey(po, GetServiceLinkSettings())))) {
     const bool bJpeg = sExt == "jpg" || sExt == "peg";
     if (getJPEGCompressLevel() == 4) {
-      if (bJpeg) {
-        processRequestDirect(a);
-        return;
-      }
-    } else if (HasHeader(buff, "If-Range") || HasHeader(buff, "If-None-Match")) {
+      if (bJpeg) return Take(Verdict::Road::Direct);
+    } else if (HasHeader(request, "If-Range") || HasHeader(request, "If-None-Match")) {
       dbgmsg("'is modified' request");
-      nbplat::SendAll(a->sckBrowser.get(), kNotModified, sizeof kNotModified - 1);
-      return;
+      return Answer(kNotModified);
     }
   }
 
@@ -209,23 +220,32 @@ void ServeRequest(ThreadArgs* a, const Program_Options& po) {
   facts.bOnLine = a->ctx.link.bOnLine.load();
   facts.ipHost = a->ipHost;
   facts.sExt = sExt;
-  if (ChooseDirectRoad(facts)) {
-    processRequestDirect(a);
-  } else {
-    processRequestWithService(a);
-  }
+  return Take(ChooseDirectRoad(facts) ? Verdict::Road::Direct : Verdict::Road::Service);
 }
 
-}  // namespace
-
-void processRequest(void* lpSocket) {
+void processRequest(std::unique_ptr<ThreadArgs> connection) {
   dbgmsg(kSignature);
-  if (lpSocket == nullptr) return;
-  WorkerScope scope(static_cast<ThreadArgs*>(lpSocket));
-  ThreadArgs* a = scope.args();
-  const Program_Options po = a->ctx.options.Get();
+  if (!connection) return;
+  WorkerScope scope(std::move(connection));
+  ThreadArgs& c = scope.args();
+  const Program_Options po = c.ctx.options.Get();
   dbgmsg("threadMap[index].sckBrowser");
-  dbgmsg(static_cast<double>(a->sckBrowser.get()));
+  dbgmsg(static_cast<double>(c.sckBrowser.get()));
   if (!scope.AllocateBuffer()) return;
-  ServeRequest(a, po);
+  Verdict v = JudgeRequest(c, po);
+  switch (v.road) {
+    case Verdict::Road::Direct:
+      DirectRoad().Serve(c);
+      break;
+    case Verdict::Road::Service:
+      ServiceRoad().Serve(c);
+      break;
+    case Verdict::Road::Tunnel:
+      TunnelRoad(po).Serve(c);
+      break;
+    case Verdict::Road::Refuse:
+    case Verdict::Road::Answered:
+      AnswerRoad(std::move(v.answer)).Serve(c);
+      break;
+  }
 }

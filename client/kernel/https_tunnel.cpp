@@ -183,9 +183,10 @@ long long RelayBothWays(nbplat::Socket browser, nbplat::Socket server, char* buf
   return moved;
 }
 
-void processConnectTunnel(ThreadArgs* a, const Program_Options& po, int count) {
+void processConnectTunnel(ThreadArgs* a, const Program_Options& po) {
   nbTraceScope trace("void processConnectTunnel(ThreadArgs* thArgs)");
-  const std::string head(a->buff, static_cast<std::size_t>(count));
+  const std::string& head = a->request;
+  const int count = static_cast<int>(head.size());
   std::string host;
   int port = 0;
   if (!ParseConnectTarget(head, host, port)) {
@@ -227,7 +228,7 @@ void processConnectTunnel(ThreadArgs* a, const Program_Options& po, int count) {
   const int iHead = static_cast<int>(head.find("\r\n\r\n")) + 4;
   long long moved = 0;
   if (count > iHead) {
-    if (!nbplat::SendAll(a->sckServer.get(), a->buff + iHead,
+    if (!nbplat::SendAll(a->sckServer.get(), head.data() + iHead,
                          static_cast<std::size_t>(count - iHead))
              .ok())
       return;

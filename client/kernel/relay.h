@@ -3,7 +3,8 @@
 
 #include "kernel/thread_args.h"
 
-// Serves one request directly: connects to the site (or tunnels through the
+// Serves thArgs->request directly (answers pass through thArgs->buff):
+// connects to the site (or tunnels through the
 // upstream proxy when sProxyName is set; reads the proxy options), passes
 // the request on and relays the answer, each block checked against
 // vsBlockingContent. The sockets stay with thArgs, whose owner closes them.

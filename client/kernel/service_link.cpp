@@ -148,7 +148,7 @@ void processRequestWithService(ThreadArgs* thArgs) {
   }
 
   // A chunked body arrives after the head and only the relay passes it on.
-  if (RequestBodyFraming(thArgs->buff) != BodyFraming::Length) {
+  if (RequestBodyFraming(thArgs->request.c_str()) != BodyFraming::Length) {
     dbgmsg("request body is not framed by a length: direct road");
     processRequestDirect(thArgs);
     dbgmsg(sRet);
@@ -167,9 +167,9 @@ void processRequestWithService(ThreadArgs* thArgs) {
     return;
   }
 
-  // Answer bodies are received into buff; the request is kept for a
-  // no-money answer that arrives after content packets.
-  const std::string request(thArgs->buff, static_cast<std::size_t>(std::max(thArgs->iSize, 0)));
+  // Answer bodies are received into buff, apart from the request, which
+  // stays whole for a no-money answer that arrives after content packets.
+  const std::string& request = thArgs->request;
 
   // Pages are kept per service: only one that sent them is told of them.
   SitePageUse pageUse;
@@ -206,11 +206,6 @@ void processRequestWithService(ThreadArgs* thArgs) {
     if (h.msg == NB_PACKET_NOMONEY) {
       thArgs->ctx.link.iNoMoneyLogin.store(AsSigned(h.size));
       dbgmsg("no money at account");
-      const std::size_t n =
-          std::min(request.size(), static_cast<std::size_t>(nb::kRequestBufferSize - 1));
-      std::memcpy(thArgs->buff, request.data(), n);
-      thArgs->buff[n] = '\0';
-      thArgs->iSize = static_cast<int>(n);
       RelayDirectInstead(thArgs);
       dbgmsg(sRet);
       return;

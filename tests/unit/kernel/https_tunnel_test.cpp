@@ -72,12 +72,12 @@ TEST(HttpsTunnel, SilentTunnelEndsAfterTheIdleTime) {
 // browser's end.
 struct ConnectRun {
   ConnectRun(const std::string& head, const Program_Options& po) {
-    head.copy(buff.data(), head.size());
+    a.request = head;
     a.ipClient = nbtest::kLoopback;
     a.sckBrowser.reset(browser.far.release());
     a.buff = buff.data();
     done = std::async(std::launch::async, [this, head, po] {
-      processConnectTunnel(&a, po, static_cast<int>(head.size()));
+      processConnectTunnel(&a, po);
       a.sckServer.reset();
       a.sckBrowser.reset();
     });

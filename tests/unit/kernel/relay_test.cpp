@@ -129,15 +129,13 @@ class RelayTest : public ::testing::Test {
     if (inBuffer > request.size()) inBuffer = request.size();
     nbtest::SocketPair browser = nbtest::MakePair();
     std::vector<char> buff(nb::kRequestBufferSize);
-    std::copy(request.begin(), request.begin() + static_cast<long>(inBuffer), buff.begin());
-    buff[inBuffer] = 0;
     ThreadArgs a(gClient);
+    a.request = request.substr(0, inBuffer);
     a.sckBrowser.reset(browser.far.release());
     a.ipHost = ipHost;
     a.iHostPort = port;
     a.buff = buff.data();
-    a.iSize = static_cast<int>(inBuffer);
-    a.iRequestSize = getRequestSize(buff.data(), a.iSize);
+    a.iRequestSize = getRequestSize(a.request.c_str(), static_cast<int>(inBuffer));
     nbtest::SendText(browser.near.get(), request.substr(inBuffer));
     if (browserDoes == Browser::HangsUp) nbplat::ShutdownSocket(browser.near.get());
     auto worker = std::async(std::launch::async, [&] {

@@ -203,13 +203,13 @@ class ServiceExchange : public ::testing::Test {
                     const std::string& later = "") {
     ChangeLink([&](ServiceLinkSettings& l) { l.port = servicePort; });
     std::vector<char> buff(nb::kRequestBufferSize);
-    std::memcpy(buff.data(), request.data(), request.size());
     ThreadArgs th(gClient);
+    th.request = request;
     th.ipClient = nbtest::kLoopback;
     th.ipHost = nbtest::kLoopback;
     th.iHostPort = sitePort;
     th.buff = buff.data();
-    th.iSize = th.iRequestSize = static_cast<int>(request.size());
+    th.iRequestSize = static_cast<int>(request.size());
 
     nbplat::Socket browser = nbplat::kNoSocket;
     {
