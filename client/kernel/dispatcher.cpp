@@ -206,7 +206,7 @@ Verdict JudgeRequest(ThreadArgs& c, const Program_Options& po) {
   const std::string sExt = ExtensionOf(request);
   if (IsRecodedImage(sExt, ServiceCapabilities(ServiceKey(po, GetServiceLinkSettings())))) {
     const bool bJpeg = sExt == "jpg" || sExt == "peg";
-    if (getJPEGCompressLevel() == 4) {
+    if (getJPEGCompressLevel(po) == 4) {
       if (bJpeg) return Take(Verdict::Road::Direct);
     } else if (HasHeader(request, "If-Range") || HasHeader(request, "If-None-Match")) {
       dbgmsg("'is modified' request");

@@ -228,7 +228,7 @@ void processRequestWithService(ThreadArgs* thArgs) {
 
     const bool whole = ReadAnswerBody(thArgs->sckServer.get(), h, thArgs->buff, link.idleMs);
     dbgmsg("nbbody accepted from service");
-    saveMoneyInfo(h.money);
+    saveMoneyInfo(thArgs->ctx.options, h.money);
     if (!whole) {
       dbgmsg("Warning accept not all data. skip");
       CutAnswer(thArgs);
@@ -238,7 +238,7 @@ void processRequestWithService(ThreadArgs* thArgs) {
 
     thArgs->ctx.link.bAuthFailed.store(h.msg == NB_PACKET_AUTHFAILED);
     bContinue = HandlePacket(thArgs, h, &progress);
-    CountPacket(h);
+    CountPacket(thArgs->ctx.options, h);
     po = thArgs->ctx.options.Get();
   }
 }

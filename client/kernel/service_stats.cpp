@@ -5,18 +5,18 @@
 
 double MoneyFromService(std::int32_t money) { return static_cast<double>(money / 100); }
 
-int getJPEGCompressLevel() {
+int getJPEGCompressLevel(const Program_Options& po) {
   dbgmsg("int getJPEGCompressLevel(void)");
-  const int code = JpegCodeForLevel(GetProgramOptions().iJpegLvl);
+  const int code = JpegCodeForLevel(po.iJpegLvl);
   dbgmsg("RET int getJPEGCompressLevel(void)");
   return code;
 }
 
-void saveMoneyInfo(int money) {
+void saveMoneyInfo(OptionsStore& options, int money) {
   dbgmsg("void saveMoneyInfo(int money)");
-  Options().SetMoney(MoneyFromService(money));
+  options.SetMoney(MoneyFromService(money));
 }
 
-void CountPacket(const nbServiceHeader& h) {
-  Options().AddTraffic(static_cast<double>(h.decompSize), static_cast<double>(h.size));
+void CountPacket(OptionsStore& options, const nbServiceHeader& h) {
+  options.AddTraffic(static_cast<double>(h.decompSize), static_cast<double>(h.size));
 }

@@ -574,15 +574,15 @@ TEST(ServiceLinkOptions, JpegCodeAndMoneyUseTheSharedOptions) {
     Program_Options po = saved;
     po.iJpegLvl = c[0];
     SetProgramOptions(po);
-    EXPECT_EQ(getJPEGCompressLevel(), c[1]) << "iJpegLvl=" << c[0];
+    EXPECT_EQ(getJPEGCompressLevel(GetProgramOptions()), c[1]) << "iJpegLvl=" << c[0];
   }
   Program_Options po = saved;
   po.dTotalTraffic = 11;
   po.sProxyName = "keep";
   SetProgramOptions(po);
-  saveMoneyInfo(12345);
+  saveMoneyInfo(gClient.options, 12345);
   EXPECT_EQ(GetProgramOptions().dMoney, 123.0);
-  saveMoneyInfo(-199);
+  saveMoneyInfo(gClient.options, -199);
   EXPECT_EQ(GetProgramOptions().dMoney, -1.0);
   EXPECT_EQ(GetProgramOptions().dTotalTraffic, 11.0);
   EXPECT_EQ(GetProgramOptions().sProxyName, "keep");
