@@ -58,7 +58,8 @@ struct ClientContext {
   std::atomic<int> iSendTimeoutMs{nb::kSendTimeoutMs};
 };
 
-// The program's context: made before main, never destroyed (the process
-// ends with _Exit). Only the program wiring, leaf helpers that have no
-// connection at hand (filters, statistics) and tests name it.
+// The program's context, made before main; it lives until the process ends
+// (a normal stop ends it with _Exit, its threads still running). Only the
+// program wiring, the filters (which have no connection at hand) and tests
+// name it.
 extern ClientContext gClient;

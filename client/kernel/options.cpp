@@ -176,12 +176,11 @@ bool operator==(const TrafficStats& a, const TrafficStats& b) {
 }
 
 Program_Options OptionsStore::Get() const {
+  // Both halves from one moment: no Change falls between them.
   Program_Options po;
-  {
-    std::lock_guard<std::mutex> lock(mtxSettings_);
-    static_cast<UserSettings&>(po) = settings_;
-  }
-  std::lock_guard<std::mutex> lock(mtxStats_);
+  std::lock_guard<std::mutex> settings(mtxSettings_);
+  std::lock_guard<std::mutex> stats(mtxStats_);
+  static_cast<UserSettings&>(po) = settings_;
   static_cast<TrafficStats&>(po) = stats_;
   return po;
 }
