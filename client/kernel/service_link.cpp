@@ -173,8 +173,9 @@ void processRequestWithService(ThreadArgs* thArgs) {
 
   // Pages are kept per service: only one that sent them is told of them.
   SitePageUse pageUse;
-  const std::string toService = RequestNamingPage(
+  const std::string named = RequestNamingPage(
       link.host + ":" + std::to_string(link.port) + "|" + po.sServiceHost, request, &pageUse);
+  const std::string& toService = pageUse.named ? named : request;
   if (!sendDataToServer(thArgs->ctx, thArgs->sckServer.get(), thArgs->ipHost, thArgs->iHostPort,
                         toService.data(), static_cast<int>(toService.size()))) {
     dbgmsg("send to service nbheader and body FAILED. exit");
