@@ -2,6 +2,7 @@
 // accept loop and the one shutdown routine every thread uses.
 #include "app/lifecycle.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -10,9 +11,9 @@
 
 #include "app/tray_events.h"
 #include "kernel/acceptor.h"
+#include "kernel/context.h"
 #include "kernel/limits.h"
 #include "kernel/options.h"
-#include "kernel/state.h"
 #include "platform/platform.h"
 #include "settings/settingsman.h"
 #include "support/debug.h"
@@ -31,9 +32,20 @@ bool StartDetached(F fn) {
   }
 }
 
+// The settings console, once its thread has made it; never freed (the
+// process ends with _Exit while its thread may still be inside it).
+std::atomic<SettingsMan*> console{nullptr};
+
 void CloseListener() {
-  nbplat::CloseSocket(lsocket);
-  lsocket = nbplat::kNoSocket;
+  nbplat::CloseSocket(gClient.proxy.lsocket);
+  gClient.proxy.lsocket = nbplat::kNoSocket;
+}
+
+// Thread body of the settings console.
+void RunConsole(ClientContext& ctx) {
+  auto* man = new SettingsMan(ctx);
+  console = man;
+  man->Start(ctx.options.Get().iSettingsPort);
 }
 
 }  // namespace
@@ -74,7 +86,9 @@ std::string InstanceClaimName(int port) { return "NimbrelClient.port." + std::to
 
 int ProgramInit() {
   dbgmsg("int ProgramInit()");
-  if (bServerEnabled) {
+  ClientContext& ctx = gClient;
+  ProxyState& proxy = ctx.proxy;
+  if (proxy.bServerEnabled) {
     dbgmsg("RET int ProgramInit()");
     return kInitEnabled;
   }
@@ -87,8 +101,8 @@ int ProgramInit() {
   dbgmsg("sCurPath Mod =" + folder);
   nbplat::SetCurrentDir(folder);
 
-  LoadProgramOptions();
-  const std::uint16_t port = static_cast<std::uint16_t>(GetProgramOptions().iPort & 0xFFFF);
+  ctx.options.Load();
+  const std::uint16_t port = static_cast<std::uint16_t>(ctx.options.Get().iPort & 0xFFFF);
   dbgmsg("Port=");
   dbgmsg(static_cast<double>(port));
   // A copy of ours that serves this port holds the claim; any other program
@@ -99,8 +113,8 @@ int ProgramInit() {
     return kInitAnotherCopy;
   }
 
-  lsocket = nbplat::TcpSocket();
-  if (lsocket == nbplat::kNoSocket || !nbplat::SetBlocking(lsocket)) {
+  proxy.lsocket = nbplat::TcpSocket();
+  if (proxy.lsocket == nbplat::kNoSocket || !nbplat::SetBlocking(proxy.lsocket)) {
     dbgmsg("Error: socket failed");
     CloseListener();
     dbgmsg("RET int ProgramInit()");
@@ -108,16 +122,16 @@ int ProgramInit() {
   }
   // The port may be bound again right after a restart, but never by a
   // second running copy: that one fails to bind here.
-  nbplat::AllowListenRestart(lsocket);
+  nbplat::AllowListenRestart(proxy.lsocket);
   // Port 0 would bind a random port that no browser knows: treat it as a
   // failed bind.
-  if (port == 0 || !nbplat::BindIPv4(lsocket, port)) {
+  if (port == 0 || !nbplat::BindIPv4(proxy.lsocket, port)) {
     dbgmsg("Error: bind failed");
     CloseListener();
     dbgmsg("RET int ProgramInit()");
     return kInitBindFailed;
   }
-  if (!nbplat::ListenOn(lsocket, nb::kListenBacklog)) {
+  if (!nbplat::ListenOn(proxy.lsocket, nb::kListenBacklog)) {
     dbgmsg("Error: listen failed");
     CloseListener();
     dbgmsg("RET int ProgramInit()");
@@ -129,21 +143,21 @@ int ProgramInit() {
 
 void ProgramDeinit() {
   dbgmsg("int ProgramDeinit()");
-  // Held until the process ends: no thread can read, change or save the
-  // options any more, and no save is cut in half.
-  mtxProgramOptions.Lock();
-  bServerEnabled = false;
+  // The counters changed since the last flush are saved, and the file lock
+  // is held until the process ends: no save is cut in half.
+  gClient.options.SaveAndHoldForExit();
+  gClient.proxy.bServerEnabled = false;
   nbplat::NetCleanup();
-  nbplat::CloseSocket(lsocket);
+  nbplat::CloseSocket(gClient.proxy.lsocket);
   WinSysTray::DeleteIcon();
-  if (SetMan != nullptr) {
+  if (SettingsMan* man = console.load()) {
     // Stopped but not freed: the settings thread may still be inside the
     // object, and the process ends a moment later anyway.
-    SetMan->Stop();
+    man->Stop();
   }
   // _Exit rather than exit: static destructors would tear down the locks and
-  // the options record under threads still blocked on them (this thread
-  // holds the options lock for good). Every file is closed after each write,
+  // the options under threads still using them (this thread holds the file
+  // lock for good). Every file is closed after each write,
   // so only the standard streams need flushing.
   std::fflush(nullptr);
   std::_Exit(0);
@@ -151,9 +165,10 @@ void ProgramDeinit() {
 
 void GetRouteTable() {
   dbgmsg("void GetRouteTable(void)");
-  sRouteTable = nbplat::ReadRouteTable();
-  if (sRouteTable.empty()) dbgmsg("get sRouteTable failed");
-  dbgmsg("sRouteTable=" + sRouteTable);
+  std::string& table = gClient.proxy.sRouteTable;
+  table = nbplat::ReadRouteTable();
+  if (table.empty()) dbgmsg("get sRouteTable failed");
+  dbgmsg("sRouteTable=" + table);
 }
 
 int ClientMain(int argc, char** argv) {
@@ -166,15 +181,16 @@ int ClientMain(int argc, char** argv) {
   dbgmsg("int main()");
   dbgmsg("Nimbrel Client started\n");
 
+  ClientContext& ctx = gClient;
   int result = ProgramInit();
   if (result != kInitOk) {
-    bServerEnabled = false;
+    ctx.proxy.bServerEnabled = false;
     dbgmsg("init failed. exit");
     // The options were loaded; a copy that serves keeps saving its own.
     if (result != kInitNoSockets && result != kInitEnabled && result != kInitAnotherCopy) {
-      SaveProgramOptions();
+      ctx.options.Save();
     }
-    const int port = GetProgramOptions().iPort;
+    const int port = ctx.options.Get().iPort;
     const int status = StartExitStatus(result);
     if (status == 0) {
       nbplat::ShowMessage("NimbrelClient", StartFailureText(result, port));
@@ -184,17 +200,18 @@ int ClientMain(int argc, char** argv) {
     dbgmsg("RET int main()");
     return status;
   }
-  bServerEnabled = true;
+  ctx.proxy.bServerEnabled = true;
+  if (!ctx.flusher.Start(ctx.options, nb::kStatsFlushMs)) dbgmsg("statistics timer failed");
   GetRouteTable();
   dbgmsg("carg=");
   dbgmsg(static_cast<double>(argc));
 
-  WinSysTray::InitWinSysTray();
+  WinSysTray::InitWinSysTray(ctx.options);
   if (!StartDetached([] { WinSysTray::ThreadWinSysTray(nullptr); })) {
     dbgmsg("tray thread failed");
   }
-  if (!StartDetached([] { StartSettingsMan(nullptr); })) dbgmsg("settings thread failed");
+  if (!StartDetached([&ctx] { RunConsole(ctx); })) dbgmsg("settings thread failed");
 
-  while (bServerEnabled) waitConnection();
+  while (ctx.proxy.bServerEnabled) waitConnection(ctx);
   ProgramDeinit();
 }

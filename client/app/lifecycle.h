@@ -17,7 +17,7 @@ inline constexpr int kInitNoSockets = -1;    // the sockets library did not star
 int ProgramInit();
 // Ends the process with status 0; never returns. Callable from any thread.
 [[noreturn]] void ProgramDeinit();
-// Captures the routing table into sRouteTable.
+// Captures the routing table into gClient.proxy.sRouteTable.
 void GetRouteTable();
 // The whole start sequence of main (returns main's status).
 int ClientMain(int argc, char** argv);

@@ -8,9 +8,9 @@
 #include <utility>
 
 #include "http/http_text.h"
+#include "kernel/context.h"
 #include "kernel/limits.h"
 #include "kernel/options.h"
-#include "kernel/state.h"
 #include "kernel/thread_args.h"
 #include "kernel/tunnel_slots.h"
 #include "kernel/worker_pool.h"
@@ -24,33 +24,34 @@ constexpr unsigned kAcceptRetryMs = 50;   // pause after a failed accept
 
 // Forgets a connection the acceptor does not hand on, then closes it (once
 // closed, its number may come back at once for the next connection).
-void DropConnection(nbplat::OwnedSocket& s) {
+void DropConnection(ProxyState& proxy, nbplat::OwnedSocket& s) {
   {
-    std::lock_guard<std::mutex> lock(mtxSocketSet);
-    setClientSockets.erase(s.get());
+    std::lock_guard<std::mutex> lock(proxy.mtxSocketSet);
+    proxy.setClientSockets.erase(s.get());
   }
   s.reset();
 }
 
 }  // namespace
 
-void waitConnection() {
+void waitConnection(ClientContext& ctx) {
   dbgmsg("void WaitConnection()");
-  while (iAmountThread.load() > nb::kMaxWorkers - 1) {
+  ProxyState& proxy = ctx.proxy;
+  while (proxy.iAmountThread.load() > nb::kMaxWorkers - 1) {
     // Workers run short: the tunnel idle longest gives its worker back.
     if (CloseIdlestTunnel()) dbgmsg("No free threads: the idlest tunnel is closed");
     nbplat::SleepMs(kNoSlotWaitMs);
     dbgmsg("No free threads. Wait 1000 ms");
   }
   std::uint32_t ipClient = 0;
-  nbplat::OwnedSocket s(nbplat::AcceptConnection(lsocket, &ipClient));
+  nbplat::OwnedSocket s(nbplat::AcceptConnection(proxy.lsocket, &ipClient));
   if (s.valid()) {
-    std::lock_guard<std::mutex> lock(mtxSocketSet);
-    setClientSockets.insert(s.get());
+    std::lock_guard<std::mutex> lock(proxy.mtxSocketSet);
+    proxy.setClientSockets.insert(s.get());
   }
-  if (!bServerEnabled) {
+  if (!proxy.bServerEnabled) {
     dbgmsg("bServerEnabled == false");
-    DropConnection(s);
+    DropConnection(proxy, s);
     dbgmsg("RET void WaitConnection()");
     return;
   }
@@ -61,40 +62,33 @@ void waitConnection() {
     dbgmsg("RET void WaitConnection()");
     return;
   }
-  if (!checkAccessRules(ipClient)) {
+  if (!checkAccessRules(ctx.options.Get(), ipClient)) {
     dbgmsg("access for this IP is forbidden");
-    DropConnection(s);
+    DropConnection(proxy, s);
     dbgmsg("RET void WaitConnection()");
     return;
   }
-  std::unique_ptr<ThreadArgs> thArgs(new (std::nothrow) ThreadArgs());
+  std::unique_ptr<ThreadArgs> thArgs(new (std::nothrow) ThreadArgs(ctx));
   if (!thArgs) {
     dbgmsg("thArgs == NULL");
-    DropConnection(s);
+    DropConnection(proxy, s);
     return;
   }
   thArgs->sckBrowser = std::move(s);
   thArgs->ipClient = ipClient;
   // The slot is counted here, before the next pass checks the count, so a
   // worker that has not started running yet still holds its place.
-  {
-    nbLockGuard lock(mtxProgramOptions);
-    ++iAmountThread;
-  }
-  if (DispatchToWorker(thArgs.get())) {
-    thArgs.release();  // the worker owns and frees it, and gives the slot back
-  } else {
+  ++proxy.iAmountThread;
+  // The worker owns the connection from here and gives the slot back.
+  if (!DispatchToWorker(thArgs)) {
     dbgmsg("worker thread failed");
-    {
-      nbLockGuard lock(mtxProgramOptions);
-      --iAmountThread;
-    }
-    DropConnection(thArgs->sckBrowser);
+    --proxy.iAmountThread;
+    DropConnection(proxy, thArgs->sckBrowser);
   }
   dbgmsg("RET void WaitConnection()");
 }
 
-bool checkAccessRules(std::uint32_t ipNet) {
+bool checkAccessRules(const Program_Options& po, std::uint32_t ipNet) {
   dbgmsg("bool CheckAccessRules(sockaddr_in addr)");
   const std::string sIp = IpIntToStr(ipNet);
   dbgmsg("remote IP:" + sIp);
@@ -104,7 +98,6 @@ bool checkAccessRules(std::uint32_t ipNet) {
     return true;
   }
   dbgmsg("sIp=" + sIp);
-  const Program_Options po = GetProgramOptions();
   for (const std::string& entry : po.vsAllowHosts) {
     std::size_t star = entry.find('*');
     bool match;

@@ -2,16 +2,16 @@
 #include "kernel/capabilities.h"
 
 #include <deque>
+#include <mutex>
 #include <utility>
 
 #include "kernel/limits.h"
 #include "protocol/capabilities.h"
-#include "support/nbMutex.h"
 
 namespace {
 
 // Oldest first; a handful of services at most, so a list is enough.
-nbMutex gMu;
+std::mutex gMu;
 std::deque<std::pair<std::string, std::uint16_t>> gKnown;  // guarded by gMu
 
 }  // namespace
@@ -24,7 +24,7 @@ std::string ServiceKey(const Program_Options& po, const ServiceLinkSettings& lin
 }
 
 void NoteServiceCapabilities(const std::string& key, std::uint16_t caps) {
-  nbLockGuard lock(gMu);
+  std::lock_guard<std::mutex> lock(gMu);
   for (auto it = gKnown.begin(); it != gKnown.end(); ++it) {
     if (it->first == key) {
       gKnown.erase(it);
@@ -36,7 +36,7 @@ void NoteServiceCapabilities(const std::string& key, std::uint16_t caps) {
 }
 
 std::uint16_t ServiceCapabilities(const std::string& key) {
-  nbLockGuard lock(gMu);
+  std::lock_guard<std::mutex> lock(gMu);
   for (const auto& k : gKnown) {
     if (k.first == key) return k.second;
   }

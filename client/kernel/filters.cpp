@@ -9,8 +9,8 @@
 
 #include "http/http_head.h"
 #include "http/http_text.h"
+#include "kernel/context.h"
 #include "kernel/options.h"
-#include "kernel/state.h"
 #include "support/debug.h"
 
 namespace {
@@ -77,7 +77,7 @@ bool isFreeOfChargeIP(unsigned int ip) {
     dbgmsg("local cite ip free of charge");
     return true;
   }
-  return ContainsWholeAddress(sRouteTable, IpIntToStr(ip));
+  return ContainsWholeAddress(gClient.proxy.sRouteTable, IpIntToStr(ip));
 }
 
 bool isFileCantCompress(const char* sExt) {

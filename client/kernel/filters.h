@@ -13,7 +13,8 @@ bool isBanner(const std::string& request);
 // bBlockActiveX is set, or a Flash film (.swf) and bBlockFlash is set.
 bool isBlockFileExtension(const std::string& request);
 // True when ip (network byte order) costs nothing: 192.168.x.x, or an
-// address standing whole in the route table sRouteTable. No options read.
+// address standing whole in the program's route table (gClient.proxy). No
+// options read.
 bool isFreeOfChargeIP(unsigned int ip);
 // True when the file extension sExt names a file that does not
 // compress (rar, zip, mp3, avi, mpg); false for nullptr. No options read.

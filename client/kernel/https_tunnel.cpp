@@ -10,11 +10,11 @@
 
 #include "http/http_head.h"
 #include "http/http_text.h"
+#include "kernel/context.h"
 #include "kernel/filters.h"
 #include "kernel/limits.h"
 #include "kernel/relay.h"
 #include "kernel/road.h"
-#include "kernel/state.h"
 #include "kernel/tunnel.h"
 #include "kernel/tunnel_slots.h"
 #include "support/debug.h"
@@ -89,8 +89,9 @@ bool OpenServerSide(ThreadArgs* a, const Program_Options& po, const std::string&
 // loopback address in any spelling, 0, a name of the machine, an interface
 // address) with its proxy or console port. Such a tunnel would come straight
 // back to us, and again, until every worker is taken.
-bool TargetIsThisClient(const std::string& host, int port, const Program_Options& po) {
-  const int ports[] = {nbplat::LocalPort(lsocket), po.iPort, po.iSettingsPort};
+bool TargetIsThisClient(const ClientContext& ctx, const std::string& host, int port,
+                        const Program_Options& po) {
+  const int ports[] = {nbplat::LocalPort(ctx.proxy.lsocket), po.iPort, po.iSettingsPort};
   bool ours = false;
   for (int p : ports) ours = ours || (p > 0 && p == port);
   if (!ours) return false;
@@ -102,11 +103,9 @@ bool TargetIsThisClient(const std::string& host, int port, const Program_Options
   return false;
 }
 
-void CountTunnelBytes(long long bytes) {
+void CountTunnelBytes(OptionsStore& options, long long bytes) {
   if (bytes <= 0) return;
-  ChangeProgramOptions(
-      [bytes](Program_Options& o) { o.dTunnelTraffic += static_cast<double>(bytes); });
-  SaveProgramOptions();
+  options.AddTunnelTraffic(static_cast<double>(bytes));
 }
 
 }  // namespace
@@ -184,9 +183,10 @@ long long RelayBothWays(nbplat::Socket browser, nbplat::Socket server, char* buf
   return moved;
 }
 
-void processConnectTunnel(ThreadArgs* a, const Program_Options& po, int count) {
+void processConnectTunnel(ThreadArgs* a, const Program_Options& po) {
   nbTraceScope trace("void processConnectTunnel(ThreadArgs* thArgs)");
-  const std::string head(a->buff, static_cast<std::size_t>(count));
+  const std::string& head = a->request;
+  const int count = static_cast<int>(head.size());
   std::string host;
   int port = 0;
   if (!ParseConnectTarget(head, host, port)) {
@@ -206,7 +206,7 @@ void processConnectTunnel(ThreadArgs* a, const Program_Options& po, int count) {
     SendStatus(a->sckBrowser.get(), "403 Forbidden");
     return;
   }
-  if (TargetIsThisClient(host, port, po)) {
+  if (TargetIsThisClient(a->ctx, host, port, po)) {
     dbgmsg("tunnel to the proxy itself refused");
     SendStatus(a->sckBrowser.get(), "403 Forbidden");
     return;
@@ -218,9 +218,9 @@ void processConnectTunnel(ThreadArgs* a, const Program_Options& po, int count) {
     return;
   }
   // A peer that stops reading must not hold the worker.
-  nbplat::SetSendTimeout(a->sckBrowser.get(), iSendTimeoutMs.load());
+  nbplat::SetSendTimeout(a->sckBrowser.get(), a->ctx.iSendTimeoutMs.load());
   if (!OpenServerSide(a, po, host, port)) return;
-  nbplat::SetSendTimeout(a->sckServer.get(), iSendTimeoutMs.load());
+  nbplat::SetSendTimeout(a->sckServer.get(), a->ctx.iSendTimeoutMs.load());
   if (!nbplat::SendAll(a->sckBrowser.get(), kEstablished, sizeof kEstablished - 1).ok()) return;
   TunnelSlot slot(a->sckBrowser.get(), a->sckServer.get());
 
@@ -228,7 +228,7 @@ void processConnectTunnel(ThreadArgs* a, const Program_Options& po, int count) {
   const int iHead = static_cast<int>(head.find("\r\n\r\n")) + 4;
   long long moved = 0;
   if (count > iHead) {
-    if (!nbplat::SendAll(a->sckServer.get(), a->buff + iHead,
+    if (!nbplat::SendAll(a->sckServer.get(), head.data() + iHead,
                          static_cast<std::size_t>(count - iHead))
              .ok())
       return;
@@ -238,5 +238,5 @@ void processConnectTunnel(ThreadArgs* a, const Program_Options& po, int count) {
                          nb::kServerIdleMs, &slot);
   dbgmsg("tunnel bytes=");
   dbgmsg(static_cast<double>(moved));
-  CountTunnelBytes(moved);
+  CountTunnelBytes(a->ctx.options, moved);
 }

@@ -26,12 +26,12 @@ class TunnelSlot;
 long long RelayBothWays(nbplat::Socket browser, nbplat::Socket server, char* buff, int cap,
                         int idleMs, TunnelSlot* slot = nullptr);
 
-// Serves the CONNECT request held in the first count bytes of a->buff:
+// Serves the CONNECT request held in a->request (a->buff is relay space):
 // ports other than kTunnelPort get "403 Forbidden", a site that cannot be
 // reached "502 Bad Gateway", an upstream proxy's refusal is passed on as it
 // came; otherwise "HTTP/1.0 200 Connection established" and the relay, which
 // holds a TunnelSlot and ends when a send makes no progress for
-// iSendTimeoutMs. The
+// the context's iSendTimeoutMs. The
 // bytes moved are added to dTunnelTraffic. The socket it opens is left in
 // a->sckServer for the caller to close.
-void processConnectTunnel(ThreadArgs* a, const Program_Options& po, int count);
+void processConnectTunnel(ThreadArgs* a, const Program_Options& po);

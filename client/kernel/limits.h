@@ -37,6 +37,9 @@ inline constexpr int kConnectTimeoutMs = 20000;
 // (a peer that stopped reading) ends the connection.
 inline constexpr int kRequestHeadDeadlineMs = 30000;
 inline constexpr int kSendTimeoutMs = 30000;
+// The traffic counters reach the options file at most this long after they
+// change (and at a normal stop): a killed client loses at most this much.
+inline constexpr int kStatsFlushMs = 2000;
 
 // Largest request body a browser may announce; a larger Content-Length is
 // refused, so that a request's whole size always fits an int.

@@ -169,20 +169,57 @@ std::string OptionsTempFileName() {
   return std::string(kOptionsFileName) + "." + std::to_string(nbplat::CurrentThreadId()) + ".tmp";
 }
 
-Program_Options GetProgramOptions() {
-  dbgmsg("Program_Options GetProgramOptions()");
-  nbLockGuard lock(mtxProgramOptions);
-  Program_Options po(ProgramOptions);
-  dbgmsg("RET Program_Options* GetProgramOptions()");
+bool operator==(const TrafficStats& a, const TrafficStats& b) {
+  return a.dTotalTraffic == b.dTotalTraffic && a.dCompressTraffic == b.dCompressTraffic &&
+         a.dMoney == b.dMoney && a.dStatSince == b.dStatSince &&
+         a.dTunnelTraffic == b.dTunnelTraffic;
+}
+
+Program_Options OptionsStore::Get() const {
+  // Both halves from one moment: no Change falls between them.
+  Program_Options po;
+  std::lock_guard<std::mutex> settings(mtxSettings_);
+  std::lock_guard<std::mutex> stats(mtxStats_);
+  static_cast<UserSettings&>(po) = settings_;
+  static_cast<TrafficStats&>(po) = stats_;
   return po;
 }
 
-void SetProgramOptions(Program_Options po) {
-  dbgmsg("void SetProgramOptions(Program_Options po)");
-  nbLockGuard lock(mtxProgramOptions);
-  ProgramOptions = po;
-  dbgmsg("RET void SetProgramOptions(Program_Options po)");
+void OptionsStore::Set(const Program_Options& po) {
+  Change([&po](Program_Options& o) { o = po; });
 }
+
+void OptionsStore::AddTraffic(double total, double compressed) {
+  std::lock_guard<std::mutex> lock(mtxStats_);
+  stats_.dTotalTraffic += total;
+  stats_.dCompressTraffic += compressed;
+  statsDirty_ = true;
+}
+
+void OptionsStore::SetMoney(double money) {
+  std::lock_guard<std::mutex> lock(mtxStats_);
+  stats_.dMoney = money;
+  statsDirty_ = true;
+}
+
+void OptionsStore::AddTunnelTraffic(double bytes) {
+  std::lock_guard<std::mutex> lock(mtxStats_);
+  stats_.dTunnelTraffic += bytes;
+  statsDirty_ = true;
+}
+
+bool OptionsStore::StatsChanged() const {
+  std::lock_guard<std::mutex> lock(mtxStats_);
+  return statsDirty_;
+}
+
+Program_Options GetProgramOptions() { return Options().Get(); }
+
+void SetProgramOptions(const Program_Options& po) { Options().Set(po); }
+
+bool LoadProgramOptions() { return Options().Load(); }
+
+bool SaveProgramOptions() { return Options().Save(); }
 
 std::string FormatOptionDouble(double d) {
   char buf[64];
@@ -260,9 +297,9 @@ bool ParseProgramOptions(const std::string& text, Program_Options& po) {
   return in.fail();
 }
 
-bool LoadProgramOptions() {
+bool OptionsStore::Load() {
   dbgmsg("bool LoadProgramOptions()");
-  Program_Options po = GetProgramOptions();
+  Program_Options po = Get();
   std::string text;
   bool failedState = true;  // a missing file counts as a failed read
   if (ReadWholeFile(kOptionsFileName, text)) {
@@ -276,31 +313,59 @@ bool LoadProgramOptions() {
   if (po.iSettingsPort == 0) po.iSettingsPort = nb::kDefaultSettingsPort;
   if (po.dTrafficCost == 0) po.dTrafficCost = 3;
   if (po.dStatSince == 0) po.dStatSince = static_cast<double>(std::time(nullptr));
-  SetProgramOptions(po);
-  if (failedState) SaveProgramOptions();
+  Set(po);
+  {
+    // The record as read is what the file holds: nothing to flush yet.
+    std::lock_guard<std::mutex> lock(mtxStats_);
+    statsDirty_ = false;
+  }
+  if (failedState) Save();
   dbgmsg("RET bool LoadProgramOptions()");
   return true;
 }
 
-bool SaveProgramOptions() {
+bool OptionsStore::Save() {
+  std::lock_guard<std::mutex> lock(mtxFile_);
+  return SaveLocked();
+}
+
+bool OptionsStore::SaveIfChanged() {
+  std::lock_guard<std::mutex> lock(mtxFile_);
+  if (!StatsChanged()) return true;
+  return SaveLocked();
+}
+
+void OptionsStore::SaveAndHoldForExit() {
+  mtxFile_.lock();  // never released: the process ends holding it
+  if (StatsChanged()) SaveLocked();
+}
+
+bool OptionsStore::SaveLocked() {
   dbgmsg("bool SaveProgramOptions()");
-  // The copy is taken under the lock that covers the write, so two saves
-  // racing each other can never leave the older state in the file.
-  nbLockGuard lock(mtxProgramOptions);
-  Program_Options po = GetProgramOptions();
+  // The snapshot is taken under the file lock, so two saves racing each
+  // other can never leave the older state in the file.
+  Program_Options po;
+  {
+    std::lock_guard<std::mutex> settings(mtxSettings_);
+    std::lock_guard<std::mutex> stats(mtxStats_);
+    static_cast<UserSettings&>(po) = settings_;
+    static_cast<TrafficStats&>(po) = stats_;
+    statsDirty_ = false;
+  }
   const std::string text = FormatProgramOptions(po);
   // Written whole to a temporary file first and then renamed over the old
   // file, so a failed or interrupted save never leaves a cut-off file.
   const std::string temp = OptionsTempFileName();
-  if (!WriteWholeFile(temp.c_str(), text)) {
-    dbgmsg("RET bool SaveProgramOptions()");
-    return false;
-  }
-  if (!nbplat::ReplaceFile(temp, kOptionsFileName)) {
+  bool ok = WriteWholeFile(temp.c_str(), text);
+  if (ok && !nbplat::ReplaceFile(temp, kOptionsFileName)) {
     std::remove(temp.c_str());
-    dbgmsg("RET bool SaveProgramOptions()");
-    return false;
+    ok = false;
+  }
+  if (!ok) {
+    // Kept for the next flush.
+    std::lock_guard<std::mutex> stats(mtxStats_);
+    statsDirty_ = true;
   }
   dbgmsg("RET bool SaveProgramOptions()");
-  return true;
+  return ok;
 }

@@ -1,13 +1,14 @@
-// The options and statistics record shared by every thread, and its text
-// file "NimbrelClient.ini" in the program's folder.
+// The user's options and the traffic counters shared by every thread, and
+// their text file "NimbrelClient.ini" in the program's folder.
 #pragma once
 
+#include <mutex>
 #include <string>
 #include <vector>
 
-#include "support/nbMutex.h"
-
-struct Program_Options {
+// What the user configures: changed by the settings page, the tray and the
+// file, and saved when the user saves.
+struct UserSettings {
   int iLogin = 0;
   std::string sPassword;        // MD5 text of the service password, or empty
   std::string sRemoteLogin;     // form-only, never stored
@@ -26,44 +27,95 @@ struct Program_Options {
   std::vector<std::string> vsBlockingUrls;
   std::vector<std::string> vsAllowHosts;
   double dTrafficCost = 0;
+  bool bCompressOff = false;
+  // Compression service as "host" or "host:port"; empty: the build setting.
+  std::string sServiceHost;
+};
+
+// The counters the traffic updates; flushed to the file on a timer.
+struct TrafficStats {
   double dTotalTraffic = 0;
   double dCompressTraffic = 0;
   double dMoney = 0;
   double dStatSince = 0;
-  bool bCompressOff = false;
-  // Compression service as "host" or "host:port"; empty: the build setting.
-  std::string sServiceHost;
   // Bytes that went through HTTPS tunnels (both directions, never compressed).
   double dTunnelTraffic = 0;
 };
+bool operator==(const TrafficStats& a, const TrafficStats& b);
+inline bool operator!=(const TrafficStats& a, const TrafficStats& b) { return !(a == b); }
 
-// Guards ProgramOptions, the writing of the options file and iAmountThread.
-// Re-entrant because holders re-enter it: ChangeProgramOptions and
-// CountPacket read the record (GetProgramOptions) and save it
-// (SaveProgramOptions) while they hold it, and ProgramDeinit takes it for
-// good from whichever thread asks the program to end.
-extern nbMutex mtxProgramOptions;
-extern Program_Options ProgramOptions;
+// The options file's record: both halves, as one snapshot.
+struct Program_Options : UserSettings, TrafficStats {};
 
-// Whole-record copy in and out under the lock.
+// The options and counters of a running client, and the file they are
+// saved to. Lock order: mtxFile_, then mtxSettings_, then mtxStats_; no
+// lock is taken twice, and no caller's code runs under mtxFile_.
+class OptionsStore {
+ public:
+  // Snapshot of both halves.
+  Program_Options Get() const;
+  // Replaces both halves; the counters count as changed when they differ.
+  void Set(const Program_Options& po);
+  // Read, change and store as one step under both locks, so concurrent
+  // changes are never lost: change(po) edits a copy that is then stored.
+  // change must not call back into this store.
+  template <typename F>
+  void Change(F change) {
+    std::lock_guard<std::mutex> settings(mtxSettings_);
+    std::lock_guard<std::mutex> stats(mtxStats_);
+    Program_Options po;
+    static_cast<UserSettings&>(po) = settings_;
+    static_cast<TrafficStats&>(po) = stats_;
+    change(po);
+    settings_ = po;
+    if (static_cast<const TrafficStats&>(po) != stats_) statsDirty_ = true;
+    stats_ = po;
+  }
+  // Counter updates (under mtxStats_ only); each marks the counters changed.
+  void AddTraffic(double total, double compressed);
+  void SetMoney(double money);
+  void AddTunnelTraffic(double bytes);
+  // True when the counters changed since the last save.
+  bool StatsChanged() const;
+
+  // Loads the file from the current directory, applies the defaults and
+  // rewrites the file when the read ended in a failed state. Always true.
+  bool Load();
+  // Writes the file (temporary file + rename, so a failed save leaves the
+  // old file whole). False when it could not be written (the counters then
+  // stay marked changed).
+  bool Save();
+  // Save when the counters changed since the last save; true when nothing
+  // was to be written or the write succeeded.
+  bool SaveIfChanged();
+  // Saves what changed and keeps the file lock until the process ends, so
+  // no later save starts or is cut in half. Called once, by the stop.
+  void SaveAndHoldForExit();
+
+ private:
+  bool SaveLocked();  // mtxFile_ held
+
+  std::mutex mtxFile_;              // guards writing the options file
+  mutable std::mutex mtxSettings_;  // guards settings_
+  mutable std::mutex mtxStats_;     // guards stats_ and statsDirty_
+  UserSettings settings_;
+  TrafficStats stats_;
+  bool statsDirty_ = false;
+};
+
+// The program's options: gClient's (context.h).
+OptionsStore& Options();
+
+// Shorthands on Options().
 Program_Options GetProgramOptions();
-void SetProgramOptions(Program_Options po);
-
-// Read, change and store as one step under mtxProgramOptions, so concurrent
-// changes are never lost: change(po) edits a copy that is then stored.
+void SetProgramOptions(const Program_Options& po);
 template <typename F>
 void ChangeProgramOptions(F change) {
-  nbLockGuard lock(mtxProgramOptions);
-  Program_Options po = GetProgramOptions();
-  change(po);
-  SetProgramOptions(po);
+  Options().Change(change);
 }
 
-// Loads NimbrelClient.ini from the current directory, applies the defaults
-// and rewrites the file when the read ended in a failed state. Always true.
+// Options().Load() and Options().Save().
 bool LoadProgramOptions();
-// Writes the file (temporary file + rename, so a failed save leaves the old
-// file whole). False when it could not be written.
 bool SaveProgramOptions();
 
 // The file's name, and the file text for a record (exact save format).

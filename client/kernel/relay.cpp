@@ -11,6 +11,7 @@
 #include "http/chunked.h"
 #include "http/http_head.h"
 #include "http/http_text.h"
+#include "kernel/context.h"
 #include "kernel/filters.h"
 #include "kernel/limits.h"
 #include "kernel/options.h"
@@ -18,8 +19,6 @@
 #include "kernel/tunnel.h"
 #include "support/debug.h"
 #include "support/nbString.h"
-
-std::atomic<int> iSendTimeoutMs{nb::kSendTimeoutMs};
 
 namespace {
 
@@ -74,7 +73,7 @@ bool OpenTunnel(ThreadArgs* a, const Program_Options& po) {
   }
   dbgmsg("Error: Proxy close connection.\n");
   if (r == TunnelResult::Refused) {
-    // The request in the buffer is no longer needed: the answer takes its place.
+    // The proxy's answer goes on through the answer buffer.
     std::memcpy(a->buff, sAnswer.data(), sAnswer.size());
     PassProxyRefusal(a, a->buff, static_cast<int>(sAnswer.size()));
   }
@@ -85,7 +84,7 @@ bool OpenTunnel(ThreadArgs* a, const Program_Options& po) {
 // browser ends, fails or falls silent first: the site must not take the
 // shortened body for the whole one.
 bool PassRequestBody(ThreadArgs* a, int iEnd) {
-  long long iSize = a->iSize;
+  long long iSize = static_cast<long long>(a->request.size());
   while (iSize < iEnd) {
     const int want = static_cast<int>(std::min<long long>(nb::kMaxPacketSize, iEnd - iSize));
     const nbplat::IoResult r = Recv(a->sckBrowser.get(), a->buff, want, nb::kBrowserIdleMs);
@@ -104,9 +103,11 @@ bool PassRequestBody(ThreadArgs* a, int iEnd) {
 // malformed or too large.
 bool PassChunkedBody(ThreadArgs* a, int iHead) {
   ChunkedBodyScanner body;
+  const std::string& request = a->request;
   const std::size_t inBuffer =
-      body.Feed(a->buff + iHead, static_cast<std::size_t>(a->iSize - iHead));
-  if (!SendAll(a->sckServer.get(), a->buff, iHead + static_cast<int>(inBuffer))) return false;
+      body.Feed(request.data() + iHead, request.size() - static_cast<std::size_t>(iHead));
+  if (!SendAll(a->sckServer.get(), request.data(), iHead + static_cast<int>(inBuffer)))
+    return false;
   while (!body.done()) {
     if (body.failed()) {
       dbgmsg("chunked request body refused");
@@ -126,16 +127,17 @@ bool PassChunkedBody(ThreadArgs* a, int iHead) {
 
 // Sends the request and its whole body to the site; false ends the relay.
 bool PassRequest(ThreadArgs* a) {
-  const BodyFraming framing = RequestBodyFraming(a->buff);
+  const char* request = a->request.c_str();
+  const int iSize = static_cast<int>(a->request.size());
+  const BodyFraming framing = RequestBodyFraming(request);
   if (framing == BodyFraming::Invalid) {
     dbgmsg("request body framing refused");
     return false;
   }
-  if (framing == BodyFraming::Chunked)
-    return PassChunkedBody(a, getHeaderLen(BufferView(a->buff, a->iSize)));
+  if (framing == BodyFraming::Chunked) return PassChunkedBody(a, getHeaderLen(a->request));
   // Where the request really ends: a POST's announced body in full.
-  const int iEnd = std::max(a->iRequestSize, RequestWireSize(a->buff, a->iSize));
-  if (!SendAll(a->sckServer.get(), a->buff, a->iSize)) {
+  const int iEnd = std::max(a->iRequestSize, RequestWireSize(request, iSize));
+  if (!SendAll(a->sckServer.get(), request, iSize)) {
     dbgmsg("send to server error. close socket");
     return false;
   }
@@ -252,10 +254,10 @@ void processRequestDirect(ThreadArgs* a) {
   a->sckServer.reset(nbplat::TcpSocket());
   if (!a->sckServer.valid()) return;
   // A peer that stops reading must not hold the worker.
-  nbplat::SetSendTimeout(a->sckBrowser.get(), iSendTimeoutMs.load());
-  nbplat::SetSendTimeout(a->sckServer.get(), iSendTimeoutMs.load());
+  nbplat::SetSendTimeout(a->sckBrowser.get(), a->ctx.iSendTimeoutMs.load());
+  nbplat::SetSendTimeout(a->sckServer.get(), a->ctx.iSendTimeoutMs.load());
 
-  const Program_Options po = GetProgramOptions();
+  const Program_Options po = a->ctx.options.Get();
   if (!po.sProxyName.empty()) {
     if (!OpenTunnel(a, po)) return;
   } else if (!nbplat::ConnectIPv4(a->sckServer.get(), a->ipHost,

@@ -9,14 +9,13 @@
 
 #include "http/chunked.h"
 #include "kernel/capabilities.h"
+#include "kernel/context.h"
 #include "kernel/events.h"
 #include "kernel/limits.h"
 #include "kernel/relay.h"
 #include "kernel/site_dict.h"
-#include "kernel/state.h"
 #include "kernel/tunnel.h"
 #include "support/debug.h"
-#include "support/nbMutex.h"
 
 namespace {
 
@@ -68,8 +67,8 @@ bool ConnectService(ThreadArgs* thArgs, const Program_Options& po,
 
 // Records whether the service could be reached and tells the program when
 // that changes.
-void NoteServiceReached(bool reached) {
-  if (bServiceReached.exchange(reached) == reached) return;
+void NoteServiceReached(ServiceLinkState& link, bool reached) {
+  if (link.bServiceReached.exchange(reached) == reached) return;
   dbgmsg(reached ? "service reached again" : "service cannot be reached");
   if (reached) {
     nbkernel::Events().ServiceReached();
@@ -85,15 +84,12 @@ void RelayDirectInstead(ThreadArgs* thArgs) {
 }
 
 // Kind 5: takes the service clock, sends the bodiless reply header.
-void CorrectClock(nbplat::Socket s, const Program_Options& po, std::int32_t serviceTime) {
+void CorrectClock(nbplat::Socket s, ServiceLinkState& link, const Program_Options& po,
+                  std::int32_t serviceTime) {
   unsigned char out[kClientHeaderSize];
   EncodeClientHeader(MakeTimeShiftReply(po, serviceTime), out);
-  std::int32_t shift;
-  {
-    nbLockGuard lock(mtxProgramOptions);
-    shift = ServiceTimeShift(nbplat::TickCountMs(), serviceTime);
-    iServTimeShift.store(shift);
-  }
+  const std::int32_t shift = ServiceTimeShift(nbplat::TickCountMs(), serviceTime);
+  link.iServTimeShift.store(shift);
   // A failed send shows at the next header read, which then ends the exchange.
   nbplat::SendAll(s, out, sizeof out);
   dprintf("iServTimeShift=%d", static_cast<int>(shift));
@@ -101,11 +97,11 @@ void CorrectClock(nbplat::Socket s, const Program_Options& po, std::int32_t serv
 
 }  // namespace
 
-bool sendDataToServer(nbplat::Socket ssocket, unsigned int ip, int port, const char* buff,
-                      int iSize) {
+bool sendDataToServer(ClientContext& ctx, nbplat::Socket ssocket, unsigned int ip, int port,
+                      const char* buff, int iSize) {
   dbgmsg(kSendSig);
-  const std::int32_t time = ServiceClock(nbplat::TickCountMs(), iServTimeShift.load());
-  const Program_Options po = GetProgramOptions();
+  const std::int32_t time = ServiceClock(nbplat::TickCountMs(), ctx.link.iServTimeShift.load());
+  const Program_Options po = ctx.options.Get();
   if (iSize < 0 || (buff == nullptr && iSize > 0)) {
     dbgmsg(std::string("RET ") + kSendSig);
     return false;
@@ -142,7 +138,7 @@ bool sendDataToServer(nbplat::Socket ssocket, unsigned int ip, int port, const c
 void processRequestWithService(ThreadArgs* thArgs) {
   dbgmsg(kProcSig);
   const std::string sRet = std::string("RET ") + kProcSig;
-  Program_Options po = GetProgramOptions();
+  Program_Options po = thArgs->ctx.options.Get();
   const ServiceLinkSettings link = GetServiceLinkSettings();
   if (po.bCompressOff) {
     processRequestDirect(thArgs);
@@ -152,7 +148,7 @@ void processRequestWithService(ThreadArgs* thArgs) {
   }
 
   // A chunked body arrives after the head and only the relay passes it on.
-  if (RequestBodyFraming(thArgs->buff) != BodyFraming::Length) {
+  if (RequestBodyFraming(thArgs->request.c_str()) != BodyFraming::Length) {
     dbgmsg("request body is not framed by a length: direct road");
     processRequestDirect(thArgs);
     dbgmsg(sRet);
@@ -162,24 +158,25 @@ void processRequestWithService(ThreadArgs* thArgs) {
   // Nothing has reached the browser yet: a service that cannot be reached
   // leaves the request to the direct relay rather than unanswered.
   thArgs->sckServer.reset(nbplat::TcpSocket());
-  nbplat::SetSendTimeout(thArgs->sckBrowser.get(), iSendTimeoutMs.load());
-  nbplat::SetSendTimeout(thArgs->sckServer.get(), iSendTimeoutMs.load());
+  nbplat::SetSendTimeout(thArgs->sckBrowser.get(), thArgs->ctx.iSendTimeoutMs.load());
+  nbplat::SetSendTimeout(thArgs->sckServer.get(), thArgs->ctx.iSendTimeoutMs.load());
   if (!thArgs->sckServer.valid() || !ConnectService(thArgs, po, link)) {
-    if (thArgs->sckServer.valid()) NoteServiceReached(false);
+    if (thArgs->sckServer.valid()) NoteServiceReached(thArgs->ctx.link, false);
     RelayDirectInstead(thArgs);
     dbgmsg(sRet);
     return;
   }
 
-  // Answer bodies are received into buff; the request is kept for a
-  // no-money answer that arrives after content packets.
-  const std::string request(thArgs->buff, static_cast<std::size_t>(std::max(thArgs->iSize, 0)));
+  // Answer bodies are received into buff, apart from the request, which
+  // stays whole for a no-money answer that arrives after content packets.
+  const std::string& request = thArgs->request;
 
   // Pages are kept per service: only one that sent them is told of them.
   SitePageUse pageUse;
-  const std::string toService = RequestNamingPage(
+  const std::string named = RequestNamingPage(
       link.host + ":" + std::to_string(link.port) + "|" + po.sServiceHost, request, &pageUse);
-  if (!sendDataToServer(thArgs->sckServer.get(), thArgs->ipHost, thArgs->iHostPort,
+  const std::string& toService = pageUse.named ? named : request;
+  if (!sendDataToServer(thArgs->ctx, thArgs->sckServer.get(), thArgs->ipHost, thArgs->iHostPort,
                         toService.data(), static_cast<int>(toService.size()))) {
     dbgmsg("send to service nbheader and body FAILED. exit");
     dbgmsg(sRet);
@@ -203,25 +200,20 @@ void processRequestWithService(ThreadArgs* thArgs) {
       break;
     }
     dbgmsg("nbheader accepted from service");
-    NoteServiceReached(true);
+    NoteServiceReached(thArgs->ctx.link, true);
     NoteServiceCapabilities(serviceKey, h.caps);
     dprintf("serviceHeader.size = %u", unsigned(h.size));
 
     if (h.msg == NB_PACKET_NOMONEY) {
-      iNoMoneyLogin.store(AsSigned(h.size));
+      thArgs->ctx.link.iNoMoneyLogin.store(AsSigned(h.size));
       dbgmsg("no money at account");
-      const std::size_t n =
-          std::min(request.size(), static_cast<std::size_t>(nb::kRequestBufferSize - 1));
-      std::memcpy(thArgs->buff, request.data(), n);
-      thArgs->buff[n] = '\0';
-      thArgs->iSize = static_cast<int>(n);
       RelayDirectInstead(thArgs);
       dbgmsg(sRet);
       return;
     }
     nbkernel::Events().TrafficActivity();
     if (h.msg == NB_PACKET_TIMESHIFT) {
-      CorrectClock(thArgs->sckServer.get(), po, AsSigned(h.size));
+      CorrectClock(thArgs->sckServer.get(), thArgs->ctx.link, po, AsSigned(h.size));
       continue;
     }
     if (!ServicePacketFits(h)) {
@@ -237,17 +229,17 @@ void processRequestWithService(ThreadArgs* thArgs) {
 
     const bool whole = ReadAnswerBody(thArgs->sckServer.get(), h, thArgs->buff, link.idleMs);
     dbgmsg("nbbody accepted from service");
-    saveMoneyInfo(h.money);
+    saveMoneyInfo(thArgs->ctx.options, h.money);
     if (!whole) {
       dbgmsg("Warning accept not all data. skip");
       CutAnswer(thArgs);
-      SaveProgramOptions();  // the money just taken lasts like every other packet's
       dbgmsg(sRet);
       return;
     }
 
-    bAuthFailed.store(h.msg == NB_PACKET_AUTHFAILED);
+    thArgs->ctx.link.bAuthFailed.store(h.msg == NB_PACKET_AUTHFAILED);
     bContinue = HandlePacket(thArgs, h, &progress);
-    CountPacket(h, po);
+    CountPacket(thArgs->ctx.options, h);
+    po = thArgs->ctx.options.Get();
   }
 }

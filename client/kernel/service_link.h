@@ -3,6 +3,7 @@
 // closes.
 #pragma once
 
+#include "kernel/context.h"
 #include "kernel/link_settings.h"
 #include "kernel/options.h"
 #include "kernel/service_answer.h"
@@ -17,7 +18,7 @@
 // or the account has no money. Reads bCompressOff, ServiceHost and the
 // upstream proxy options, and the service link settings.
 void processRequestWithService(ThreadArgs* thArgs);
-// Builds and sends the request header and compressed body; true when both
-// went out whole.
-bool sendDataToServer(nbplat::Socket ssocket, unsigned int ip, int port, const char* buff,
-                      int iSize);
+// Builds and sends the request header (ctx's options and service clock) and
+// compressed body; true when both went out whole.
+bool sendDataToServer(ClientContext& ctx, nbplat::Socket ssocket, unsigned int ip, int port,
+                      const char* buff, int iSize);

@@ -1,5 +1,5 @@
 // The traffic and money the service's answers report, kept in the options
-// under mtxProgramOptions.
+// counters (written to the file by the flush timer).
 #pragma once
 
 #include <cstdint>
@@ -9,10 +9,11 @@
 
 // Money of an answer (hundredths) as the whole units stored in dMoney.
 double MoneyFromService(std::int32_t money);
-// Stores money / 100 (integer division) as dMoney; the file is not saved.
-void saveMoneyInfo(int money);
-// The JPEG quality code for the iJpegLvl option now set.
-int getJPEGCompressLevel();
-// Adds one packet to dTotalTraffic (decompSize) and dCompressTraffic (size),
-// refreshes po from the options and saves the file.
-void CountPacket(const nbServiceHeader& h, Program_Options& po);
+// Stores money / 100 (integer division) as options' dMoney; the file is
+// written by the flush timer.
+void saveMoneyInfo(OptionsStore& options, int money);
+// The JPEG quality code for iJpegLvl.
+int getJPEGCompressLevel(const Program_Options& po);
+// Adds one packet to options' dTotalTraffic (decompSize) and
+// dCompressTraffic (size).
+void CountPacket(OptionsStore& options, const nbServiceHeader& h);

@@ -18,15 +18,15 @@ std::string RequestNamingPage(const std::string& service, const std::string& req
   std::string host = RequestSite(request);
   use->site = host.empty() ? std::string() : service + " " + host;
   use->named = nullptr;
-  if (use->site.empty()) return request;
+  if (use->site.empty()) return std::string();
   std::string digest;
   use->named = Store().Latest(use->site, &digest);
-  if (!use->named) return request;
+  if (!use->named) return std::string();
   std::string named = WithSitePageField(request, digest);
   // The line never makes a request too big for the service.
   if (named.size() > kMaxBodySize) {
     use->named = nullptr;
-    return request;
+    return std::string();
   }
   return named;
 }

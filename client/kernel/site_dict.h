@@ -15,8 +15,9 @@ struct SitePageUse {
   SitePage named;    // the page named to the service, null when none
 };
 
-// The request to send to service: request with the site's latest page
-// named when one is held; *use tells what was named.
+// request with the site's latest page named, when one is held for service
+// (use->named set); otherwise empty, and request goes as it stands,
+// uncopied. *use tells what was named.
 std::string RequestNamingPage(const std::string& service, const std::string& request,
                               SitePageUse* use);
 // Keeps answer (delivered whole, from a service that announced serviceCaps)

@@ -2,50 +2,56 @@
 
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "kernel/dispatcher.h"
 
 namespace {
 
-std::mutex mtxPool;
+std::mutex mtxPool;  // guards pending and iIdle
 std::condition_variable cvWork;
-std::deque<ThreadArgs*> pending;  // connections handed to waiting threads
-int iIdle = 0;                    // waiting threads not yet given a connection
+std::deque<std::unique_ptr<ThreadArgs>> pending;  // connections handed to waiting threads
+int iIdle = 0;                                    // waiting threads not yet given a connection
 
 // Serves connections for the life of the process.
-void WorkerLoop(ThreadArgs* first) {
-  processRequest(first);
+void WorkerLoop(std::unique_ptr<ThreadArgs> first) {
+  processRequest(std::move(first));
   for (;;) {
-    ThreadArgs* next = nullptr;
+    std::unique_ptr<ThreadArgs> next;
     {
       std::unique_lock<std::mutex> lock(mtxPool);
       ++iIdle;
       cvWork.wait(lock, [] { return !pending.empty(); });
-      next = pending.front();
+      next = std::move(pending.front());
       pending.pop_front();
     }
-    processRequest(next);
+    processRequest(std::move(next));
   }
 }
 
 }  // namespace
 
-bool DispatchToWorker(ThreadArgs* args) {
+bool DispatchToWorker(std::unique_ptr<ThreadArgs>& args) {
   {
     std::lock_guard<std::mutex> lock(mtxPool);
     if (iIdle > 0) {
       --iIdle;
-      pending.push_back(args);
+      pending.push_back(std::move(args));
       cvWork.notify_one();
       return true;
     }
   }
+  // Held apart from the thread's own copy of its function, so a thread that
+  // cannot be made leaves the connection to give back.
+  auto holder = std::make_shared<std::unique_ptr<ThreadArgs>>(std::move(args));
   try {
-    std::thread(WorkerLoop, args).detach();
+    std::thread([holder] { WorkerLoop(std::move(*holder)); }).detach();
   } catch (const std::system_error&) {
+    args = std::move(*holder);
     return false;
   }
   return true;

@@ -4,8 +4,11 @@
 // connections served at once (at most the acceptor's worker limit).
 #pragma once
 
+#include <memory>
+
 #include "kernel/thread_args.h"
 
-// Runs processRequest(args) on a waiting worker thread, or on a new one.
-// False when no thread could be started (args is then still the caller's).
-bool DispatchToWorker(ThreadArgs* args);
+// Hands args to processRequest on a waiting worker thread, or on a new one
+// (args is then empty). False when no thread could be started: args is then
+// still the caller's.
+bool DispatchToWorker(std::unique_ptr<ThreadArgs>& args);

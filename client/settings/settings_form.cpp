@@ -124,12 +124,12 @@ int SettingsMan::ProcessPostRequest(std::string& settings, nbSocket& /*Socket*/)
   dbgmsg(sig);
   // Held from the copy to the store, so a statistics update made meanwhile
   // by a worker is not overwritten by this older copy.
-  ChangeProgramOptions([&settings](Program_Options& po) {
+  ctx_.options.Change([&settings](Program_Options& po) {
     ApplySettingsForm(settings, po);
     dbgmsg("po.iJpegLvl=");
     dbgmsg(IntToStr(po.iJpegLvl));
   });
-  const bool bSaved = SaveProgramOptions();
+  const bool bSaved = ctx_.options.Save();
   if (!bSaved) dbgmsg("settings not saved");
   dbgmsg(std::string("RET ") + sig);
   return bSaved ? 0 : NBC_ERR_COULDNOT_SAVE;

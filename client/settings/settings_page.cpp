@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "http/http_text.h"
-#include "kernel/state.h"
+#include "kernel/context.h"
 #include "settings/settingsman.h"
 #include "support/debug.h"
 #include "support/nbString.h"
@@ -120,7 +120,7 @@ std::string SettingsTemplateMissingPage() {
 int SettingsMan::SendSettingsPage(std::string& fileName, nbSocket& Socket) {
   const char* sig = "int SettingsMan::SendSettingsPage(string &fileName, nbSocket &Socket)";
   dbgmsg(sig);
-  Program_Options po = GetProgramOptions();
+  Program_Options po = ctx_.options.Get();
   std::string sTemplate;
   if (!ReadSettingsTemplate(fileName, sTemplate)) {
     Socket.Send(kPageHead);
@@ -130,7 +130,7 @@ int SettingsMan::SendSettingsPage(std::string& fileName, nbSocket& Socket) {
   }
   dbgmsg("sPage after=");
   dbgmsg(sTemplate);
-  std::string page = RenderSettingsPage(sTemplate, po, bServiceReached.load());
+  std::string page = RenderSettingsPage(sTemplate, po, ctx_.link.bServiceReached.load());
   dbgmsg("sPage before=");
   dbgmsg(page);
   Socket.Send(kPageHead);

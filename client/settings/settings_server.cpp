@@ -46,7 +46,7 @@ int SettingsMan::Start(int iPort) {
       continue;
     }
     // The pass may have changed the options: saved, then shown.
-    SaveProgramOptions();
+    ctx_.options.Save();
     nbkernel::Events().StatisticsChanged();
     client->Close();
     client.reset();
@@ -151,7 +151,7 @@ bool SettingsMan::ServePass(nbSocket& client) {
     // end of the pass saves the options. Answered with the settings page.
     if (IsSameOriginRequest(request, m_iPort)) {
       const bool bOff = fileName == "compress-off";
-      ChangeProgramOptions([bOff](Program_Options& po) { po.bCompressOff = bOff; });
+      ctx_.options.Change([bOff](Program_Options& po) { po.bCompressOff = bOff; });
     } else {
       dbgmsg("SetMan: compression switch from another site: decline");
     }

@@ -1,5 +1,5 @@
 // SettingsMan's socket ownership, URL-to-file choice, address check, image
-// sending and the thread entry of the settings console.
+// sending.
 #include "settings/settingsman.h"
 
 #include <cstdio>
@@ -13,16 +13,7 @@
 #include "platform/owned_socket.h"
 #include "support/debug.h"
 
-SettingsMan* SetMan = nullptr;
-
-void StartSettingsMan(void*) {
-  dbgmsg("StartSettingsMan");
-  if (SetMan == nullptr) SetMan = new SettingsMan();
-  Program_Options po = GetProgramOptions();
-  SetMan->Start(po.iSettingsPort);
-}
-
-SettingsMan::SettingsMan() : m_bEnabled(false), m_iPort(0) {}
+SettingsMan::SettingsMan(ClientContext& ctx) : ctx_(ctx), m_bEnabled(false), m_iPort(0) {}
 
 SettingsMan::~SettingsMan() { DestroySocket(); }
 

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <string>
 
-#include "kernel/options.h"
+#include "kernel/context.h"
 #include "support/nbSocket.h"
 
 namespace nbset {
@@ -40,8 +40,9 @@ enum {
 
 class SettingsMan {
  public:
-  // Holds no socket until CreateSocket or Start.
-  SettingsMan();
+  // Holds no socket until CreateSocket or Start. Shows and changes ctx's
+  // options; ctx outlives the console.
+  explicit SettingsMan(ClientContext& ctx);
   // Closes the listener, if any; the loop must have ended.
   ~SettingsMan();
   // CreateSocket(iPort) unless iPort is the port already listened on
@@ -91,6 +92,7 @@ class SettingsMan {
   // Ends the wait of a blocked Accept on iPort with a connection of our own.
   void WakeAccept(int iPort);
 
+  ClientContext& ctx_;
   std::atomic<bool> m_bEnabled;
   int m_iPort;
   std::unique_ptr<nbSocket> m_pSocket;  // the listener
@@ -153,7 +155,3 @@ std::string SettingsNotSavedPage();
 std::string SettingsStopPage();
 // The answer to a request head larger than kHeadLimit.
 std::string SettingsHeadTooLargePage();
-
-extern SettingsMan* SetMan;
-// Thread entry of the settings console; the argument is ignored.
-void StartSettingsMan(void*);

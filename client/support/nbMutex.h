@@ -1,8 +1,8 @@
 // Re-entrant lock: the holder may take it again. Each object is a lock of its
 // own, shared with no other object however close together they were made.
-// Use it only where a holder really re-enters (the options lock: a change
-// reads and saves the record under the lock it already holds); everything
-// else takes a plain std::mutex.
+// Use it only where a holder really re-enters; no lock of the client does
+// today (options, counters and the options file each take a plain
+// std::mutex), so every lock takes a plain std::mutex.
 #pragma once
 
 #include <string>

@@ -6,10 +6,13 @@
 
 #include <string>
 
+#include "kernel/options.h"
+
 class WinSysTray {
  public:
-  // Main thread, before the tray thread starts: loads the icons.
-  static void InitWinSysTray();
+  // Main thread, before the tray thread starts: loads the icons; the tray
+  // shows and changes options (which outlives it).
+  static void InitWinSysTray(OptionsStore& options);
   // Thread body; returns when the message loop ends.
   static void ThreadWinSysTray(void*);
   // Saves the options, then sets the menu's check marks from them.

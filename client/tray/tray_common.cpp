@@ -8,7 +8,7 @@ void WinSysTray::NetworkActivity(bool b) { nbtray::TrayAnimation().Request(b); }
 bool WinSysTray::ActivityPending() { return nbtray::TrayAnimation().Pending(); }
 
 std::string WinSysTray::TipText() {
-  return nbtray::TipText(GetProgramOptions(), nbtray::TrayLink().Offline());
+  return nbtray::TipText(nbtray::TrayOptions().Get(), nbtray::TrayLink().Offline());
 }
 
 void WinSysTray::SetStateIsOnLine() { nbtray::TrayLink().Set(false); }

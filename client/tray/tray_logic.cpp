@@ -2,8 +2,8 @@
 // animation sequence.
 #include "tray/tray_logic.h"
 
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <vector>
 
 #include "kernel/events.h"
@@ -167,13 +167,13 @@ TrayAction RunCommand(int id) {
   if (name == nullptr) return TrayAction::None;
   dbgmsg(name);
   TrayAction action = TrayAction::None;
-  ChangeProgramOptions([&](Program_Options& po) { action = CommandEffect(id, po); });
+  TrayOptions().Change([&](Program_Options& po) { action = CommandEffect(id, po); });
   switch (action) {
     case TrayAction::OptionsChanged:
       WinSysTray::UpdateMenu();
       break;
     case TrayAction::OpenConsole:
-      nbplat::OpenUrl(ConsoleUrl(GetProgramOptions().iSettingsPort));
+      nbplat::OpenUrl(ConsoleUrl(TrayOptions().Get().iSettingsPort));
       break;
     case TrayAction::Exit:
       nbkernel::Events().StopRequested();
@@ -214,5 +214,13 @@ LinkState& TrayLink() {
   static LinkState link;
   return link;
 }
+
+namespace {
+std::atomic<OptionsStore*> trayOptions{nullptr};  // set once by InitWinSysTray
+}  // namespace
+
+OptionsStore& TrayOptions() { return *trayOptions.load(); }
+
+void SetTrayOptions(OptionsStore& options) { trayOptions = &options; }
 
 }  // namespace nbtray

@@ -88,4 +88,9 @@ class LinkState {
 // The process's one link state, fed by WinSysTray::SetStateIsOnLine/OffLine.
 LinkState& TrayLink();
 
+// The options the tray shows and its menu changes: the store given to
+// WinSysTray::InitWinSysTray, which must come first (it outlives the tray).
+OptionsStore& TrayOptions();
+void SetTrayOptions(OptionsStore& options);
+
 }  // namespace nbtray

@@ -392,6 +392,16 @@ class ClientInstall:
                 out[k] = v
         return out
 
+    def read_ini_when(self, check, timeout=20):
+        """The options file once check(ini) holds (the client writes its
+        counters within 2 s of a change), or as it stands after timeout."""
+        deadline = time.monotonic() + timeout
+        while True:
+            ini = self.read_ini() if os.path.exists(self.ini_path) else {}
+            if check(ini) or time.monotonic() > deadline:
+                return ini
+            time.sleep(0.05)
+
     def start(self, cwd=None, wait=True, port=4321):
         self.proc = Proc([self.exe], cwd=cwd or self.dir,
                          log=os.path.join(self.dir, "client-output.log"))

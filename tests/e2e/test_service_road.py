@@ -75,7 +75,9 @@ class ServiceRoad(unittest.TestCase):
             time.sleep(0.05)
 
     def assertStats(self, total, compressed, money):
-        ini = self.client.read_ini()
+        ini = self.client.read_ini_when(lambda i: (
+            float(i.get("TotalTraffic", -1)), float(i.get("CompressTraffic", -1)),
+            float(i.get("Money", -1))) == (total, compressed, money))
         self.assertEqual(float(ini["TotalTraffic"]), total, ini)
         self.assertEqual(float(ini["CompressTraffic"]), compressed, ini)
         self.assertEqual(float(ini["Money"]), money, ini)

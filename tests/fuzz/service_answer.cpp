@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "kernel/context.h"
 #include "kernel/limits.h"
 #include "kernel/link_settings.h"
 #include "kernel/options.h"
@@ -66,7 +67,7 @@ void Prepare() {
   ServiceLinkSettings link = GetServiceLinkSettings();
   link.idleMs = 500;
   SetServiceLinkSettings(link);
-  iSendTimeoutMs.store(2000);
+  gClient.iSendTimeoutMs.store(2000);
 }
 
 }  // namespace
@@ -86,11 +87,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const char kRequest[] =
       "GET http://127.0.0.1:1/a.html HTTP/1.0\r\nHost: 127.0.0.1:1\r\n\r\n";
   std::vector<char> buff(nb::kRequestBufferSize);
-  std::memcpy(buff.data(), kRequest, sizeof kRequest);
-  ThreadArgs args;
+  ThreadArgs args(gClient);
+  args.request = kRequest;
   args.sckBrowser.reset(static_cast<nbplat::Socket>(pair[0]));
   args.buff = buff.data();
-  args.iSize = static_cast<int>(sizeof kRequest - 1);
   args.ipHost = kLoopback;
   args.iHostPort = 1;  // a no-money answer's direct road is refused at once
   processRequestWithService(&args);

@@ -10,7 +10,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   std::string request(reinterpret_cast<const char*>(data), size);
-  SettingsMan man;
+  SettingsMan man(gClient);
   std::string fileName;
   man.GetFileNameFromRequest(request, fileName);
   IsConsoleHost(request, 3344, "127.0.0.1");

@@ -23,7 +23,10 @@ Program_Options poMarked;  // the options the check marks were last set from
 
 }  // namespace
 
-void WinSysTray::InitWinSysTray() { dbgmsg("void InitWinSysTray(void)"); }
+void WinSysTray::InitWinSysTray(OptionsStore& options) {
+  dbgmsg("void InitWinSysTray(void)");
+  nbtray::SetTrayOptions(options);
+}
 
 void WinSysTray::ThreadWinSysTray(void*) {
   dbgmsg("void ThreadWinSysTray(void)");
@@ -52,8 +55,8 @@ void WinSysTray::ThreadWinSysTray(void*) {
 }
 
 void WinSysTray::UpdateMenu() {
-  SaveProgramOptions();
-  Program_Options po = GetProgramOptions();
+  nbtray::TrayOptions().Save();
+  Program_Options po = nbtray::TrayOptions().Get();
   std::lock_guard<std::mutex> lock(mtxShown);
   poMarked = po;
 }
@@ -72,7 +75,7 @@ void WinSysTray::ApplyTipTrafficInfo() {
 }
 
 void WinSysTray::PopupBalloon() {
-  std::string text = nbtray::BalloonText(GetProgramOptions());
+  std::string text = nbtray::BalloonText(nbtray::TrayOptions().Get());
   std::lock_guard<std::mutex> lock(mtxShown);
   sBalloon = text;
 }

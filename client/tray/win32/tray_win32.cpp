@@ -153,8 +153,9 @@ void ShowBalloon(const std::string& text, DWORD icon) {
 
 }  // namespace
 
-void WinSysTray::InitWinSysTray() {
+void WinSysTray::InitWinSysTray(OptionsStore& options) {
   nbTraceScope t("void InitWinSysTray(void)");
+  nbtray::SetTrayOptions(options);
   std::lock_guard<std::mutex> lock(mtxRecord);
   std::memset(&WinSysTray_IconSettings, 0, sizeof WinSysTray_IconSettings);
   WinSysTray_IconSettings.cbSize = sizeof WinSysTray_IconSettings;
@@ -194,7 +195,7 @@ void WinSysTray::ThreadWinSysTray(void*) {
   }
   uTaskbarCreated = RegisterWindowMessageA("TaskbarCreated");
   {
-    const Program_Options po = GetProgramOptions();
+    const Program_Options po = nbtray::TrayOptions().Get();
     std::lock_guard<std::mutex> lock(mtxRecord);
     WinSysTray_hMenu = LoadMenuA(hInstance, MAKEINTRESOURCEA(IDR_TRAYMENU));
     // The marks are right from the first time the menu opens.
@@ -234,8 +235,8 @@ void WinSysTray::ThreadWinSysTray(void*) {
 }
 
 void WinSysTray::UpdateMenu() {
-  SaveProgramOptions();
-  Program_Options po = GetProgramOptions();
+  nbtray::TrayOptions().Save();
+  Program_Options po = nbtray::TrayOptions().Get();
   std::lock_guard<std::mutex> lock(mtxRecord);
   MarkMenu(po);
 }
@@ -262,7 +263,7 @@ void WinSysTray::ApplyTipTrafficInfo() {
 }
 
 void WinSysTray::PopupBalloon() {
-  ShowBalloon(nbtray::BalloonText(GetProgramOptions()), NIIF_INFO);
+  ShowBalloon(nbtray::BalloonText(nbtray::TrayOptions().Get()), NIIF_INFO);
 }
 
 int WinSysTray::IconId() { return iIconShown; }

@@ -6,14 +6,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "http/http_text.h"
+#include "kernel/context.h"
 #include "kernel/limits.h"
 #include "kernel/options.h"
 #include "kernel/service_link.h"
-#include "kernel/state.h"
 #include "kernel/thread_args.h"
 #include "test_support.h"
 
@@ -38,16 +40,16 @@ class DispatcherTest : public ::testing::Test {
     const std::size_t first = std::min<std::size_t>(request.size(), 16384);
     nbtest::SendText(pair.near.get(), request.substr(0, first));
     std::thread browser([&] { nbtest::SendText(pair.near.get(), request.substr(first)); });
-    auto* args = new ThreadArgs();
+    auto args = std::make_unique<ThreadArgs>(gClient);
     args->sckBrowser.reset(pair.far.release());
     args->ipClient = ipClient;
-    const int before = iAmountThread.load();
-    ++iAmountThread;  // the acceptor counts the slot before the worker starts
-    std::thread worker(processRequest, static_cast<void*>(args));
+    const int before = gClient.proxy.iAmountThread.load();
+    ++gClient.proxy.iAmountThread;  // the acceptor counts the slot before the worker starts
+    std::thread worker(processRequest, std::move(args));
     std::string got = nbtest::ReadToEnd(pair.near.get());
     worker.join();
     browser.join();
-    EXPECT_EQ(iAmountThread.load(), before);
+    EXPECT_EQ(gClient.proxy.iAmountThread.load(), before);
     return got;
   }
 };
@@ -187,6 +189,51 @@ TEST_F(DispatcherTest, PortsOutOfRangeAreRefused) {
     EXPECT_EQ(Serve(Get("http://127.0.0.1:" + port + "/", "127.0.0.1:" + port)), "") << port;
   }
   EXPECT_EQ(site.Finish(), "");
+}
+
+// The verdict names the road (or the answer given here); the connection
+// then carries the request as the road sends it.
+TEST_F(DispatcherTest, VerdictNamesTheRoadAndTheConnectionCarriesTheRequest) {
+  auto judge = [](const std::string& request, ThreadArgs& c) {
+    nbtest::SocketPair pair = nbtest::MakePair();
+    nbtest::SendText(pair.near.get(), request);
+    nbplat::ShutdownSocket(pair.near.get());
+    c.sckBrowser.reset(pair.far.release());
+    c.ipClient = nbtest::kLoopback;
+    return JudgeRequest(c, GetProgramOptions());
+  };
+  using Road = Verdict::Road;
+  {
+    ThreadArgs c(gClient);
+    const std::string head = "CONNECT example.com:443 HTTP/1.1\r\n\r\n";
+    EXPECT_EQ(judge(head, c).road, Road::Tunnel);
+    EXPECT_EQ(c.request, head);
+  }
+  {
+    ThreadArgs c(gClient);
+    const Verdict v = judge(Get("http://127.0.0.1:9/a.html", "127.0.0.1:9"), c);
+    EXPECT_EQ(v.road, Road::Direct);
+    EXPECT_EQ(c.request, "GET /a.html HTTP/1.1\r\nHost: 127.0.0.1:9\r\nConnection: Close\r\n\r\n");
+    EXPECT_EQ(c.ipHost, nbtest::kLoopback);
+    EXPECT_EQ(c.iHostPort, 9);
+  }
+  {
+    ThreadArgs c(gClient);
+    EXPECT_EQ(judge(Get("http://8.8.8.8/a.html", "8.8.8.8"), c).road, Road::Service);
+  }
+  {
+    ThreadArgs c(gClient);
+    const Verdict v = judge("GET / HTTP/1.1\r\n\r\n", c);  // no Host
+    EXPECT_EQ(v.road, Road::Refuse);
+    EXPECT_EQ(v.answer, "");
+  }
+  {
+    ThreadArgs c(gClient);
+    const Verdict v =
+        judge(Get("http://127.0.0.1:9/p.jpg", "127.0.0.1:9", "If-None-Match: \"x\"\r\n"), c);
+    EXPECT_EQ(v.road, Road::Answered);
+    EXPECT_EQ(v.answer, "HTTP/1.1 304 Not Modified\r\n\r\n");
+  }
 }
 
 }  // namespace

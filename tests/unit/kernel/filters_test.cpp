@@ -5,9 +5,9 @@
 
 #include <string>
 
+#include "kernel/context.h"
 #include "kernel/options.h"
 #include "kernel/road.h"
-#include "kernel/state.h"
 #include "test_support.h"
 
 namespace {
@@ -25,7 +25,7 @@ class FilterTest : public ::testing::Test {
   void TearDown() override { Reset(); }
   static void Reset() {
     SetProgramOptions(Program_Options());
-    sRouteTable.clear();
+    gClient.proxy.sRouteTable.clear();
   }
   static void Change(void (*f)(Program_Options&)) {
     Program_Options po = GetProgramOptions();
@@ -83,7 +83,7 @@ TEST_F(FilterTest, FreeOfChargeAddresses) {
   EXPECT_FALSE(isFreeOfChargeIP(Ip(10, 1, 2, 3)));
   EXPECT_FALSE(isFreeOfChargeIP(Ip(172, 16, 0, 1)));
 
-  sRouteTable = "default via 10.0.2.2 dev eth0\n10.1.2.0/24 dev eth1 src 10.1.2.3\n";
+  gClient.proxy.sRouteTable = "default via 10.0.2.2 dev eth0\n10.1.2.0/24 dev eth1 src 10.1.2.3\n";
   EXPECT_TRUE(isFreeOfChargeIP(Ip(10, 1, 2, 3)));  // interface column
   EXPECT_TRUE(isFreeOfChargeIP(Ip(10, 0, 2, 2)));  // gateway column
   EXPECT_TRUE(isFreeOfChargeIP(Ip(10, 1, 2, 0)));  // destination column
@@ -91,7 +91,7 @@ TEST_F(FilterTest, FreeOfChargeAddresses) {
 }
 
 TEST_F(FilterTest, RouteTableMatchesWholeAddressesOnly) {
-  sRouteTable = "Destination Gateway\n11.2.3.45 0.0.0.0\n";
+  gClient.proxy.sRouteTable = "Destination Gateway\n11.2.3.45 0.0.0.0\n";
   EXPECT_FALSE(isFreeOfChargeIP(Ip(1, 2, 3, 4)));
   EXPECT_FALSE(isFreeOfChargeIP(Ip(11, 2, 3, 4)));
   EXPECT_TRUE(isFreeOfChargeIP(Ip(11, 2, 3, 45)));
@@ -157,7 +157,7 @@ TEST_F(FilterTest, EachRoadTestAloneSendsTheRequestDirect) {
   EXPECT_TRUE(ChooseDirectRoad(f));
   f.ipHost = Ip(127, 0, 0, 2);  // only 127.0.0.1 itself
   EXPECT_FALSE(ChooseDirectRoad(f));
-  sRouteTable = "10.9.8.7 dev eth0";
+  gClient.proxy.sRouteTable = "10.9.8.7 dev eth0";
   f = ServiceFacts();
   EXPECT_TRUE(ChooseDirectRoad(f));
 }

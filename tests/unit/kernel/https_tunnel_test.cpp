@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "kernel/context.h"
 #include "kernel/limits.h"
 #include "kernel/options.h"
 #include "kernel/relay.h"
@@ -71,12 +72,12 @@ TEST(HttpsTunnel, SilentTunnelEndsAfterTheIdleTime) {
 // browser's end.
 struct ConnectRun {
   ConnectRun(const std::string& head, const Program_Options& po) {
-    head.copy(buff.data(), head.size());
+    a.request = head;
     a.ipClient = nbtest::kLoopback;
     a.sckBrowser.reset(browser.far.release());
     a.buff = buff.data();
     done = std::async(std::launch::async, [this, head, po] {
-      processConnectTunnel(&a, po, static_cast<int>(head.size()));
+      processConnectTunnel(&a, po);
       a.sckServer.reset();
       a.sckBrowser.reset();
     });
@@ -84,7 +85,7 @@ struct ConnectRun {
   nbtest::WorkDir work;  // the URL log and the counted bytes' options file
   nbtest::SocketPair browser = nbtest::MakePair();
   std::vector<char> buff = std::vector<char>(nb::kRequestBufferSize);
-  ThreadArgs a;
+  ThreadArgs a{gClient};
   std::future<void> done;
 };
 
@@ -147,7 +148,7 @@ TEST(HttpsTunnel, TunnelsBeyondTheirShareOfWorkersCloseTheIdlest) {
 }
 
 TEST(HttpsTunnel, BrowserThatStopsReadingFreesTheWorker) {
-  const int savedTimeout = iSendTimeoutMs.exchange(300);
+  const int savedTimeout = gClient.iSendTimeoutMs.exchange(300);
   nbtest::Listener proxyListener;
   Program_Options po;
   po.sProxyName = "127.0.0.1";
@@ -166,7 +167,7 @@ TEST(HttpsTunnel, BrowserThatStopsReadingFreesTheWorker) {
   run.browser.near.reset();  // lets a tunnel still sending end
   run.done.wait();
   proxy.join();
-  iSendTimeoutMs.store(savedTimeout);
+  gClient.iSendTimeoutMs.store(savedTimeout);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "kernel/options_fixture.h"
+#include "kernel/stats_flusher.h"
 
 using OptionsConcurrencyTest = OptionsDirTest;
 
@@ -78,4 +79,51 @@ TEST_F(OptionsConcurrencyTest, ReadersNeverSeeAPartialFile) {
   SetProgramOptions(Program_Options());
   LoadProgramOptions();
   EXPECT_EQ(GetProgramOptions().dMoney, 400) << "the last save holds every change";
+}
+
+// The counters have a lock of their own and reach the file only through a
+// flush: the timer's (only when they changed) or the one at stop.
+TEST_F(OptionsConcurrencyTest, CountersReachTheFileOnlyThroughTheFlush) {
+  LoadProgramOptions();
+  const std::string loaded = ReadIni();
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([t] {
+      for (int i = 0; i < 1000; ++i) {
+        if (t == 0) {
+          ChangeProgramOptions([](Program_Options& po) { po.iLogin += 1; });
+        } else {
+          Options().AddTraffic(3, 1);
+        }
+      }
+    });
+  }
+  for (std::thread& th : threads) th.join();
+  EXPECT_EQ(GetProgramOptions().iLogin, 1000);
+  EXPECT_EQ(GetProgramOptions().dTotalTraffic, 9000.0);
+  EXPECT_EQ(ReadIni(), loaded) << "no write per count";
+
+  {
+    StatsFlusher timer;
+    ASSERT_TRUE(timer.Start(Options(), 20));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (ReadIni().find("TotalTraffic:9000\r\n") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::yield();
+    }
+    EXPECT_NE(ReadIni().find("CompressTraffic:3000\r\n"), std::string::npos) << ReadIni();
+  }
+  // Unchanged counters are not written again.
+  std::filesystem::remove(kOptionsFileName);
+  EXPECT_TRUE(Options().SaveIfChanged());
+  EXPECT_FALSE(IniExists());
+
+  // The stop flushes what the timer has not written yet.
+  StatsFlusher slow;
+  ASSERT_TRUE(slow.Start(Options(), 3600 * 1000));
+  Options().SetMoney(42);
+  Options().AddTunnelTraffic(7);
+  slow.Stop();
+  EXPECT_NE(ReadIni().find("Money:42\r\nStatSince:"), std::string::npos) << ReadIni();
+  EXPECT_NE(ReadIni().find("TunnelTraffic:7\r\n"), std::string::npos) << ReadIni();
 }

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <string>
 
+#include "kernel/context.h"
 #include "kernel/options.h"
 #include "kernel/service_link.h"
-#include "kernel/state.h"
 #include "platform/platform.h"
 #include "protocol/hash.h"
 #include "protocol/packet.h"
@@ -112,7 +112,7 @@ TEST(SendDataToServerTest, WireCarriesHeaderAndCompressedRequest) {
   po.sPassword = "5ebe2294ecd0e0f08eab7690d2a6ee69";
   po.iJpegLvl = 0;
   SetProgramOptions(po);
-  iServTimeShift.store(1000);
+  gClient.link.iServTimeShift.store(1000);
 
   for (const std::string& request :
        {std::string("GET http://10.0.0.1:8080/ HTTP/1.0\r\nHost: 10.0.0.1:8080\r\n\r\n"),
@@ -120,7 +120,7 @@ TEST(SendDataToServerTest, WireCarriesHeaderAndCompressedRequest) {
     nbtest::SocketPair pair = nbtest::MakePair();
     ASSERT_NE(pair.far.get(), nbplat::kNoSocket);
     const std::int32_t before = ServiceClock(nbplat::TickCountMs(), 1000);
-    ASSERT_TRUE(sendDataToServer(pair.near.get(), Ip(10, 0, 0, 1), 8080, request.data(),
+    ASSERT_TRUE(sendDataToServer(gClient, pair.near.get(), Ip(10, 0, 0, 1), 8080, request.data(),
                                  static_cast<int>(request.size())));
     const std::int32_t after = ServiceClock(nbplat::TickCountMs(), 1000);
 
@@ -141,7 +141,7 @@ TEST(SendDataToServerTest, WireCarriesHeaderAndCompressedRequest) {
     ASSERT_TRUE(Bz2Decompress(body.data(), body.size(), 200000, plain));
     EXPECT_EQ(plain, request);
   }
-  iServTimeShift.store(0);
+  gClient.link.iServTimeShift.store(0);
   SetProgramOptions(saved);
 }
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "http/http_head.h"
+#include "kernel/context.h"
 #include "kernel/limits.h"
 #include "kernel/options.h"
 #include "kernel/thread_args.h"
@@ -126,15 +127,13 @@ class RelayTest : public ::testing::Test {
     if (inBuffer > request.size()) inBuffer = request.size();
     nbtest::SocketPair browser = nbtest::MakePair();
     std::vector<char> buff(nb::kRequestBufferSize);
-    std::copy(request.begin(), request.begin() + static_cast<long>(inBuffer), buff.begin());
-    buff[inBuffer] = 0;
-    ThreadArgs a;
+    ThreadArgs a(gClient);
+    a.request = request.substr(0, inBuffer);
     a.sckBrowser.reset(browser.far.release());
     a.ipHost = ipHost;
     a.iHostPort = port;
     a.buff = buff.data();
-    a.iSize = static_cast<int>(inBuffer);
-    a.iRequestSize = getRequestSize(BufferView(buff.data(), a.iSize));
+    a.iRequestSize = getRequestSize(a.request);
     nbtest::SendText(browser.near.get(), request.substr(inBuffer));
     if (browserDoes == Browser::HangsUp) nbplat::ShutdownSocket(browser.near.get());
     auto worker = std::async(std::launch::async, [&] {
@@ -249,14 +248,14 @@ TEST_F(RelayTest, BrowserGoneMidPostNeverLooksLikeAWholeBody) {
 }
 
 TEST_F(RelayTest, BrowserThatStopsReadingFreesTheWorker) {
-  iSendTimeoutMs.store(300);
+  gClient.iSendTimeoutMs.store(300);
   const std::string answer = Answer(std::string(16u << 20, 'w'));
   Peer site([&](nbplat::Socket s, Peer&) {
     ReadRequest(s);
     nbtest::SendText(s, answer);
   });
   Relay(kGet, nbtest::kLoopback, site.port(), std::string::npos, Browser::StopsReading);
-  iSendTimeoutMs.store(nb::kSendTimeoutMs);
+  gClient.iSendTimeoutMs.store(nb::kSendTimeoutMs);
   EXPECT_TRUE(freed_);
 }
 

@@ -16,10 +16,10 @@
 #include <thread>
 #include <vector>
 
+#include "kernel/context.h"
 #include "kernel/events.h"
 #include "kernel/limits.h"
 #include "kernel/options.h"
-#include "kernel/state.h"
 #include "kernel/thread_args.h"
 #include "platform/platform.h"
 #include "protocol/hash.h"
@@ -167,9 +167,9 @@ class ServiceExchange : public ::testing::Test {
     po.dStatSince = 1e9;
     po.vsBlockingContent = {"forbiddenword"};
     SetProgramOptions(po);
-    iServTimeShift.store(0);
-    iNoMoneyLogin.store(0);
-    bAuthFailed.store(false);
+    gClient.link.iServTimeShift.store(0);
+    gClient.link.iNoMoneyLogin.store(0);
+    gClient.link.bAuthFailed.store(false);
     ChangeLink([](ServiceLinkSettings& l) {
       l.host = "127.0.0.1";
       l.idleMs = 5000;
@@ -179,9 +179,9 @@ class ServiceExchange : public ::testing::Test {
   void TearDown() override {
     SetProgramOptions(saved_);
     SetServiceLinkSettings(savedLink_);
-    iServTimeShift.store(0);
-    iNoMoneyLogin.store(0);
-    bAuthFailed.store(false);
+    gClient.link.iServTimeShift.store(0);
+    gClient.link.iNoMoneyLogin.store(0);
+    gClient.link.bAuthFailed.store(false);
   }
 
   static void ChangeLink(const std::function<void(ServiceLinkSettings&)>& change) {
@@ -203,13 +203,13 @@ class ServiceExchange : public ::testing::Test {
                     const std::string& later = "") {
     ChangeLink([&](ServiceLinkSettings& l) { l.port = servicePort; });
     std::vector<char> buff(nb::kRequestBufferSize);
-    std::memcpy(buff.data(), request.data(), request.size());
-    ThreadArgs th;
+    ThreadArgs th(gClient);
+    th.request = request;
     th.ipClient = nbtest::kLoopback;
     th.ipHost = nbtest::kLoopback;
     th.iHostPort = sitePort;
     th.buff = buff.data();
-    th.iSize = th.iRequestSize = static_cast<int>(request.size());
+    th.iRequestSize = static_cast<int>(request.size());
 
     nbplat::Socket browser = nbplat::kNoSocket;
     {
@@ -277,6 +277,11 @@ TEST_F(ServiceExchange, Bz2PacketsArriveInOrderAndAreCountedAndSaved) {
   EXPECT_EQ(po.dTotalTraffic, total);
   EXPECT_EQ(po.dCompressTraffic, compressed);
   EXPECT_EQ(po.dMoney, 123.0);
+  // Counted in memory only: the flush timer writes the file.
+  EXPECT_EQ(OptionsFile(), "");
+  EXPECT_TRUE(Options().StatsChanged());
+  ASSERT_TRUE(Options().SaveIfChanged());
+  EXPECT_FALSE(Options().StatsChanged());
   const std::string file = OptionsFile();
   EXPECT_NE(file.find("TotalTraffic:" + FormatOptionDouble(total)), std::string::npos) << file;
   EXPECT_NE(file.find("Money:123"), std::string::npos) << file;
@@ -335,7 +340,7 @@ TEST_F(ServiceExchange, TimeCorrectionResendsTheHeaderAndShiftsTheClock) {
     });
     EXPECT_EQ(Serve(service.port()), "after shift");
   }
-  const std::int32_t now = ServiceClock(nbplat::TickCountMs(), iServTimeShift.load());
+  const std::int32_t now = ServiceClock(nbplat::TickCountMs(), gClient.link.iServTimeShift.load());
   EXPECT_GE(now, T);
   EXPECT_LE(now, T + 2);
 
@@ -362,7 +367,7 @@ TEST_F(ServiceExchange, AuthFailureFlagFollowsTheLastAnswer) {
     });
     EXPECT_EQ(Serve(service.port()), "");
   }
-  EXPECT_TRUE(nbAuthFailed());
+  EXPECT_TRUE(gClient.link.bAuthFailed.load());
   EXPECT_EQ(GetProgramOptions().dTotalTraffic, 6.0);
   {
     LoopbackServer service([&](nbplat::Socket c) {
@@ -371,7 +376,7 @@ TEST_F(ServiceExchange, AuthFailureFlagFollowsTheLastAnswer) {
     });
     EXPECT_EQ(Serve(service.port()), "");
   }
-  EXPECT_FALSE(nbAuthFailed());
+  EXPECT_FALSE(gClient.link.bAuthFailed.load());
 }
 
 TEST_F(ServiceExchange, NoMoneyRelaysTheOriginalRequestDirectly) {
@@ -386,7 +391,8 @@ TEST_F(ServiceExchange, NoMoneyRelaysTheOriginalRequestDirectly) {
   }
   ASSERT_EQ(site.Requests().size(), 1u);
   EXPECT_EQ(site.Requests()[0], kRequest);
-  EXPECT_FALSE(nbNoMoney());  // an answer for account 0 spares later requests
+  EXPECT_FALSE(
+      (gClient.link.iNoMoneyLogin.load() != 0));  // an answer for account 0 spares later requests
   EXPECT_EQ(GetProgramOptions().dMoney, 42.0);
   {
     LoopbackServer service([&](nbplat::Socket c) {
@@ -395,8 +401,8 @@ TEST_F(ServiceExchange, NoMoneyRelaysTheOriginalRequestDirectly) {
     });
     EXPECT_EQ(Serve(service.port(), site.server.port()), kSitePage);
   }
-  EXPECT_TRUE(nbNoMoney());
-  EXPECT_EQ(iNoMoneyLogin.load(), 77);
+  EXPECT_TRUE((gClient.link.iNoMoneyLogin.load() != 0));
+  EXPECT_EQ(gClient.link.iNoMoneyLogin.load(), 77);
   EXPECT_EQ(GetProgramOptions().dMoney, 42.0);
 }
 
@@ -417,9 +423,10 @@ TEST_F(ServiceExchange, UnreachableServiceOrCompressionOffGoDirect) {
     void ServiceUnreached() override { ++unreached; }
   } events;
   nbkernel::SetEvents(&events);
-  bServiceReached = true;
+  gClient.link.bServiceReached = true;
   EXPECT_EQ(Serve(closedPort, site.server.port()), kSitePage);
-  EXPECT_FALSE(bServiceReached.load()) << "the tray and the page say pages go uncompressed";
+  EXPECT_FALSE(gClient.link.bServiceReached.load())
+      << "the tray and the page say pages go uncompressed";
   EXPECT_EQ(events.unreached.load(), 1);
   EXPECT_EQ(events.traffic.load(), 0);
   {
@@ -427,7 +434,7 @@ TEST_F(ServiceExchange, UnreachableServiceOrCompressionOffGoDirect) {
       if (ReadRequest(c).request == kRequest) SendPacket(c, NB_PACKET_NOCOMPRESS, "back", 4);
     });
     EXPECT_EQ(Serve(back.port(), site.server.port()), "back");
-    EXPECT_TRUE(bServiceReached.load());
+    EXPECT_TRUE(gClient.link.bServiceReached.load());
   }
   nbkernel::SetEvents(nullptr);
   EXPECT_EQ(events.reached.load(), 1);
@@ -567,15 +574,15 @@ TEST(ServiceLinkOptions, JpegCodeAndMoneyUseTheSharedOptions) {
     Program_Options po = saved;
     po.iJpegLvl = c[0];
     SetProgramOptions(po);
-    EXPECT_EQ(getJPEGCompressLevel(), c[1]) << "iJpegLvl=" << c[0];
+    EXPECT_EQ(getJPEGCompressLevel(GetProgramOptions()), c[1]) << "iJpegLvl=" << c[0];
   }
   Program_Options po = saved;
   po.dTotalTraffic = 11;
   po.sProxyName = "keep";
   SetProgramOptions(po);
-  saveMoneyInfo(12345);
+  saveMoneyInfo(gClient.options, 12345);
   EXPECT_EQ(GetProgramOptions().dMoney, 123.0);
-  saveMoneyInfo(-199);
+  saveMoneyInfo(gClient.options, -199);
   EXPECT_EQ(GetProgramOptions().dMoney, -1.0);
   EXPECT_EQ(GetProgramOptions().dTotalTraffic, 11.0);
   EXPECT_EQ(GetProgramOptions().sProxyName, "keep");

@@ -171,7 +171,7 @@ TEST_F(SettingsFormSaved, StoresKeepsStatisticsAndWritesTheFile) {
   SetProgramOptions(before);
   std::string form = "idJpgLvl=2&idBlockFlash=0&idForbiddenUrls=x.example%0D%0Ay.example";
   nbSocket unused;
-  SettingsMan sm;
+  SettingsMan sm(gClient);
   EXPECT_EQ(sm.ProcessPostRequest(form, unused), 0);
   Program_Options po = GetProgramOptions();
   EXPECT_EQ(po.iJpegLvl, 2);

@@ -7,7 +7,7 @@
 namespace {
 
 std::string FileFor(const std::string& requestLine) {
-  SettingsMan sm;
+  SettingsMan sm(gClient);
   std::string request = requestLine + "\r\nHost: localhost:3344\r\n\r\n";
   std::string file = "unchanged";
   EXPECT_EQ(sm.GetFileNameFromRequest(request, file), 0) << requestLine;
@@ -29,7 +29,7 @@ TEST(SettingsUrl, FileChosenByTextInTheUrl) {
 }
 
 TEST(SettingsUrl, RequestWithoutUrlIsAnError) {
-  SettingsMan sm;
+  SettingsMan sm(gClient);
   std::string file = "unchanged";
   std::string request = "GET";
   EXPECT_EQ(sm.GetFileNameFromRequest(request, file), NBC_ERR_COULDNOT_EXTRACT_URL);
@@ -37,7 +37,7 @@ TEST(SettingsUrl, RequestWithoutUrlIsAnError) {
 }
 
 TEST(SettingsUrl, OnlyLoopbackOneAndLocalhostAreValidPeers) {
-  SettingsMan sm;
+  SettingsMan sm(gClient);
   EXPECT_TRUE(sm.IsHostValid("127.0.0.1"));
   EXPECT_TRUE(sm.IsHostValid("localhost"));
   EXPECT_FALSE(sm.IsHostValid("127.0.0.2"));

@@ -67,7 +67,7 @@ std::string Exchange(int port, const std::string& data, std::uint32_t source = 0
 const char* const kPageHead = "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n";
 
 TEST(SettingsManCodes, SocketOperations) {
-  SettingsMan sm;
+  SettingsMan sm(gClient);
   EXPECT_FALSE(sm.Enabled());
   EXPECT_EQ(sm.Stop(), NBC_ERR_INVALID_OPERATION);
   EXPECT_EQ(sm.DestroySocket(), NBC_ERR_INVALID_OPERATION);
@@ -89,7 +89,7 @@ TEST(SettingsManCodes, PortInUse) {
   ASSERT_NE(port, 0);
   nbSocket other;
   ASSERT_TRUE(other.Listen(port));
-  SettingsMan sm;
+  SettingsMan sm(gClient);
   EXPECT_EQ(sm.CreateSocket(port), NBC_ERR_COULDNOT_LISTEN_PORT);
   EXPECT_EQ(sm.Start(port), NBC_ERR_COULDNOT_LISTEN_PORT);
   EXPECT_TRUE(sm.Enabled());  // stays set: the console is simply unavailable
@@ -191,7 +191,7 @@ class SettingsServer : public ::testing::Test {
   std::filesystem::path oldDir_, dir_;
   std::string image_;
   Program_Options saved_;
-  SettingsMan server_;
+  SettingsMan server_{gClient};
   int port_ = 0;
   std::atomic<int> result_{-1};
   std::atomic<bool> ended_{false};

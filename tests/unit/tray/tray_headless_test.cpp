@@ -2,12 +2,20 @@
 #include <string>
 #include <thread>
 
+#include "kernel/context.h"
 #include "kernel/options_fixture.h"
 #include "platform/platform.h"
 #include "resources/resource.h"
 #include "tray/tray.h"
 
-using TrayTest = OptionsDirTest;
+// The tray shows the program's options, as the program wires it.
+class TrayTest : public OptionsDirTest {
+ protected:
+  void SetUp() override {
+    OptionsDirTest::SetUp();
+    WinSysTray::InitWinSysTray(gClient.options);
+  }
+};
 
 TEST_F(TrayTest, TipWithoutTrafficShowsZerosAndRatioOne) {
   Program_Options po;

@@ -7,9 +7,18 @@
 #include <string>
 #include <vector>
 
+#include "kernel/context.h"
 #include "kernel/options_fixture.h"
+#include "tray/tray.h"
 
-using TrayLogicTest = OptionsDirTest;
+// The tray shows the program's options, as the program wires it.
+class TrayLogicTest : public OptionsDirTest {
+ protected:
+  void SetUp() override {
+    OptionsDirTest::SetUp();
+    WinSysTray::InitWinSysTray(gClient.options);
+  }
+};
 
 TEST(TrayTip, RatioOneWhenNothingWasSaved) {
   Program_Options po;

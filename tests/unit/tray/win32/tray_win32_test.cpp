@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "app/tray_events.h"
+#include "kernel/context.h"
 #include "kernel/events.h"
 #include "kernel/options.h"
 #include "resources/resource.h"
@@ -36,7 +37,7 @@ class Win32TrayTest : public ::testing::Test {
     // Wired as the program wires it, so the exit command reaches the stop.
     static nbapp::TrayEvents events;
     nbkernel::SetEvents(&events);
-    WinSysTray::InitWinSysTray();
+    WinSysTray::InitWinSysTray(gClient.options);
     std::thread(WinSysTray::ThreadWinSysTray, nullptr).detach();
     for (int i = 0; i < 100 && WinSysTray::Window() == nullptr; ++i) Sleep(100);
   }
