@@ -18,7 +18,14 @@ inline constexpr int kDefaultMaxPerAddress = 32;
 
 // A client that sends nothing for this long loses its connection.
 inline constexpr int kDefaultClientIdleMs = 30000;
-// Deadlines from the accept, however steadily the bytes trickle in: the
+// A client that announced several exchanges per connection may leave it
+// idle between them for this long; then the service closes it. Each idle
+// connection keeps its slot and thread, within the per-address bound.
+inline constexpr int kKeepAliveIdleMs = 30000;
+// An idle connection looks at the server's stop mark this often.
+inline constexpr int kKeepAliveSliceMs = 250;
+// Deadlines from the accept (or, on a kept connection, from the first byte
+// of the next request), however steadily the bytes trickle in: the
 // 28-byte request header, and the whole request with its body.
 inline constexpr int kDefaultHeaderDeadlineMs = 10000;
 inline constexpr int kRequestDeadlineMs = 120000;

@@ -2,6 +2,7 @@
 // money, fetch, answer packets, charge and log line.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -59,8 +60,12 @@ struct ServiceShared {
 };
 
 // Handles the connection from client address peer (network order) to its
-// end; the caller closes the socket.
+// end; the caller closes the socket. A client that announced
+// NB_CAP_KEEPALIVE gets NB_PACKET_END after each whole answer and may send
+// its next request on the same connection within kKeepAliveIdleMs; an idle
+// connection also ends once *stopping (when given) turns true.
 void ServeConnection(nbplat::Socket s, const ServiceConfig& config, ServiceLog& log,
-                     ServiceShared& shared, std::uint32_t peer = 0);
+                     ServiceShared& shared, std::uint32_t peer = 0,
+                     const std::atomic<bool>* stopping = nullptr);
 
 }  // namespace nbsvc
