@@ -48,6 +48,12 @@ inline constexpr int kSendSliceMs = 1000;
 // packed forms (each at most kMaxBodySize bytes), whatever the answer's
 // size and however many cores the machine has: about 1.5 MB.
 inline constexpr int kMaxPiecesPacking = 2;
+// An HTML page, for a client that keeps connections, leaves in a small
+// first piece as soon as this much of its body is in, or as soon as some
+// of it is in and this long has passed since its head: the browser reads
+// the page's head and asks for its style sheets and scripts meanwhile.
+inline constexpr std::size_t kEarlyPieceBytes = 8 * 1024;
+inline constexpr int kEarlyPieceMs = 30;
 // Largest JPEG image held whole for recoding, and what all answers may hold
 // for recoding at once; beyond either, an image leaves unrecoded in plain
 // pieces as it arrives.

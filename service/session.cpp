@@ -396,8 +396,10 @@ void Session::Answer() {
   }
   if (config_.cacheMb > 0) coding.dense = &shared_.dense;
   const bool webp = (caps_ & NB_CAP_WEBP) != 0 && AcceptsWebp(request_);
+  // A client that keeps connections takes a page's first piece early (it
+  // is a newer client; today's client gets today's pieces).
   AnswerStream stream(header_.jpegLevel, config_.cacheMb > 0 ? &shared_.cache : nullptr,
-                      PackThreads(), coding, webp);
+                      PackThreads(), coding, webp, (caps_ & NB_CAP_KEEPALIVE) != 0);
   if (shared_.destinations.Refused(header_.ipNet, header_.port)) {
     rec_.result = "refused";
     stream.Offer(MakeErrorResponse(403, "Forbidden",
