@@ -49,6 +49,9 @@ inline constexpr std::size_t kMaxRememberedServices = 8;
 // seldom takes one the service is just closing.
 inline constexpr std::size_t kServicePoolPerService = 8;
 inline constexpr std::uint32_t kServicePoolIdleMs = 20000;
+// A connection opened ahead waits at most this long for its first request:
+// the service gives a new connection 10 s for its first request header.
+inline constexpr std::uint32_t kServicePoolAheadIdleMs = 8000;
 
 // Pages of sites kept to have new pages coded against them: per site, and
 // in all (each at most kSitePageMaxBytes).

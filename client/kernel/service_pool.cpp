@@ -31,7 +31,7 @@ nbplat::OwnedSocket ServicePool::Take(const std::string& key, std::uint32_t nowM
       Idler last = std::move(list.back());
       list.pop_back();
       // Tick counts wrap: the difference is the age either way.
-      const bool stale = nowMs - last.since > idleMs_;
+      const bool stale = nowMs - last.since > last.maxIdleMs;
       // An idle connection in step has nothing to read: readable means the
       // service closed it (or sent what nobody asked for).
       if (stale || nbplat::WaitReadable(last.s.get(), nbplat::kNoSocket, 0) != 0) {
@@ -42,7 +42,7 @@ nbplat::OwnedSocket ServicePool::Take(const std::string& key, std::uint32_t nowM
     }
     // What is older than the one handed out is older still.
     for (Idler& i : list) {
-      if (nowMs - i.since > idleMs_) i.s.reset();
+      if (nowMs - i.since > i.maxIdleMs) i.s.reset();
     }
     list.erase(
         std::remove_if(list.begin(), list.end(), [](const Idler& i) { return !i.s.valid(); }),
@@ -51,7 +51,8 @@ nbplat::OwnedSocket ServicePool::Take(const std::string& key, std::uint32_t nowM
   return found;
 }
 
-void ServicePool::Give(const std::string& key, nbplat::OwnedSocket s, std::uint32_t nowMs) {
+void ServicePool::Give(const std::string& key, nbplat::OwnedSocket s, std::uint32_t nowMs,
+                       std::uint32_t maxIdleMs) {
   if (!s.valid() || perKey_ == 0) return;
   std::deque<Idler> dropped;
   {
@@ -70,7 +71,7 @@ void ServicePool::Give(const std::string& key, nbplat::OwnedSocket s, std::uint3
       order_.push_back(key);
       it = idle_.emplace(key, std::deque<Idler>()).first;
     }
-    it->second.push_back(Idler{std::move(s), nowMs});
+    it->second.push_back(Idler{std::move(s), nowMs, maxIdleMs ? maxIdleMs : idleMs_});
     while (it->second.size() > perKey_) {
       dropped.push_back(std::move(it->second.front()));
       it->second.pop_front();
@@ -127,7 +128,7 @@ void OpenServiceAhead(const std::string& key, std::function<bool(nbplat::Socket)
       nbplat::OwnedSocket s(nbplat::TcpSocket());
       if (s.valid() && connect(s.get())) {
         dbgmsg("service connection opened ahead");
-        p.Give(key, std::move(s), nbplat::TickCountMs());
+        p.Give(key, std::move(s), nbplat::TickCountMs(), nb::kServicePoolAheadIdleMs);
       }
       p.EndOpen(key);
     }).detach();

@@ -31,8 +31,10 @@ class ServicePool {
   // Connections idle too long, or on which the service has closed or sent
   // anything (it is no longer in step), are closed on the way.
   nbplat::OwnedSocket Take(const std::string& key, std::uint32_t nowMs);
-  // Keeps s idle for key; beyond the bound the oldest one of key is closed.
-  void Give(const std::string& key, nbplat::OwnedSocket s, std::uint32_t nowMs);
+  // Keeps s idle for key, for at most maxIdleMs (0: the pool's idleMs);
+  // beyond the bound the oldest one of key is closed.
+  void Give(const std::string& key, nbplat::OwnedSocket s, std::uint32_t nowMs,
+            std::uint32_t maxIdleMs = 0);
   // Idle connections held for key now (some may have been closed meanwhile).
   std::size_t Idle(const std::string& key) const;
 
@@ -50,6 +52,7 @@ class ServicePool {
   struct Idler {
     nbplat::OwnedSocket s;
     std::uint32_t since;
+    std::uint32_t maxIdleMs;
   };
   const std::size_t perKey_, keys_;
   const std::uint32_t idleMs_;
@@ -66,5 +69,7 @@ ServicePool& ServiceConnections();
 
 // Opens one connection ahead for key on a thread of its own when the pool
 // holds none idle and none is being opened; connect fills its socket (the
-// service, or a tunnel to it) and returns true when it got there.
+// service, or a tunnel to it) and returns true when it got there. It is
+// kept for nb::kServicePoolAheadIdleMs: the service closes a connection
+// whose first request is late.
 void OpenServiceAhead(const std::string& key, std::function<bool(nbplat::Socket)> connect);

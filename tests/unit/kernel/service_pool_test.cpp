@@ -40,6 +40,9 @@ TEST(ServicePool, KeepsTheNewestWithinItsBoundsAndAge) {
   pool.Give("other", Connection(&far[0]), 0xFFFFFF00u);
   EXPECT_FALSE(pool.Take("other", 0xFFFFFF00u + 1001).valid());
   EXPECT_EQ(pool.Idle("other"), 0u);
+  // A connection opened ahead keeps its own, shorter bound.
+  pool.Give("other", Connection(&far[0]), 0, 100);
+  EXPECT_FALSE(pool.Take("other", 101).valid());
 }
 
 TEST(ServicePool, ConnectionTheServiceClosedIsNotHandedOut) {
