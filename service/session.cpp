@@ -42,7 +42,9 @@ ReadOutcome ReadRequest(nbplat::Socket s, int idleMs, nbClientHeader* header, st
   Deadline headerBy = start + std::chrono::milliseconds(headerDeadlineMs);
   Deadline requestBy = start + std::chrono::milliseconds(kRequestDeadlineMs);
   unsigned char raw[kClientHeaderSize];
-  nbplat::IoStatus st = RecvExactBy(s, raw, sizeof raw, idleMs, headerBy);
+  nbplat::IoStatus st = RecvExactBy(s, raw, 1, idleMs, headerBy);
+  if (st == nbplat::IoStatus::Closed) return ReadOutcome::Unused;
+  if (st == nbplat::IoStatus::Ok) st = RecvExactBy(s, raw + 1, sizeof raw - 1, idleMs, headerBy);
   if (st != nbplat::IoStatus::Ok) return ReadFailure(st, headerBy);
   if (headerClock) *headerClock = ServiceClock();
   *header = DecodeClientHeader(raw);
@@ -75,6 +77,8 @@ const char* OutcomeName(ReadOutcome o) {
       return "toobig";
     case ReadOutcome::BadBody:
       return "badbody";
+    case ReadOutcome::Unused:
+      return "unused";
   }
   return "?";
 }
@@ -164,9 +168,8 @@ int PackThreads() {
 class Session {
  public:
   Session(nbplat::Socket s, const ServiceConfig& config, ServiceLog& log, ServiceShared& shared,
-          std::uint32_t peer, bool follow)
-      : follow_(follow),
-        s_(s),
+          std::uint32_t peer)
+      : s_(s),
         link_{s, config.clientSendTimeoutMs},
         config_(config),
         log_(log),
@@ -215,7 +218,6 @@ class Session {
   // Writes the answer's totals into the log record.
   void Settle();
 
-  const bool follow_;   // a later exchange of a kept connection
   bool whole_ = false;  // the answer went out whole and settled
   nbplat::Socket s_;
   ClientLink link_;
@@ -256,8 +258,9 @@ bool Session::Run() {
   rec_.login = header_.login;
   if (o != ReadOutcome::Ok) {
     rec_.result = std::string("bad-request-") + OutcomeName(o);
-    // A kept connection the client closes between exchanges is no request.
-    if (follow_ && o == ReadOutcome::Closed) quiet_ = true;
+    // A connection closed before a byte of a request (kept between
+    // exchanges, opened ahead and not needed) carried no request.
+    if (o == ReadOutcome::Unused) quiet_ = true;
     return false;
   }
   rec_.received = kClientHeaderSize + header_.size;
@@ -647,7 +650,7 @@ void ServeConnection(nbplat::Socket s, const ServiceConfig& config, ServiceLog& 
                      ServiceShared& shared, std::uint32_t peer, const std::atomic<bool>* stopping) {
   for (bool follow = false;; follow = true) {
     if (follow && !AwaitNextRequest(s, stopping)) return;
-    Session session(s, config, log, shared, peer, follow);
+    Session session(s, config, log, shared, peer);
     if (!session.Run()) return;
   }
 }

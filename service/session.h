@@ -28,8 +28,9 @@ enum class HeaderCheck { Ok, TooBig, Empty };
 HeaderCheck CheckRequestHeader(const nbClientHeader& h);
 
 // Outcome of reading one request from the connection. Slow: the bytes kept
-// coming, but not all within the deadline.
-enum class ReadOutcome { Ok, Silent, Slow, Closed, TooBig, BadBody };
+// coming, but not all within the deadline. Unused: closed before its first
+// byte (a connection opened ahead and not needed, a balancer's check).
+enum class ReadOutcome { Ok, Silent, Slow, Closed, TooBig, BadBody, Unused };
 
 // Reads the 28-byte header and its bzip2 body; *request receives exactly
 // decompSize decompressed bytes. Each wait lasts at most idleMs; the header
