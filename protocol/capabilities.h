@@ -38,7 +38,7 @@ enum nbCapability : std::uint16_t {
   // a refusal or a no-money answer it closes as ever. A client sends the
   // next request only after NB_PACKET_END, and sends a GET or HEAD again on
   // a fresh connection when a kept one closes before any byte of its
-  // answer. With this bit, an HTML page's first piece also leaves early
+  // answer. With this bit, an HTML page's first piece may also leave early
   // (a few KiB), before the rest of the page is in.
   NB_CAP_KEEPALIVE = 0x0008,
   // Reserved: resources pushed after a page (NB_PACKET_PUSH).

@@ -269,6 +269,10 @@ bool Session::Run() {
   // header's bits count.
   caps_ = header_.caps & kServiceCaps;
   link_.caps = caps_;
+  // A kept connection's answers end in a small packet, and a page starts
+  // with a small piece: neither waits for what went before to be
+  // acknowledged.
+  if (caps_ & NB_CAP_KEEPALIVE) nbplat::SetNoDelay(s_);
   if (caps_ & NB_CAP_SITE_DICT) {
     // The line naming the client's page is ours: it never reaches the site.
     namedPage_ = TakeSitePageField(&request_);
@@ -399,10 +403,10 @@ void Session::Answer() {
   }
   if (config_.cacheMb > 0) coding.dense = &shared_.dense;
   const bool webp = (caps_ & NB_CAP_WEBP) != 0 && AcceptsWebp(request_);
-  // A client that keeps connections takes a page's first piece early (it
+  // A client that keeps connections may take a page's first piece early (it
   // is a newer client; today's client gets today's pieces).
   AnswerStream stream(header_.jpegLevel, config_.cacheMb > 0 ? &shared_.cache : nullptr,
-                      PackThreads(), coding, webp, (caps_ & NB_CAP_KEEPALIVE) != 0);
+                      PackThreads(), coding, webp, kEarlyPages && (caps_ & NB_CAP_KEEPALIVE) != 0);
   if (shared_.destinations.Refused(header_.ipNet, header_.port)) {
     rec_.result = "refused";
     stream.Offer(MakeErrorResponse(403, "Forbidden",
