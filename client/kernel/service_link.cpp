@@ -134,16 +134,13 @@ bool sendDataToServer(nbplat::Socket ssocket, unsigned int ip, int port, const c
       MakeRequestHeader(po, ip, port, time, static_cast<std::uint32_t>(compressed.size()),
                         static_cast<std::uint32_t>(iSize)),
       header);
-  nbplat::IoResult r = nbplat::SendAll(ssocket, header, sizeof header);
+  // One write: a body sent apart would wait for the acknowledgement of the
+  // header, which a kept connection's peer delays.
+  std::string packet(reinterpret_cast<const char*>(header), sizeof header);
+  packet += compressed;
+  nbplat::IoResult r = nbplat::SendAll(ssocket, packet.data(), packet.size());
   if (!r.ok()) {
-    dbgmsg("can't send nbheader");
-    dprintf("iLen=%u", unsigned(r.bytes));
-    dbgmsg(std::string("RET ") + kSendSig);
-    return false;
-  }
-  r = nbplat::SendAll(ssocket, compressed.data(), compressed.size());
-  if (!r.ok()) {
-    dbgmsg("can't send nbbody");
+    dbgmsg(r.bytes < sizeof header ? "can't send nbheader" : "can't send nbbody");
     dprintf("iLen=%u", unsigned(r.bytes));
     dbgmsg(std::string("RET ") + kSendSig);
     return false;
