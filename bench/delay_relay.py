@@ -10,6 +10,9 @@ earlier than half a round trip after it arrived and, for the first bytes,
 one and a half round trips after the connection came in (the handshake the
 local accept skipped); data back leaves half a round trip after it arrived.
 Connections from this side (the service fetching a page) pass at once.
+For each connection from the user's side the relay prints a line
+"conn LISTEN_PORT MS": how long after the accept its first byte came (a
+connection opened ahead of its request waits; one opened for it does not).
 """
 
 import asyncio
@@ -21,8 +24,9 @@ RTT = 0.0
 LOCAL = set()
 
 
-async def pump(reader, writer, delay, not_before):
-    """Copies reader to writer, each chunk held until its due time."""
+async def pump(reader, writer, delay, not_before, on_first=None):
+    """Copies reader to writer, each chunk held until its due time;
+    on_first() is called as the first bytes arrive."""
     queue = asyncio.Queue()
 
     async def sender():
@@ -43,6 +47,9 @@ async def pump(reader, writer, delay, not_before):
         while True:
             data = await reader.read(65536)
             now = time.monotonic()
+            if on_first and data:
+                on_first()
+                on_first = None
             due = max(now + delay, not_before)
             if not data:
                 queue.put_nowait((due, None))
@@ -53,7 +60,7 @@ async def pump(reader, writer, delay, not_before):
         task.cancel()
 
 
-async def handle(target, reader, writer):
+async def handle(target, port, reader, writer):
     peer = writer.get_extra_info("peername")[0]
     slow = not (peer.startswith("127.") or peer in LOCAL)
     start = time.monotonic()
@@ -66,8 +73,11 @@ async def handle(target, reader, writer):
         w.get_extra_info("socket").setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
     half = RTT / 2 if slow else 0.0
     first = start + 1.5 * RTT if slow else 0.0
-    await asyncio.gather(pump(reader, t_writer, half, first), pump(t_reader, writer, half, 0.0),
-                         return_exceptions=True)
+    def seen():
+        if slow:
+            print("conn %d %.0f" % (port, (time.monotonic() - start) * 1000), flush=True)
+    await asyncio.gather(pump(reader, t_writer, half, first, seen),
+                         pump(t_reader, writer, half, 0.0), return_exceptions=True)
     for w in (writer, t_writer):
         w.close()
 
@@ -86,7 +96,7 @@ async def main():
         listen, target = split(pairs[i]), split(pairs[i + 1])
         LOCAL.add(listen[0])
         servers.append(await asyncio.start_server(
-            lambda r, w, t=target: handle(t, r, w), listen[0], listen[1], backlog=256,
+            lambda r, w, t=target, p=listen[1]: handle(t, p, r, w), listen[0], listen[1], backlog=256,
             reuse_address=True))
     print("ready", flush=True)
     await asyncio.gather(*(s.serve_forever() for s in servers))

@@ -86,6 +86,26 @@ def make_pages(corpus, www):
     return ["/doc/library/" + p for p in docs] + pages
 
 
+def count_lines(path):
+    try:
+        with open(path) as f:
+            return sum(1 for _ in f)
+    except OSError:
+        return 0
+
+
+def ready_share(relay_log, svc_log, marks):
+    """(service connections, those whose first byte came within 100 ms of the
+    accept: opened for the request that waited on them, service requests)
+    since marks (line counts of both logs)."""
+    with open(relay_log) as f:
+        conns = [l.split() for l in f.readlines()[marks[0]:] if l.startswith("conn ")]
+    conns = [c for c in conns if c[1] == "443"]
+    with open(svc_log) as f:
+        requests = sum(1 for l in f.readlines()[marks[1]:] if " login=" in l)
+    return len(conns), sum(1 for c in conns if float(c[2]) < 100), requests
+
+
 def load_times(user_ns, proxy, urls, reps, cache="fresh"):
     cfg = json.dumps({"proxy": proxy, "urls": urls, "reps": reps, "cache": cache})
     r = subprocess.run(in_user(user_ns, ["node", os.path.join(HERE, "slowlink_load.js"), cfg]),
@@ -169,8 +189,12 @@ def main():
                        log=os.path.join(work, "relay-%s.out" % label))
         h.wait_port(SITE, 80, proc=relay)
         set_link(args.user_ns, args.user_dev, args.net_dev, rate)
-        modes = [("direct", None, None)] + [(q, "127.0.0.1:4321", lvl) for lvl, q in QUALITIES]
-        times, link, fetches = {}, {}, {}
+        wanted = os.environ.get("NB_SLOWLINK_QUALITIES", "")
+        modes = [("direct", None, None)] + [(q, "127.0.0.1:4321", lvl) for lvl, q in QUALITIES
+                                            if not wanted or q in wanted.split(",")]
+        relay_log = os.path.join(work, "relay-%s.out" % label)
+        svc_log = os.path.join(work, "svc.log")
+        times, link, fetches, ready = {}, {}, {}, {}
         for mode, proxy, lvl in modes:
             client = None
             if proxy:
@@ -183,7 +207,10 @@ def main():
                 # The first exchange carries the clock correction: outside the figures.
                 load_times(args.user_ns, proxy, [urls[-1]], 1)
             before = link_bytes(args.net_dev)
+            marks = (count_lines(relay_log), count_lines(svc_log))
             times[mode] = load_times(args.user_ns, proxy, urls, args.reps, cache)
+            if proxy:
+                ready[mode] = ready_share(relay_log, svc_log, marks)
             link[mode] = (link_bytes(args.net_dev) - before) / args.reps
             if mode in ("direct", "medium") and cache == args.cache.split(",")[0]:
                 fetches[mode] = [curl_times(args.user_ns, proxy, u) for u in probes]
@@ -193,6 +220,10 @@ def main():
         site.stop()
         report("%s, origin %s" % (label, origin), rate or "no limit", rtt, bits, urls_paths, urls,
                times, link, args.reps, cache)
+        for mode, (conns, fresh, requests) in ready.items():
+            print("  %-10s service connections %d for %d requests; %d opened for their request:"
+                  " %.0f%% found one ready" % (mode, conns, requests, fresh,
+                                               100.0 * (1 - fresh / max(1, requests))))
         if fetches:
             print("where the time goes, single fetches without sub-resources (curl, seconds:")
             print("connect to the site or the proxy, first byte, total):")

@@ -77,6 +77,9 @@ bool SetSendTimeout(Socket s, int timeoutMs);
 // Makes the next CloseSocket end the connection with a reset (linger 0), so
 // the peer sees an abort rather than an orderly end; unsent data is dropped.
 bool SetResetOnClose(Socket s);
+// Sends small writes at once instead of holding them until what went before
+// is acknowledged (for a link whose answers end in a small packet).
+bool SetNoDelay(Socket s);
 // First IPv4 address of host (network byte order); false when it does not resolve.
 bool ResolveIPv4(const std::string& host, std::uint32_t* ipNet);
 // IPv4 addresses of this machine's network interfaces that are up, network

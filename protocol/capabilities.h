@@ -32,8 +32,14 @@ enum nbCapability : std::uint16_t {
   // carries the bits the service acts on; a client takes kinds 8 and 9 only
   // from a packet whose caps carry their bits.
   NB_CAP_SITE_DICT = 0x0004,
-  // Reserved: several exchanges on one connection, each answer ended by
-  // NB_PACKET_END.
+  // Several exchanges on one connection. The service ends each whole
+  // answer with NB_PACKET_END (no body, this bit in its caps) and then waits
+  // for the next request header on the same connection; after a cut answer,
+  // a refusal or a no-money answer it closes as ever. A client sends the
+  // next request only after NB_PACKET_END, and sends a GET or HEAD again on
+  // a fresh connection when a kept one closes before any byte of its
+  // answer. With this bit, an HTML page's first piece may also leave early
+  // (a few KiB), before the rest of the page is in.
   NB_CAP_KEEPALIVE = 0x0008,
   // Reserved: resources pushed after a page (NB_PACKET_PUSH).
   NB_CAP_PUSH = 0x0010,

@@ -10,6 +10,7 @@
 
 #include "http_response.h"
 #include "pack_cache.h"
+#include "protocol/site_pages.h"
 #include "service_limits.h"
 #include "webp_recode.h"
 
@@ -79,12 +80,13 @@ bool ReserveRecode(std::size_t bytes) {
 }  // namespace
 
 AnswerStream::AnswerStream(int jpegCode, PackCache* cache, int parallel, const TextCoding& coding,
-                           bool webp)
+                           bool webp, bool early)
     : jpegCode_(jpegCode),
       webp_(webp),
       cache_(cache),
       parallel_(static_cast<std::size_t>(std::max(1, parallel))),
-      coding_(coding) {}
+      coding_(coding),
+      early_(early) {}
 
 AnswerStream::~AnswerStream() {
   for (auto& p : pending_) {
@@ -98,7 +100,8 @@ void AnswerStream::ReleaseRecode() {
   reserved_ = 0;
 }
 
-void AnswerStream::Start(const char* data, std::size_t len, bool cacheable, bool head) {
+void AnswerStream::Start(const char* data, std::size_t len, bool cacheable, bool head,
+                         bool urgent) {
   // Keep at most parallel_ pieces packing: wait for the oldest beyond that.
   if (pending_.size() >= parallel_) pending_[pending_.size() - parallel_].packet.wait();
   PackCache* cache = cacheable ? cache_ : nullptr;
@@ -112,7 +115,7 @@ void AnswerStream::Start(const char* data, std::size_t len, bool cacheable, bool
     // No thread to spare: pack it here, when its turn comes.
     packet = std::async(std::launch::deferred, std::move(work));
   }
-  pending_.push_back(Pending{std::move(packet), len});
+  pending_.push_back(Pending{std::move(packet), len, urgent});
   pendingBytes_ += len;
 }
 
@@ -129,7 +132,8 @@ void AnswerStream::StartStreaming(std::size_t headEnd) {
   mode_ = Mode::Streaming;
   ReleaseRecode();
   for (std::size_t pos = 0; pos < headEnd; pos += kMaxBodySize) {
-    Start(held_.data() + pos, std::min<std::size_t>(kMaxBodySize, headEnd - pos), false, true);
+    Start(held_.data() + pos, std::min<std::size_t>(kMaxBodySize, headEnd - pos), false, true,
+          earlyPage_);
   }
   held_.erase(0, headEnd);
 }
@@ -163,12 +167,38 @@ void AnswerStream::Decide() {
     // A small answer goes whole, as one charge; streaming starts with the
     // first whole piece of body.
     wholeLimit_ = headEnd + kMaxBodySize - 1;
+    earlyPage_ = early_ && head.status == 200 && head.contentType == "text/html" && !head.encoded;
+    if (earlyPage_) {
+      headAt_ = std::chrono::steady_clock::now();
+      copy_ = held_;
+    }
   }
+}
+
+void AnswerStream::MaybeStartEarly() {
+  const std::size_t body = held_.size() - headEnd_;
+  if (body == 0) return;
+  if (body < kEarlyPieceBytes &&
+      std::chrono::steady_clock::now() - headAt_ < std::chrono::milliseconds(kEarlyPieceMs)) {
+    return;
+  }
+  StartStreaming(headEnd_);
+  const std::size_t first = std::min(held_.size(), kEarlyPieceBytes);
+  Start(held_.data(), first, true, false, true);
+  held_.erase(0, first);
 }
 
 void AnswerStream::Offer(const char* data, std::size_t len) {
   held_.append(data, len);
-  if (mode_ == Mode::Undecided) Decide();
+  const bool decided = mode_ != Mode::Undecided;
+  if (!decided) Decide();
+  if (earlyPage_ && !copyOver_) {
+    // Decide copied what it saw; later bytes are added here.
+    if (decided) copy_.append(data, len);
+    copyOver_ = copy_.size() > kSitePageMaxBytes;
+    if (copyOver_) std::string().swap(copy_);
+  }
+  if (mode_ == Mode::Whole && earlyPage_) MaybeStartEarly();
   if (mode_ == Mode::Whole && held_.size() > wholeLimit_) StartStreaming(headEnd_);
   if (mode_ == Mode::Streaming) StartPieces();
 }
@@ -176,7 +206,8 @@ void AnswerStream::Offer(const char* data, std::size_t len) {
 std::vector<AnswerPacket> AnswerStream::TakeReady() {
   std::vector<AnswerPacket> out;
   while (!pending_.empty() &&
-         pending_.front().packet.wait_for(std::chrono::seconds(0)) == std::future_status::ready) {
+         (pending_.front().urgent ||
+          pending_.front().packet.wait_for(std::chrono::seconds(0)) == std::future_status::ready)) {
     out.push_back(pending_.front().packet.get());
     pendingBytes_ -= pending_.front().bytes;
     pending_.pop_front();
@@ -207,6 +238,7 @@ std::vector<AnswerPacket> AnswerStream::Finish(std::string* wholeAnswer) {
     pendingBytes_ -= pending_.front().bytes;
     pending_.pop_front();
   }
+  if (wholeAnswer && earlyPage_ && !copyOver_) wholeAnswer->swap(copy_);
   return out;
 }
 

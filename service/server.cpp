@@ -119,7 +119,7 @@ void Server::StartWorker(nbplat::Socket s, std::uint32_t peer) {
 void Server::Serve(nbplat::Socket s, std::uint32_t peer, std::uint64_t id) {
   try {
     nbplat::OwnedSocket owned(s);
-    ServeConnection(owned.get(), config_, log_, shared_, peer);
+    ServeConnection(owned.get(), config_, log_, shared_, peer, &stopping_);
   } catch (const std::exception& e) {
     log_.Note(std::string("connection ended by an error: ") + e.what());
   }

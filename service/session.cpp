@@ -42,7 +42,9 @@ ReadOutcome ReadRequest(nbplat::Socket s, int idleMs, nbClientHeader* header, st
   Deadline headerBy = start + std::chrono::milliseconds(headerDeadlineMs);
   Deadline requestBy = start + std::chrono::milliseconds(kRequestDeadlineMs);
   unsigned char raw[kClientHeaderSize];
-  nbplat::IoStatus st = RecvExactBy(s, raw, sizeof raw, idleMs, headerBy);
+  nbplat::IoStatus st = RecvExactBy(s, raw, 1, idleMs, headerBy);
+  if (st == nbplat::IoStatus::Closed) return ReadOutcome::Unused;
+  if (st == nbplat::IoStatus::Ok) st = RecvExactBy(s, raw + 1, sizeof raw - 1, idleMs, headerBy);
   if (st != nbplat::IoStatus::Ok) return ReadFailure(st, headerBy);
   if (headerClock) *headerClock = ServiceClock();
   *header = DecodeClientHeader(raw);
@@ -75,6 +77,8 @@ const char* OutcomeName(ReadOutcome o) {
       return "toobig";
     case ReadOutcome::BadBody:
       return "badbody";
+    case ReadOutcome::Unused:
+      return "unused";
   }
   return "?";
 }
@@ -87,7 +91,8 @@ struct ClientLink {
 };
 
 // What this service does beyond the historic answers.
-constexpr std::uint16_t kServiceCaps = NB_CAP_WEBP | NB_CAP_TEXT2 | NB_CAP_SITE_DICT;
+constexpr std::uint16_t kServiceCaps =
+    NB_CAP_WEBP | NB_CAP_TEXT2 | NB_CAP_SITE_DICT | NB_CAP_KEEPALIVE;
 
 // One write per packet: a header sent apart from its body would wait for
 // the peer's acknowledgement of the packet before (small segments are held
@@ -173,9 +178,14 @@ class Session {
   ~Session() {
     if (!quiet_) log_.Write(rec_);
   }
-  void Run();
+  // Serves one exchange; true when its answer was whole and ended with
+  // NB_PACKET_END, so the connection may carry the next request.
+  bool Run();
 
  private:
+  // Sends the end-of-answer packet of a kept connection; true when it left.
+  bool SendEnd();
+
   // Clock check with at most one correction; false ends the connection.
   bool SettleClock();
   // Account, authentication and money; false ends the connection.
@@ -208,6 +218,7 @@ class Session {
   // Writes the answer's totals into the log record.
   void Settle();
 
+  bool whole_ = false;  // the answer went out whole and settled
   nbplat::Socket s_;
   ClientLink link_;
   const ServiceConfig& config_;
@@ -237,7 +248,7 @@ class Session {
   std::string site_, namedPage_;
 };
 
-void Session::Run() {
+bool Session::Run() {
   // A client that stops reading frees its slot, thread and memory: each
   // send returns within a slice, and the sending ends after the time-out
   // without progress.
@@ -247,7 +258,10 @@ void Session::Run() {
   rec_.login = header_.login;
   if (o != ReadOutcome::Ok) {
     rec_.result = std::string("bad-request-") + OutcomeName(o);
-    return;
+    // A connection closed before a byte of a request (kept between
+    // exchanges, opened ahead and not needed) carried no request.
+    if (o == ReadOutcome::Unused) quiet_ = true;
+    return false;
   }
   rec_.received = kClientHeaderSize + header_.size;
   // The service answers with the bits both sides have, on every packet; the
@@ -255,6 +269,10 @@ void Session::Run() {
   // header's bits count.
   caps_ = header_.caps & kServiceCaps;
   link_.caps = caps_;
+  // A kept connection's answers end in a small packet, and a page starts
+  // with a small piece: neither waits for what went before to be
+  // acknowledged.
+  if (caps_ & NB_CAP_KEEPALIVE) nbplat::SetNoDelay(s_);
   if (caps_ & NB_CAP_SITE_DICT) {
     // The line naming the client's page is ours: it never reaches the site.
     namedPage_ = TakeSitePageField(&request_);
@@ -265,8 +283,21 @@ void Session::Run() {
     }
   }
   rec_.destination = FormatIPv4(header_.ipNet) + ":" + std::to_string(header_.port);
-  if (!SettleClock() || !Admit()) return;
+  if (!SettleClock() || !Admit()) return false;
   Answer();
+  // Only an answer that went out whole leaves the connection in step: after
+  // a cut marker or a refusal the client reads no further.
+  return whole_ && (caps_ & NB_CAP_KEEPALIVE) && SendEnd();
+}
+
+bool Session::SendEnd() {
+  nbServiceHeader h;
+  h.msg = NB_PACKET_END;
+  h.money = MoneyForHeader(charged_ ? balance_ : 0);
+  if (!SendPacket(link_, h, std::string())) return false;
+  rec_.sent += kServiceHeaderSize;
+  AddKind(&rec_, h.msg);
+  return true;
 }
 
 bool Session::SettleClock() {
@@ -372,8 +403,10 @@ void Session::Answer() {
   }
   if (config_.cacheMb > 0) coding.dense = &shared_.dense;
   const bool webp = (caps_ & NB_CAP_WEBP) != 0 && AcceptsWebp(request_);
+  // A client that keeps connections may take a page's first piece early (it
+  // is a newer client; today's client gets today's pieces).
   AnswerStream stream(header_.jpegLevel, config_.cacheMb > 0 ? &shared_.cache : nullptr,
-                      PackThreads(), coding, webp);
+                      PackThreads(), coding, webp, kEarlyPages && (caps_ & NB_CAP_KEEPALIVE) != 0);
   if (shared_.destinations.Refused(header_.ipNet, header_.port)) {
     rec_.result = "refused";
     stream.Offer(MakeErrorResponse(403, "Forbidden",
@@ -437,6 +470,7 @@ void Session::FinishAnswer(AnswerStream& stream) {
     shared_.sitePages.Keep(site_, std::move(whole));
   }
   Settle();
+  whole_ = true;
 }
 
 void Session::EndStoppedDelivery() {
@@ -594,10 +628,35 @@ void Session::Settle() {
 
 }  // namespace
 
+namespace {
+
+// Waits for the first byte of the next request on a kept connection; false
+// when the client stays silent for kKeepAliveIdleMs, the wait fails or the
+// server stops.
+bool AwaitNextRequest(nbplat::Socket s, const std::atomic<bool>* stopping) {
+  auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kKeepAliveIdleMs);
+  while (!(stopping && stopping->load())) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    until - std::chrono::steady_clock::now())
+                    .count();
+    if (left <= 0) return false;
+    int ready = nbplat::WaitReadable(
+        s, nbplat::kNoSocket, static_cast<int>(std::min<long long>(left, kKeepAliveSliceMs)));
+    if (ready < 0) return false;
+    if (ready > 0) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 void ServeConnection(nbplat::Socket s, const ServiceConfig& config, ServiceLog& log,
-                     ServiceShared& shared, std::uint32_t peer) {
-  Session session(s, config, log, shared, peer);
-  session.Run();
+                     ServiceShared& shared, std::uint32_t peer, const std::atomic<bool>* stopping) {
+  for (bool follow = false;; follow = true) {
+    if (follow && !AwaitNextRequest(s, stopping)) return;
+    Session session(s, config, log, shared, peer);
+    if (!session.Run()) return;
+  }
 }
 
 }  // namespace nbsvc

@@ -2,6 +2,7 @@
 // money, fetch, answer packets, charge and log line.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -27,8 +28,9 @@ enum class HeaderCheck { Ok, TooBig, Empty };
 HeaderCheck CheckRequestHeader(const nbClientHeader& h);
 
 // Outcome of reading one request from the connection. Slow: the bytes kept
-// coming, but not all within the deadline.
-enum class ReadOutcome { Ok, Silent, Slow, Closed, TooBig, BadBody };
+// coming, but not all within the deadline. Unused: closed before its first
+// byte (a connection opened ahead and not needed, a balancer's check).
+enum class ReadOutcome { Ok, Silent, Slow, Closed, TooBig, BadBody, Unused };
 
 // Reads the 28-byte header and its bzip2 body; *request receives exactly
 // decompSize decompressed bytes. Each wait lasts at most idleMs; the header
@@ -59,8 +61,12 @@ struct ServiceShared {
 };
 
 // Handles the connection from client address peer (network order) to its
-// end; the caller closes the socket.
+// end; the caller closes the socket. A client that announced
+// NB_CAP_KEEPALIVE gets NB_PACKET_END after each whole answer and may send
+// its next request on the same connection within kKeepAliveIdleMs; an idle
+// connection also ends once *stopping (when given) turns true.
 void ServeConnection(nbplat::Socket s, const ServiceConfig& config, ServiceLog& log,
-                     ServiceShared& shared, std::uint32_t peer = 0);
+                     ServiceShared& shared, std::uint32_t peer = 0,
+                     const std::atomic<bool>* stopping = nullptr);
 
 }  // namespace nbsvc

@@ -11,7 +11,8 @@
 
 // The bits this client announces in every request header: it passes WebP
 // images through as it passes JPEG ones (kind 4), decodes the zstd text
-// kinds and keeps pages of the sites it visits.
+// kinds, keeps pages of the sites it visits and keeps service connections
+// for several exchanges.
 std::uint16_t ClientCapabilities();
 
 // The name the service of these settings is remembered under: the

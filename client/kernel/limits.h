@@ -47,6 +47,15 @@ inline constexpr long long kMaxRequestBody = 2000000000;
 // Services whose capability bits are remembered at once.
 inline constexpr std::size_t kMaxRememberedServices = 8;
 
+// Idle service connections kept per service (and upstream proxy), and how
+// long one may stay idle: below the service's own idle time, so the client
+// seldom takes one the service is just closing.
+inline constexpr std::size_t kServicePoolPerService = 8;
+inline constexpr std::uint32_t kServicePoolIdleMs = 20000;
+// A connection opened ahead waits at most this long for its first request:
+// the service gives a new connection 10 s for its first request header.
+inline constexpr std::uint32_t kServicePoolAheadIdleMs = 8000;
+
 // Pages of sites kept to have new pages coded against them: per site, and
 // in all (each at most kSitePageMaxBytes).
 inline constexpr std::size_t kSitePagesPerSite = 2;

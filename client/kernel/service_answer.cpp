@@ -83,7 +83,7 @@ bool DeliverText2(ThreadArgs* thArgs, const nbServiceHeader& h, AnswerProgress* 
 
 }  // namespace
 
-AnswerHead ReadAnswerHeader(nbplat::Socket s, int idleMs, nbServiceHeader* h) {
+AnswerHead ReadAnswerHeader(nbplat::Socket s, int idleMs, nbServiceHeader* h, std::size_t* gotOut) {
   unsigned char raw[kServiceHeaderSize];
   std::size_t got = 0;
   nbplat::IoStatus end = nbplat::IoStatus::Ok;
@@ -95,6 +95,7 @@ AnswerHead ReadAnswerHeader(nbplat::Socket s, int idleMs, nbServiceHeader* h) {
     }
     got += r.bytes;
   }
+  if (gotOut) *gotOut = got;
   if (got != sizeof raw) {
     // The service ends its answer by closing between packets; a close
     // inside a header, a reset or a silence cut the answer.

@@ -14,7 +14,9 @@ enum class AnswerHead {
   End,   // the service closed between packets: the answer is over
   Cut,   // a close inside the header, a reset or a silence of idleMs
 };
-AnswerHead ReadAnswerHeader(nbplat::Socket s, int idleMs, nbServiceHeader* h);
+// *got, when given, receives the header bytes that arrived.
+AnswerHead ReadAnswerHeader(nbplat::Socket s, int idleMs, nbServiceHeader* h,
+                            std::size_t* got = nullptr);
 
 // Receives h.size body bytes into buff, each read waiting at most idleMs and
 // showing network activity in the tray; true when all of them came.

@@ -13,8 +13,10 @@
 #include "kernel/events.h"
 #include "kernel/limits.h"
 #include "kernel/relay.h"
+#include "kernel/service_pool.h"
 #include "kernel/site_dict.h"
 #include "kernel/tunnel.h"
+#include "protocol/capabilities.h"
 #include "support/debug.h"
 
 namespace {
@@ -25,7 +27,7 @@ const char* const kSendSig =
 
 // Connects sckServer (already created) to the service, directly or through
 // the upstream proxy's tunnel. False when the service cannot be reached.
-bool ConnectService(ThreadArgs* thArgs, const Program_Options& po,
+bool ConnectService(nbplat::Socket sck, const Program_Options& po,
                     const ServiceLinkSettings& link) {
   // The ServiceHost option, or else the build setting.
   std::string serviceHost = link.host;
@@ -41,7 +43,7 @@ bool ConnectService(ThreadArgs* thArgs, const Program_Options& po,
       dbgmsg("Service hostent error");
       return false;
     }
-    if (!nbplat::ConnectIPv4(thArgs->sckServer.get(), ip, static_cast<std::uint16_t>(servicePort),
+    if (!nbplat::ConnectIPv4(sck, ip, static_cast<std::uint16_t>(servicePort),
                              nb::kConnectTimeoutMs)) {
       dbgmsg("Service socket failed");
       return false;
@@ -49,8 +51,8 @@ bool ConnectService(ThreadArgs* thArgs, const Program_Options& po,
     return true;
   }
   std::string answer;
-  switch (OpenProxyTunnel(thArgs->sckServer.get(), po,
-                          serviceHost + ":" + std::to_string(servicePort), link.idleMs, &answer)) {
+  switch (OpenProxyTunnel(sck, po, serviceHost + ":" + std::to_string(servicePort), link.idleMs,
+                          &answer)) {
     case TunnelResult::Opened:
       return true;
     case TunnelResult::Unresolved:
@@ -95,6 +97,17 @@ void CorrectClock(nbplat::Socket s, ServiceLinkState& link, const Program_Option
   dprintf("iServTimeShift=%d", static_cast<int>(shift));
 }
 
+// Where pooled connections to this service are kept apart: the service and
+// the upstream proxy its tunnels go through.
+std::string PoolKey(const Program_Options& po, const ServiceLinkSettings& link) {
+  return ServiceKey(po, link) + "|" + po.sProxyName + ":" + po.sProxyPort + "|" + po.sProxyLogin;
+}
+
+// Only requests that may be sent twice are sent again on a fresh connection.
+bool MayRetry(const std::string& request) {
+  return request.compare(0, 4, "GET ") == 0 || request.compare(0, 5, "HEAD ") == 0;
+}
+
 }  // namespace
 
 bool sendDataToServer(ClientContext& ctx, nbplat::Socket ssocket, unsigned int ip, int port,
@@ -117,16 +130,13 @@ bool sendDataToServer(ClientContext& ctx, nbplat::Socket ssocket, unsigned int i
       MakeRequestHeader(po, ip, port, time, static_cast<std::uint32_t>(compressed.size()),
                         static_cast<std::uint32_t>(iSize)),
       header);
-  nbplat::IoResult r = nbplat::SendAll(ssocket, header, sizeof header);
+  // One write: a body sent apart would wait for the acknowledgement of the
+  // header, which a kept connection's peer delays.
+  std::string packet(reinterpret_cast<const char*>(header), sizeof header);
+  packet += compressed;
+  nbplat::IoResult r = nbplat::SendAll(ssocket, packet.data(), packet.size());
   if (!r.ok()) {
-    dbgmsg("can't send nbheader");
-    dprintf("iLen=%u", unsigned(r.bytes));
-    dbgmsg(std::string("RET ") + kSendSig);
-    return false;
-  }
-  r = nbplat::SendAll(ssocket, compressed.data(), compressed.size());
-  if (!r.ok()) {
-    dbgmsg("can't send nbbody");
+    dbgmsg(r.bytes < sizeof header ? "can't send nbheader" : "can't send nbbody");
     dprintf("iLen=%u", unsigned(r.bytes));
     dbgmsg(std::string("RET ") + kSendSig);
     return false;
@@ -157,15 +167,21 @@ void processRequestWithService(ThreadArgs* thArgs) {
 
   // Nothing has reached the browser yet: a service that cannot be reached
   // leaves the request to the direct relay rather than unanswered.
-  thArgs->sckServer.reset(nbplat::TcpSocket());
   nbplat::SetSendTimeout(thArgs->sckBrowser.get(), thArgs->ctx.iSendTimeoutMs.load());
-  nbplat::SetSendTimeout(thArgs->sckServer.get(), thArgs->ctx.iSendTimeoutMs.load());
-  if (!thArgs->sckServer.valid() || !ConnectService(thArgs, po, link)) {
-    if (thArgs->sckServer.valid()) NoteServiceReached(thArgs->ctx.link, false);
-    RelayDirectInstead(thArgs);
-    dbgmsg(sRet);
-    return;
-  }
+  const std::string serviceKey = ServiceKey(po, link);
+  const std::string poolKey = PoolKey(po, link);
+  ServicePool& pool = ServiceConnections();
+  const bool keeps = (ServiceCapabilities(serviceKey) & NB_CAP_KEEPALIVE) != 0;
+  // A service that keeps connections gets the next one opened ahead while
+  // this request is served.
+  ClientContext& ctx = thArgs->ctx;
+  auto openAhead = [&] {
+    if (!keeps) return;
+    OpenServiceAhead(poolKey, [&ctx, po, link](nbplat::Socket s) {
+      nbplat::SetSendTimeout(s, ctx.iSendTimeoutMs.load());
+      return ConnectService(s, po, link);
+    });
+  };
 
   // Answer bodies are received into buff, apart from the request, which
   // stays whole for a no-money answer that arrives after content packets.
@@ -176,21 +192,67 @@ void processRequestWithService(ThreadArgs* thArgs) {
   const std::string named = RequestNamingPage(
       link.host + ":" + std::to_string(link.port) + "|" + po.sServiceHost, request, &pageUse);
   const std::string& toService = pageUse.named ? named : request;
-  if (!sendDataToServer(thArgs->ctx, thArgs->sckServer.get(), thArgs->ipHost, thArgs->iHostPort,
-                        toService.data(), static_cast<int>(toService.size()))) {
-    dbgmsg("send to service nbheader and body FAILED. exit");
-    dbgmsg(sRet);
-    return;
+
+  // A kept connection the service (or a middlebox) has closed meanwhile
+  // carries the request again on a fresh one, but only while no byte of
+  // the answer has come and when the request may be sent twice.
+  nbServiceHeader firstHeader;
+  AnswerHead firstHead = AnswerHead::Cut;
+  bool counted = false;
+  for (bool pooled = keeps;; pooled = false) {
+    if (pooled) thArgs->sckServer = pool.Take(poolKey, nbplat::TickCountMs());
+    const bool reused = pooled && thArgs->sckServer.valid();
+    if (!counted) pool.Count(reused);
+    counted = true;
+    if (!reused) {
+      thArgs->sckServer.reset(nbplat::TcpSocket());
+      nbplat::SetSendTimeout(thArgs->sckServer.get(), ctx.iSendTimeoutMs.load());
+      if (!thArgs->sckServer.valid() || !ConnectService(thArgs->sckServer.get(), po, link)) {
+        if (thArgs->sckServer.valid()) NoteServiceReached(ctx.link, false);
+        RelayDirectInstead(thArgs);
+        dbgmsg(sRet);
+        return;
+      }
+    }
+    openAhead();
+    const bool sent = sendDataToServer(ctx, thArgs->sckServer.get(), thArgs->ipHost,
+                                       thArgs->iHostPort, toService.data(),
+                                       static_cast<int>(toService.size()));
+    std::size_t got = 0;
+    if (sent) {
+      dbgmsg("send to service nbheader and body OK");
+      firstHead = ReadAnswerHeader(thArgs->sckServer.get(), link.idleMs, &firstHeader, &got);
+    }
+    if (reused && got == 0 && firstHead != AnswerHead::Read && MayRetry(request)) {
+      dbgmsg("kept service connection was closed: the request goes on a fresh one");
+      continue;
+    }
+    if (!sent) {
+      dbgmsg("send to service nbheader and body FAILED. exit");
+      dbgmsg(sRet);
+      return;
+    }
+    break;
   }
-  dbgmsg("send to service nbheader and body OK");
 
   AnswerProgress progress;
   progress.named = pageUse.named;
-  const std::string serviceKey = ServiceKey(po, link);
   bool bContinue = true;
+  bool first = true;
   while (bContinue) {
-    nbServiceHeader h;
-    const AnswerHead head = ReadAnswerHeader(thArgs->sckServer.get(), link.idleMs, &h);
+    nbServiceHeader h = firstHeader;
+    const AnswerHead head =
+        first ? firstHead : ReadAnswerHeader(thArgs->sckServer.get(), link.idleMs, &h);
+    first = false;
+    if (head == AnswerHead::Read && IsAnswerEnd(h)) {
+      // The answer is whole and the connection in step: it carries the
+      // next request.
+      saveMoneyInfo(ctx.options, h.money);
+      if (!progress.tooLong)
+        KeepSitePage(pageUse, progress.serviceCaps, std::move(progress.answer));
+      pool.Give(poolKey, std::move(thArgs->sckServer), nbplat::TickCountMs());
+      break;
+    }
     if (head != AnswerHead::Read) {
       if (head == AnswerHead::Cut) CutAnswer(thArgs);
       // A whole answer may be the page the site's next one is coded against.

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -201,6 +202,12 @@ bool SetResetOnClose(Socket s) {
   l.l_onoff = 1;
   l.l_linger = 0;
   return setsockopt(Fd(s), SOL_SOCKET, SO_LINGER, &l, sizeof l) == 0;
+}
+
+bool SetNoDelay(Socket s) {
+  if (s == kNoSocket) return false;
+  int on = 1;
+  return setsockopt(Fd(s), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) == 0;
 }
 
 bool ResolveIPv4(const std::string& host, std::uint32_t* ipNet) {

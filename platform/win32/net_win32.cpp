@@ -270,6 +270,13 @@ bool SetResetOnClose(Socket s) {
          0;
 }
 
+bool SetNoDelay(Socket s) {
+  if (s == kNoSocket) return false;
+  int on = 1;
+  return setsockopt(Sock(s), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on),
+                    sizeof on) == 0;
+}
+
 bool ResolveIPv4(const std::string& host, std::uint32_t* ipNet) {
   if (host.empty() || host.find('\0') != std::string::npos) return false;
   if (!win32::EnsureWinsock()) return false;

@@ -20,8 +20,12 @@ from listeners import ThreadedListener
 REQUEST_HEADER = struct.Struct("<i4sHHH2xiII")
 # size, decompSize, msg, unused, money
 ANSWER_HEADER = struct.Struct("<IIH2xi")
+# size, decompSize, msg, caps, money
+ANSWER_HEADER_CAPS = struct.Struct("<IIHHi")
 
 EMPTY, BZ2, NOCOMPRESS, JPG, TIMESHIFT, AUTHFAILED, NOMONEY = 0, 2, 3, 4, 5, 6, 7
+END = 10
+CAP_KEEPALIVE = 0x8
 
 
 def md5_text(text):
@@ -66,6 +70,9 @@ class Conversation:
         self.request = None     # decompressed request bytes
         self.arrived = None     # time.monotonic() when the header arrived
         self.replies = []       # headers the client sent after the request
+        self.caps = 0           # the service's bits on every answer header
+        self.ended = False      # the answer ended with END: the connection goes on
+        self.connection = 0     # which connection of the service this came on
 
     def read_request(self):
         raw = _recv_exactly(self.sock, REQUEST_HEADER.size)
@@ -73,12 +80,19 @@ class Conversation:
             return False
         self.arrived = time.monotonic()
         self.header = decode_request_header(raw)
+        self.header["caps"] = struct.unpack("<H", raw[14:16])[0]
         body = _recv_exactly(self.sock, self.header["size"])
         self.request = bz2.decompress(body) if len(body) == self.header["size"] else None
         return self.request is not None
 
     def header_only(self, kind, size, decomp=0, money=0):
-        self.sock.sendall(ANSWER_HEADER.pack(size, decomp, kind, money))
+        self.sock.sendall(ANSWER_HEADER_CAPS.pack(size, decomp, kind, self.caps, money))
+
+    def end(self, money=0):
+        """Ends the answer as a service that keeps the connection."""
+        self.caps |= CAP_KEEPALIVE
+        self.header_only(END, 0, money=money)
+        self.ended = True
 
     def packet(self, kind, body=b"", decomp=None, money=0):
         """A packet with its body; decomp defaults to the body's length."""
@@ -112,22 +126,33 @@ class Conversation:
 
 class ScriptedService(ThreadedListener):
     """Listens on ip:port; each connection's request is read and recorded in
-    ``conversations``, then ``script(conversation)`` answers it."""
+    ``conversations``, then ``script(conversation)`` answers it. When the
+    script ended its answer with ``end()``, as a service that keeps
+    connections, the next request is read from the same connection."""
 
     def __init__(self, ip="127.0.0.1", port=443, script=None):
         self.script = script or (lambda conv: None)
         self.conversations = []
+        self.connections = 0
         self._lock = threading.Lock()
         super().__init__(ip, port)
 
     def handle(self, conn):
         conn.settimeout(15)
-        conv = Conversation(conn)
+        with self._lock:
+            self.connections += 1
+            number = self.connections
         try:
-            if conv.read_request():
+            while True:
+                conv = Conversation(conn)
+                conv.connection = number
+                if not conv.read_request():
+                    break
                 with self._lock:
                     self.conversations.append(conv)
                 self.script(conv)
+                if not conv.ended:
+                    break
         except OSError:
             pass
         finally:

@@ -90,9 +90,10 @@ TEST(PackCache, BodySeenAgainUnderANewHeadIsTakenFromTheCache) {
 // two pieces packing at once, the first piece is surely ready once a third
 // has started.
 std::size_t Feed(const std::string& response, int jpegCode, std::size_t step,
-                 std::vector<AnswerPacket>* early, std::vector<AnswerPacket>* all) {
+                 std::vector<AnswerPacket>* early, std::vector<AnswerPacket>* all,
+                 bool earlyPages = false, std::string* whole = nullptr) {
   PackCache cache(64 << 20);
-  nbsvc::AnswerStream stream(jpegCode, &cache, 2);
+  nbsvc::AnswerStream stream(jpegCode, &cache, 2, nbsvc::TextCoding(), false, earlyPages);
   std::size_t held = 0;
   for (std::size_t pos = 0; pos < response.size(); pos += step) {
     stream.Offer(response.data() + pos, std::min(step, response.size() - pos));
@@ -100,7 +101,7 @@ std::size_t Feed(const std::string& response, int jpegCode, std::size_t step,
     for (auto& p : stream.TakeReady()) early->push_back(p);
   }
   *all = *early;
-  for (auto& p : stream.Finish()) all->push_back(std::move(p));
+  for (auto& p : stream.Finish(whole)) all->push_back(std::move(p));
   return held;
 }
 
@@ -142,6 +143,34 @@ TEST(AnswerStream, LargeAnswersLeaveBeforeTheirEndSmallOnesWhole) {
   Feed(small, 0, 1000, &early, &all);
   EXPECT_TRUE(early.empty());
   EXPECT_EQ(Contents(all), small);
+}
+
+TEST(AnswerStream, EarlyPageLeavesHeadAndSmallFirstPieceAndStaysWhole) {
+  std::string page =
+      "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n"
+      "Content-Length: 150000\r\n\r\n" +
+      Text(150000, 8);
+  std::vector<AnswerPacket> early, all;
+  std::string whole;
+  Feed(page, 0, 4096, &early, &all, true, &whole);
+  // The head and the first piece left before the end, the piece small.
+  ASSERT_EQ(early.size(), 2u);
+  EXPECT_TRUE(early[0].head);
+  EXPECT_GT(early[1].header.decompSize, 0u);
+  EXPECT_LE(early[1].header.decompSize, nbsvc::kEarlyPieceBytes);
+  EXPECT_EQ(Contents(all), page);
+  // The page as a whole stays at hand to be kept as the site's page.
+  EXPECT_EQ(whole, page);
+
+  // Not a page, or no early start asked for: packed whole as before.
+  std::string css = page;
+  css.replace(css.find("text/html"), 9, "text/css");
+  for (const auto& [answer, ask] : {std::pair{&css, true}, std::pair{&page, false}}) {
+    early.clear();
+    Feed(*answer, 0, 4096, &early, &all, ask);
+    EXPECT_TRUE(early.empty());
+    EXPECT_EQ(Contents(all), *answer);
+  }
 }
 
 }  // namespace

@@ -110,6 +110,9 @@ TEST(RequestReading, SilentAndHalfSentConnectionsEnd) {
                 },
                 &got),
             nbsvc::ReadOutcome::Closed);
+  // Closed before its first byte: no request at all (nothing to log).
+  EXPECT_EQ(ReadWith([](nbplat::Socket s) { nbplat::ShutdownSocket(s); }, &got),
+            nbsvc::ReadOutcome::Unused);
 }
 
 // ---- whole conversations ---------------------------------------------------
