@@ -226,7 +226,8 @@ class Session {
   ServiceShared& shared_;
   const std::uint32_t peer_;
   RequestRecord rec_;
-  bool quiet_ = false;            // a refusal during a lock: only its first one is logged
+  bool quiet_ = false;            // no line (more) to write: a refusal during a lock
+                                  // after its first, or the line already written
   std::int64_t headerClock_ = 0;  // our clock as the request header arrived
   nbClientHeader header_;
   std::string request_;
@@ -294,10 +295,13 @@ bool Session::SendEnd() {
   nbServiceHeader h;
   h.msg = NB_PACKET_END;
   h.money = MoneyForHeader(charged_ ? balance_ : 0);
-  if (!SendPacket(link_, h, std::string())) return false;
+  // The exchange's line is written before its end leaves: whoever holds the
+  // whole answer finds the line already in the log.
   rec_.sent += kServiceHeaderSize;
   AddKind(&rec_, h.msg);
-  return true;
+  if (!quiet_) log_.Write(rec_);
+  quiet_ = true;
+  return SendPacket(link_, h, std::string());
 }
 
 bool Session::SettleClock() {
