@@ -187,7 +187,8 @@ def main():
     urls_paths = make_pages(args.corpus, os.path.join(work, "www"))
     service = h.Proc([args.service, "--listen", "127.0.0.1", "--port", "4443", "--db",
                       os.path.join(work, "accounts.db"), "--log", os.path.join(work, "svc.log"),
-                      "--allow-private", "--guest"], log=os.path.join(work, "svc.out"))
+                      "--allow-private", "--guest"] + os.environ.get("NB_SLOWLINK_SERVICE_ARGS", "").split(),
+                     log=os.path.join(work, "svc.out"))
     h.wait_port("127.0.0.1", 4443, proc=service)
     procs = [service]
     urls = ["http://%s%s" % (SITE, x) for x in urls_paths]
