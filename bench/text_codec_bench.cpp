@@ -127,6 +127,7 @@ int RunPieces(int argc, char** argv) {
       {"chain-9, page<=256K", 9, true, 256 * 1024},
       {"chain-9, page<=1M", 9, true, kChainWindow},
       {"chain-12, page<=1M", 12, true, kChainWindow},
+      {"chain-13, page<=1M", 13, true, kChainWindow},
       {"chain-15, page<=1M", 15, true, kChainWindow},
       {"chain-19, page<=1M", 19, true, kChainWindow},
   };

@@ -102,7 +102,10 @@ AnswerPacket PackPiece(const char* data, std::size_t len, PackCache* cache,
 
 AnswerPacket PackAnswerPiece(const char* data, std::size_t len, const std::string& before,
                              PackCache* cache, const TextCoding& coding) {
-  if (!coding.text2 || !coding.chain || before.empty()) return PackPiece(data, len, cache, coding);
+  if (!coding.text2 || !coding.chain || before.empty() ||
+      (!coding.page && before.size() < kChainMinBefore)) {
+    return PackPiece(data, len, cache, coding);
+  }
   // The piece alone (cached, and packed densely once popular), or against
   // what the client holds: the page it named, then the answer so far. The
   // page alone (kind 9) is not tried: the chained prefix holds it too.

@@ -74,7 +74,8 @@ AnswerPacket PackPiece(const char* data, std::size_t len, PackCache* cache,
 
 // One piece of an answer whose content before it is before (at least its
 // last kChainWindow bytes; empty for the first piece): with coding.text2,
-// coding.chain and before not empty, the smaller of PackPiece's result and
+// coding.chain and before not empty (at least kChainMinBefore bytes when
+// there is no page), the smaller of PackPiece's result and
 // the piece coded against the page and before (kind 12, never cached: its
 // bytes depend on the prefix); otherwise PackPiece.
 AnswerPacket PackAnswerPiece(const char* data, std::size_t len, const std::string& before,
