@@ -272,29 +272,6 @@ class ServiceRoad(unittest.TestCase):
         self.service.script = cut
         self.assertNotIn(b"after", self.get())
 
-    def test_chained_text_decodes_against_the_answer_so_far(self):
-        first = b"<p>the first piece of the page</p>" * 30
-        second = first[:400] + b"<p>and a little more</p>" + first[400:]
-        with tempfile.NamedTemporaryFile() as prefix:
-            prefix.write(first)
-            prefix.flush()
-            frame = subprocess.run(["zstd", "-q", "-c", "--patch-from=" + prefix.name,
-                                    "--stream-size=%d" % len(second)],
-                                   input=second, check=True, capture_output=True).stdout
-
-        def script(c, flag=b"0", after=b""):
-            c.raw(struct.pack("<IIHHi", len(first), len(first), 3, 0x0022, 100) + first)
-            body = flag + frame
-            c.raw(struct.pack("<IIHHi", len(body), len(second), 12, 0x0022, 100) + body)
-            if after:
-                c.packet(svc.NOCOMPRESS, after)
-        self.service.script = script
-        self.assertEqual(self.get(), first + second)
-        self.assertStats(len(first + second), len(first) + len(frame) + 1, 1)
-        # A frame said to need a page the client never named cuts the answer.
-        self.service.script = lambda c: script(c, b"1", "after")
-        self.assertNotIn(b"after", self.get())
-
     # -- service out of reach -------------------------------------------------
 
     def test_unreachable_service_falls_back_to_the_direct_relay(self):
