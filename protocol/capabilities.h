@@ -43,6 +43,11 @@ enum nbCapability : std::uint16_t {
   NB_CAP_KEEPALIVE = 0x0008,
   // Reserved: resources pushed after a page (NB_PACKET_PUSH).
   NB_CAP_PUSH = 0x0010,
+  // As NB_CAP_WEBP for AVIF: with the browser's Accept naming image/avif,
+  // images may come recoded as AVIF in kind 4 pieces (head image/avif,
+  // "Vary: Accept", weak ETag), only where that is smaller than what the
+  // WebP and JPEG roads would send.
+  NB_CAP_AVIF = 0x0040,
 };
 
 // Packet kinds beyond the historic 2-7; each goes only to a client that

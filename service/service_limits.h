@@ -133,4 +133,19 @@ inline constexpr int kWebpLosslessLevel = 2;
 // are held while encoding).
 inline constexpr std::size_t kMaxWebpPixels = 16u * 1000 * 1000;
 
+// AV1 quantizers (0 best .. 63 worst) for the same codes ({code 1, code 2})
+// per source format, matched to the JPEG qualities' mean SSIM like WebP's
+// (bench/bench_images.sh with NB_SWEEP=1).
+inline constexpr int kAvifQuantizerFromJpeg[2] = {36, 44};
+inline constexpr int kAvifQuantizerFromPng[2] = {39, 45};
+inline constexpr int kAvifQuantizerFromGif[2] = {25, 36};
+// Encoder speed of libaom through libavif (0 slowest .. 10 fastest).
+inline constexpr int kAvifSpeed = 8;
+// Images above this many pixels are not turned into AVIF: AV1 costs far
+// more per pixel than WebP, and the client waits for it.
+inline constexpr std::size_t kMaxAvifPixels = 4u * 1000 * 1000;
+// AVIF encodes under way at once in the whole service; an image that finds
+// none free takes the WebP or JPEG road rather than wait.
+inline constexpr int kMaxAvifEncodes = 2;
+
 }  // namespace nbsvc

@@ -92,7 +92,7 @@ struct ClientLink {
 
 // What this service does beyond the historic answers.
 constexpr std::uint16_t kServiceCaps =
-    NB_CAP_WEBP | NB_CAP_TEXT2 | NB_CAP_SITE_DICT | NB_CAP_KEEPALIVE;
+    NB_CAP_WEBP | NB_CAP_TEXT2 | NB_CAP_SITE_DICT | NB_CAP_KEEPALIVE | NB_CAP_AVIF;
 
 // One write per packet: a header sent apart from its body would wait for
 // the peer's acknowledgement of the packet before (small segments are held
@@ -407,10 +407,12 @@ void Session::Answer() {
   }
   if (config_.cacheMb > 0) coding.dense = &shared_.dense;
   const bool webp = (caps_ & NB_CAP_WEBP) != 0 && AcceptsWebp(request_);
+  const bool avif = (caps_ & NB_CAP_AVIF) != 0 && AcceptsAvif(request_);
   // A client that keeps connections may take a page's first piece early (it
   // is a newer client; today's client gets today's pieces).
   AnswerStream stream(header_.jpegLevel, config_.cacheMb > 0 ? &shared_.cache : nullptr,
-                      PackThreads(), coding, webp, kEarlyPages && (caps_ & NB_CAP_KEEPALIVE) != 0);
+                      PackThreads(), coding, webp, kEarlyPages && (caps_ & NB_CAP_KEEPALIVE) != 0,
+                      avif);
   if (shared_.destinations.Refused(header_.ipNet, header_.port)) {
     rec_.result = "refused";
     stream.Offer(MakeErrorResponse(403, "Forbidden",

@@ -1,4 +1,6 @@
-// Recoding to WebP, the answer fields it changes, and when it happens.
+// Recoding to WebP and AVIF, the answer fields it changes, and when it
+// happens.
+#include <avif/avif.h>
 #include <gtest/gtest.h>
 #include <png.h>
 #include <webp/decode.h>
@@ -6,7 +8,9 @@
 #include <cstring>
 #include <random>
 
+#include "avif_recode.h"
 #include "http_request.h"
+#include "jpeg_recode.h"
 #include "packer.h"
 #include "service_test_util.h"
 #include "webp_recode.h"
@@ -14,6 +18,10 @@
 namespace {
 
 using nbsvc::ImageType;
+
+// How far below today's JPEG level an AVIF's SSIM may fall on one image: the
+// quantizers match the mean over many photos, not each one.
+constexpr double kAvifSsimMargin = 0.02;
 
 std::string Response(const char* type, const std::string& body, const char* extra = "") {
   return std::string("HTTP/1.1 200 OK\r\nContent-Type: ") + type +
@@ -132,6 +140,110 @@ TEST(WebpAnswer, OnlyAskedForAndOnlyWhenSmaller) {
   a = nbsvc::PackResponse(gif, 1, nullptr, {}, true);
   EXPECT_NE(a.packets[0].header.msg, NB_PACKET_JPG);
   EXPECT_EQ(a.before, gif.size());
+}
+
+// RGBA pixels of an AVIF image, empty when libavif does not decode it.
+std::vector<unsigned char> DecodeAvif(const std::string& data, int* w, int* h) {
+  std::vector<unsigned char> px;
+  avifDecoder* dec = avifDecoderCreate();
+  avifImage* img = avifImageCreateEmpty();
+  if (avifDecoderReadMemory(dec, img, reinterpret_cast<const uint8_t*>(data.data()), data.size()) ==
+      AVIF_RESULT_OK) {
+    avifRGBImage rgb;
+    avifRGBImageSetDefaults(&rgb, img);
+    rgb.format = AVIF_RGB_FORMAT_RGBA;
+    rgb.depth = 8;
+    *w = static_cast<int>(img->width);
+    *h = static_cast<int>(img->height);
+    px.resize(std::size_t{img->width} * img->height * 4);
+    rgb.pixels = px.data();
+    rgb.rowBytes = img->width * 4;
+    if (avifImageYUVToRGB(img, &rgb) != AVIF_RESULT_OK) px.clear();
+  }
+  avifImageDestroy(img);
+  avifDecoderDestroy(dec);
+  return px;
+}
+
+// Mean SSIM of the green channels of two w x h RGBA images, 8x8 windows.
+double Ssim(const std::vector<unsigned char>& a, const std::vector<unsigned char>& b, int w,
+            int h) {
+  double sum = 0;
+  int n = 0;
+  for (int y0 = 0; y0 + 8 <= h; y0 += 4) {
+    for (int x0 = 0; x0 + 8 <= w; x0 += 4) {
+      double m[2] = {}, sq[2] = {}, xy = 0;
+      for (int k = 0; k < 64; ++k) {
+        std::size_t i = (static_cast<std::size_t>(y0 + k / 8) * w + x0 + k % 8) * 4 + 1;
+        m[0] += a[i], m[1] += b[i], sq[0] += a[i] * a[i], sq[1] += b[i] * b[i], xy += a[i] * b[i];
+      }
+      double mx = m[0] / 64, my = m[1] / 64, cov = xy / 64 - mx * my;
+      double vx = sq[0] / 64 - mx * mx, vy = sq[1] / 64 - my * my;
+      sum += (2 * mx * my + 6.5025) * (2 * cov + 58.5225) /
+             ((mx * mx + my * my + 6.5025) * (vx + vy + 58.5225));
+      ++n;
+    }
+  }
+  return sum / n;
+}
+
+TEST(AvifRecode, PhotosKeepTheJpegLevelsQualityAndTransparencyStays) {
+  std::string jpeg = nbtest::MakePhotoJpeg(640, 480, 92, 5);
+  std::vector<unsigned char> orig;
+  int w = 0, h = 0, orientation = 0;
+  std::string icc;
+  ASSERT_TRUE(nbsvc::DecodeJpegRgba(jpeg, 1u << 24, &orig, &w, &h, &icc, &orientation));
+  for (int code = 1; code <= 2; ++code) {
+    // Today's road at this code, against which the AVIF is matched.
+    std::string today;
+    ASSERT_TRUE(nbsvc::RecodeJpeg(jpeg, nbsvc::JpegQualityForCode(code), &today));
+    std::vector<unsigned char> ref;
+    ASSERT_TRUE(nbsvc::DecodeJpegRgba(today, 1u << 24, &ref, &w, &h, &icc, &orientation));
+    std::string avif;
+    ASSERT_TRUE(nbsvc::RecodeToAvif(jpeg, ImageType::Jpeg,
+                                    nbsvc::AvifQuantizerForCode(code, ImageType::Jpeg),
+                                    nbsvc::ServiceAvifEncoding(), &avif));
+    std::vector<unsigned char> px = DecodeAvif(avif, &w, &h);
+    ASSERT_EQ(px.size(), orig.size());
+    EXPECT_EQ(w, 640);
+    EXPECT_GE(Ssim(orig, px, w, h), Ssim(orig, ref, w, h) - kAvifSsimMargin) << code;
+    EXPECT_LT(avif.size(), today.size()) << code;
+  }
+
+  std::string avif;
+  ASSERT_TRUE(nbsvc::RecodeToAvif(HalfTransparentPng(64, 48), ImageType::Png,
+                                  nbsvc::AvifQuantizerForCode(2, ImageType::Png),
+                                  nbsvc::ServiceAvifEncoding(), &avif));
+  std::vector<unsigned char> px = DecodeAvif(avif, &w, &h);
+  ASSERT_EQ(px.size(), 64u * 48 * 4);
+  EXPECT_EQ(px[(10 * 64 + 5) * 4 + 3], 0);     // left half
+  EXPECT_EQ(px[(10 * 64 + 50) * 4 + 3], 255);  // right half
+  EXPECT_FALSE(
+      nbsvc::RecodeToAvif(Gif(2), ImageType::Gif, 30, nbsvc::ServiceAvifEncoding(), &avif));
+}
+
+TEST(AvifAnswer, OnlyWithTheBitAndTheBrowsersAccept) {
+  const std::string chrome = "GET / HTTP/1.1\r\nAccept: image/avif,image/webp,*/*\r\n\r\n";
+  EXPECT_TRUE(nbsvc::AcceptsAvif(chrome));
+  EXPECT_FALSE(nbsvc::AcceptsAvif("GET / HTTP/1.1\r\nAccept: image/webp,*/*\r\n\r\n"));
+  EXPECT_FALSE(nbsvc::AcceptsAvif("GET / HTTP/1.1\r\nAccept: image/avifx\r\n\r\n"));
+
+  std::string jpeg = Response("image/jpeg", nbtest::MakePhotoJpeg(320, 240, 92, 9, 3));
+  nbsvc::PackedAnswer webp = nbsvc::PackResponse(jpeg, 1, nullptr, {}, true, false);
+  EXPECT_NE(webp.packets[0].body.find("image/webp"), std::string::npos);
+  nbsvc::PackedAnswer a = nbsvc::PackResponse(jpeg, 1, nullptr, {}, true, true);
+  EXPECT_EQ(a.packets[0].header.msg, NB_PACKET_JPG);
+  EXPECT_NE(a.packets[0].body.find("Content-Type: image/avif\r\n"), std::string::npos);
+  EXPECT_NE(a.packets[0].body.find("Vary: Accept\r\n"), std::string::npos);
+  EXPECT_LT(a.after, webp.after);
+  nbsvc::PackedAnswer same = nbsvc::PackResponse(jpeg, 0, nullptr, {}, true, true);
+  EXPECT_EQ(same.packets[0].body.find("image/avif"), std::string::npos);
+  // This drawing is smaller as WebP: the WebP goes.
+  std::string png = Response("image/png", HalfTransparentPng(200, 100));
+  webp = nbsvc::PackResponse(png, 1, nullptr, {}, true, false);
+  a = nbsvc::PackResponse(png, 1, nullptr, {}, true, true);
+  EXPECT_EQ(a.after, webp.after);
+  EXPECT_NE(a.packets[0].body.find("image/webp"), std::string::npos);
 }
 
 }  // namespace
