@@ -19,10 +19,6 @@ namespace {
 
 using nbsvc::ImageType;
 
-// How far below today's JPEG level an AVIF's SSIM may fall on one image: the
-// quantizers match the mean over many photos, not each one.
-constexpr double kAvifSsimMargin = 0.02;
-
 std::string Response(const char* type, const std::string& body, const char* extra = "") {
   return std::string("HTTP/1.1 200 OK\r\nContent-Type: ") + type +
          "\r\nContent-Length: " + std::to_string(body.size()) + "\r\nETag: \"e1\"\r\n" + extra +
@@ -143,18 +139,14 @@ TEST(WebpAnswer, OnlyAskedForAndOnlyWhenSmaller) {
 }
 
 // RGBA pixels of an AVIF image, empty when libavif does not decode it.
-std::vector<unsigned char> DecodeAvif(const std::string& data, int* w, int* h) {
+std::vector<unsigned char> DecodeAvif(const std::string& data) {
   std::vector<unsigned char> px;
   avifDecoder* dec = avifDecoderCreate();
   avifImage* img = avifImageCreateEmpty();
+  avifRGBImage rgb;
   if (avifDecoderReadMemory(dec, img, reinterpret_cast<const uint8_t*>(data.data()), data.size()) ==
       AVIF_RESULT_OK) {
-    avifRGBImage rgb;
-    avifRGBImageSetDefaults(&rgb, img);
-    rgb.format = AVIF_RGB_FORMAT_RGBA;
-    rgb.depth = 8;
-    *w = static_cast<int>(img->width);
-    *h = static_cast<int>(img->height);
+    avifRGBImageSetDefaults(&rgb, img);  // 8-bit RGBA
     px.resize(std::size_t{img->width} * img->height * 4);
     rgb.pixels = px.data();
     rgb.rowBytes = img->width * 4;
@@ -165,48 +157,41 @@ std::vector<unsigned char> DecodeAvif(const std::string& data, int* w, int* h) {
   return px;
 }
 
-// Mean SSIM of the green channels of two w x h RGBA images, 8x8 windows.
-double Ssim(const std::vector<unsigned char>& a, const std::vector<unsigned char>& b, int w,
-            int h) {
-  double sum = 0;
-  int n = 0;
-  for (int y0 = 0; y0 + 8 <= h; y0 += 4) {
-    for (int x0 = 0; x0 + 8 <= w; x0 += 4) {
-      double m[2] = {}, sq[2] = {}, xy = 0;
-      for (int k = 0; k < 64; ++k) {
-        std::size_t i = (static_cast<std::size_t>(y0 + k / 8) * w + x0 + k % 8) * 4 + 1;
-        m[0] += a[i], m[1] += b[i], sq[0] += a[i] * a[i], sq[1] += b[i] * b[i], xy += a[i] * b[i];
+// Mean SSIM of the green channels of two w-wide RGBA images, 8x8 windows.
+double Ssim(const std::vector<unsigned char>& a, const std::vector<unsigned char>& b, int w) {
+  double sum = 0, n = 0;
+  for (std::size_t y0 = 0; (y0 + 8) * w * 4 <= a.size(); y0 += 4) {
+    for (std::size_t x0 = 0; x0 + 8 <= static_cast<std::size_t>(w); x0 += 4, ++n) {
+      double mx = 0, my = 0, xx = 0, yy = 0, xy = 0;
+      for (std::size_t k = 0; k < 64; ++k) {
+        std::size_t i = ((y0 + k / 8) * w + x0 + k % 8) * 4 + 1;
+        mx += a[i] / 64., my += b[i] / 64., xx += a[i] * a[i] / 64., yy += b[i] * b[i] / 64.;
+        xy += a[i] * b[i] / 64.;
       }
-      double mx = m[0] / 64, my = m[1] / 64, cov = xy / 64 - mx * my;
-      double vx = sq[0] / 64 - mx * mx, vy = sq[1] / 64 - my * my;
-      sum += (2 * mx * my + 6.5025) * (2 * cov + 58.5225) /
-             ((mx * mx + my * my + 6.5025) * (vx + vy + 58.5225));
-      ++n;
+      sum += (2 * mx * my + 6.5025) * (2 * (xy - mx * my) + 58.5225) /
+             ((mx * mx + my * my + 6.5025) * (xx - mx * mx + yy - my * my + 58.5225));
     }
   }
   return sum / n;
 }
 
 TEST(AvifRecode, PhotosKeepTheJpegLevelsQualityAndTransparencyStays) {
-  std::string jpeg = nbtest::MakePhotoJpeg(640, 480, 92, 5);
-  std::vector<unsigned char> orig;
+  std::string jpeg = nbtest::MakePhotoJpeg(640, 480, 92, 5), icc;
+  std::vector<unsigned char> orig, ref;
   int w = 0, h = 0, orientation = 0;
-  std::string icc;
   ASSERT_TRUE(nbsvc::DecodeJpegRgba(jpeg, 1u << 24, &orig, &w, &h, &icc, &orientation));
   for (int code = 1; code <= 2; ++code) {
-    // Today's road at this code, against which the AVIF is matched.
-    std::string today;
+    // Today's road at this code; the quantizers match its mean SSIM over
+    // many photos, so one photo may fall a little below it.
+    std::string today, avif;
     ASSERT_TRUE(nbsvc::RecodeJpeg(jpeg, nbsvc::JpegQualityForCode(code), &today));
-    std::vector<unsigned char> ref;
     ASSERT_TRUE(nbsvc::DecodeJpegRgba(today, 1u << 24, &ref, &w, &h, &icc, &orientation));
-    std::string avif;
     ASSERT_TRUE(nbsvc::RecodeToAvif(jpeg, ImageType::Jpeg,
                                     nbsvc::AvifQuantizerForCode(code, ImageType::Jpeg),
                                     nbsvc::ServiceAvifEncoding(), &avif));
-    std::vector<unsigned char> px = DecodeAvif(avif, &w, &h);
+    std::vector<unsigned char> px = DecodeAvif(avif);
     ASSERT_EQ(px.size(), orig.size());
-    EXPECT_EQ(w, 640);
-    EXPECT_GE(Ssim(orig, px, w, h), Ssim(orig, ref, w, h) - kAvifSsimMargin) << code;
+    EXPECT_GE(Ssim(orig, px, 640), Ssim(orig, ref, 640) - 0.02) << code;
     EXPECT_LT(avif.size(), today.size()) << code;
   }
 
@@ -214,7 +199,7 @@ TEST(AvifRecode, PhotosKeepTheJpegLevelsQualityAndTransparencyStays) {
   ASSERT_TRUE(nbsvc::RecodeToAvif(HalfTransparentPng(64, 48), ImageType::Png,
                                   nbsvc::AvifQuantizerForCode(2, ImageType::Png),
                                   nbsvc::ServiceAvifEncoding(), &avif));
-  std::vector<unsigned char> px = DecodeAvif(avif, &w, &h);
+  std::vector<unsigned char> px = DecodeAvif(avif);
   ASSERT_EQ(px.size(), 64u * 48 * 4);
   EXPECT_EQ(px[(10 * 64 + 5) * 4 + 3], 0);     // left half
   EXPECT_EQ(px[(10 * 64 + 50) * 4 + 3], 255);  // right half
@@ -223,8 +208,7 @@ TEST(AvifRecode, PhotosKeepTheJpegLevelsQualityAndTransparencyStays) {
 }
 
 TEST(AvifAnswer, OnlyWithTheBitAndTheBrowsersAccept) {
-  const std::string chrome = "GET / HTTP/1.1\r\nAccept: image/avif,image/webp,*/*\r\n\r\n";
-  EXPECT_TRUE(nbsvc::AcceptsAvif(chrome));
+  EXPECT_TRUE(nbsvc::AcceptsAvif("GET / HTTP/1.1\r\nAccept: image/avif,image/webp\r\n\r\n"));
   EXPECT_FALSE(nbsvc::AcceptsAvif("GET / HTTP/1.1\r\nAccept: image/webp,*/*\r\n\r\n"));
   EXPECT_FALSE(nbsvc::AcceptsAvif("GET / HTTP/1.1\r\nAccept: image/avifx\r\n\r\n"));
 
