@@ -1,13 +1,15 @@
 #!/bin/bash
 # Bytes and SSIM of the service's image roads (today's JPEG road against
-# WebP) per content type and quality code, on a corpus made from Debian
+# WebP and AVIF) per content type and quality code, on a corpus made from Debian
 # packages: web-sized photos as JPEG, photos as PNG (opaque and with a
 # transparent border), drawings of valgrind's documentation, icons of
 # adwaita-icon-theme, and 256-colour GIFs. Prints figures; asserts nothing.
 #
 #   bench/bench_images.sh [BUILD_DIR]      (default build/linux)
 #   NB_SWEEP=1 bench/bench_images.sh       also the SSIM per WebP quality
-#                                          and content type
+#                                          and AVIF quantizer per content type
+#   NB_COST=1 bench/bench_images.sh        also bytes, SSIM and encode ms per
+#                                          photo for each AV1 encoder and speed
 set -euo pipefail
 SRC="$(cd "$(dirname "$0")/.." && pwd)"
 BUILD="${1:-$SRC/build/linux}"
@@ -41,4 +43,7 @@ echo "corpus: $DIR ($(ls "$DIR" | wc -l) files); bytes are image bodies on the l
 "$BUILD/bench/image_bench" "$DIR"/*.jpg "$DIR"/*.png "$DIR"/*.gif
 if [ "${NB_SWEEP:-0}" = 1 ]; then
   "$BUILD/bench/image_bench" --sweep "$DIR"/*.jpg "$DIR"/*.png "$DIR"/*.gif
+fi
+if [ "${NB_COST:-0}" = 1 ]; then
+  "$BUILD/bench/image_bench" --cost "$DIR"/*.jpg
 fi

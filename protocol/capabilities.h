@@ -54,6 +54,11 @@ enum nbCapability : std::uint16_t {
   // decompSize is the bytes the frame decodes to. A client takes kind 12
   // only from a packet whose caps carry this bit and NB_CAP_TEXT2.
   NB_CAP_TEXT_CHAIN = 0x0020,
+  // As NB_CAP_WEBP for AVIF: with the browser's Accept naming image/avif,
+  // images may come recoded as AVIF in kind 4 pieces (head image/avif,
+  // "Vary: Accept", weak ETag), only where that is smaller than what the
+  // WebP and JPEG roads would send.
+  NB_CAP_AVIF = 0x0040,
 };
 
 // Packet kinds beyond the historic 2-7; each goes only to a client that

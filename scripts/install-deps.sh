@@ -8,7 +8,7 @@ set -euo pipefail
 run_pkgs=(
   cmake g++ make pkg-config python3
   libbz2-dev libgtest-dev libjpeg62-turbo-dev libsqlite3-dev libssl-dev libzstd-dev
-  libwebp-dev libpng-dev libgif-dev
+  libwebp-dev libavif-dev libpng-dev libgif-dev
 )
 # Tests, the Windows cross build and benchmarks.
 test_pkgs=(

@@ -82,9 +82,10 @@ bool ReserveRecode(std::size_t bytes) {
 }  // namespace
 
 AnswerStream::AnswerStream(int jpegCode, PackCache* cache, int parallel, const TextCoding& coding,
-                           bool webp, bool early)
+                           bool webp, bool early, bool avif)
     : jpegCode_(jpegCode),
       webp_(webp),
+      avif_(avif),
       cache_(cache),
       parallel_(static_cast<std::size_t>(std::max(1, parallel))),
       coding_(coding),
@@ -164,7 +165,8 @@ void AnswerStream::Decide() {
   std::size_t image = head.hasContentLength && head.contentLength <= kMaxRecodedImage
                           ? static_cast<std::size_t>(head.contentLength)
                           : kMaxRecodedImage;
-  const bool recodable = IsRecodableJpeg(head) || (webp_ && WebpSource(head) != ImageType::None);
+  const bool recodable =
+      IsRecodableJpeg(head) || ((webp_ || avif_) && WebpSource(head) != ImageType::None);
   if (JpegQualityForCode(jpegCode_) != 0 && recodable &&
       (!head.hasContentLength || head.contentLength <= kMaxRecodedImage) && ReserveRecode(image)) {
     // Recoding needs the whole image.
@@ -227,7 +229,7 @@ std::vector<AnswerPacket> AnswerStream::Finish(std::string* wholeAnswer) {
     std::vector<AnswerPacket> whole;
     {
       GatePass pass;
-      whole = std::move(PackResponse(held_, jpegCode_, cache_, coding_, webp_).packets);
+      whole = std::move(PackResponse(held_, jpegCode_, cache_, coding_, webp_, avif_).packets);
     }
     if (wholeAnswer) wholeAnswer->swap(held_);
     std::string().swap(held_);

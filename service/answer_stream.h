@@ -25,13 +25,14 @@ class PackCache;
 
 class AnswerStream {
  public:
-  // jpegCode, coding and webp as for PackResponse; cache may be null; at
+  // jpegCode, coding, webp and avif as for PackResponse; cache may be null; at
   // most parallel pieces are packed at once. early: an HTML page starts
   // leaving once its head and kEarlyPieceBytes of body are in, or some body
   // and kEarlyPieceMs after the head (checked as bytes arrive), so the
   // browser sees its style sheets and scripts while the rest comes.
   AnswerStream(int jpegCode, PackCache* cache, int parallel,
-               const TextCoding& coding = TextCoding(), bool webp = false, bool early = false);
+               const TextCoding& coding = TextCoding(), bool webp = false, bool early = false,
+               bool avif = false);
   // Waits for packing still under way.
   ~AnswerStream();
   AnswerStream(const AnswerStream&) = delete;
@@ -75,6 +76,7 @@ class AnswerStream {
 
   const int jpegCode_;
   const bool webp_;
+  const bool avif_;
   PackCache* const cache_;
   const std::size_t parallel_;
   const TextCoding coding_;

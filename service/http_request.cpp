@@ -31,22 +31,21 @@ std::string Lower(std::string s) {
   return s;
 }
 
-// True when one Accept range names image/webp with a quality above zero.
-bool RangeTakesWebp(std::string range) {
+// True when one Accept range names type (lower case) with a quality above
+// zero.
+bool RangeTakes(std::string range, const std::string& type) {
   range = Lower(range);
   range.erase(std::remove_if(range.begin(), range.end(),
                              [](char c) { return c == ' ' || c == '\t' || c == '\r'; }),
               range.end());
-  if (range.compare(0, 10, "image/webp") != 0 || (range.size() > 10 && range[10] != ';')) {
-    return false;
-  }
+  const std::size_t n = type.size();
+  if (range.compare(0, n, type) != 0 || (range.size() > n && range[n] != ';')) return false;
   std::size_t q = range.find(";q=");
   return q == std::string::npos || std::strtod(range.c_str() + q + 3, nullptr) > 0;
 }
 
-}  // namespace
-
-bool AcceptsWebp(const std::string& request) {
+// True when an Accept field of the request's head names type.
+bool AcceptsType(const std::string& request, const std::string& type) {
   std::size_t pos = request.find('\n');
   while (pos != std::string::npos && pos + 1 < request.size()) {
     std::size_t start = pos + 1;
@@ -59,7 +58,7 @@ bool AcceptsWebp(const std::string& request) {
       std::size_t from = 0;
       while (from <= value.size()) {
         std::size_t comma = std::min(value.find(',', from), value.size());
-        if (RangeTakesWebp(value.substr(from, comma - from))) return true;
+        if (RangeTakes(value.substr(from, comma - from), type)) return true;
         from = comma + 1;
       }
     }
@@ -67,6 +66,12 @@ bool AcceptsWebp(const std::string& request) {
   }
   return false;
 }
+
+}  // namespace
+
+bool AcceptsWebp(const std::string& request) { return AcceptsType(request, "image/webp"); }
+
+bool AcceptsAvif(const std::string& request) { return AcceptsType(request, "image/avif"); }
 
 std::string WithoutAcceptEncoding(const std::string& request) {
   std::string out;

@@ -15,4 +15,7 @@ std::string WithoutAcceptEncoding(const std::string& request);
 // quality above zero.
 bool AcceptsWebp(const std::string& request);
 
+// The same for image/avif.
+bool AcceptsAvif(const std::string& request);
+
 }  // namespace nbsvc

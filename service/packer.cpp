@@ -2,7 +2,9 @@
 #include "packer.h"
 
 #include <algorithm>
+#include <atomic>
 
+#include "avif_recode.h"
 #include "dense_packer.h"
 #include "http_response.h"
 #include "jpeg_recode.h"
@@ -228,6 +230,51 @@ bool PackWebp(const std::string& response, std::size_t from, const ResponseHead&
   return true;
 }
 
+// Holds one of the kMaxAvifEncodes places for an AVIF encode while it lives;
+// taken() is false when all were in use (the image then takes another road).
+class AvifPlace {
+ public:
+  AvifPlace() : taken_(Count().fetch_add(1) < kMaxAvifEncodes) {
+    if (!taken_) Count().fetch_sub(1);
+  }
+  ~AvifPlace() {
+    if (taken_) Count().fetch_sub(1);
+  }
+  AvifPlace(const AvifPlace&) = delete;
+  AvifPlace& operator=(const AvifPlace&) = delete;
+  bool taken() const { return taken_; }
+
+ private:
+  static std::atomic<int>& Count() {
+    static std::atomic<int> count{0};
+    return count;
+  }
+  const bool taken_;
+};
+
+// The answer as AVIF kind 4 pieces; false when it does not become smaller
+// or every AVIF encoder place is busy.
+bool PackAvif(const std::string& response, std::size_t from, const ResponseHead& head,
+              const std::string& image, ImageType type, int quantizer, PackCache* cache,
+              PackedAnswer* r) {
+  // A cached value is the AVIF image, or empty when recoding fails.
+  std::string key = cache ? PackKey('a', quantizer, image.data(), image.size()) : std::string();
+  std::string avif;
+  if (!(cache && cache->Get(key, &avif))) {
+    AvifPlace place;
+    if (!place.taken()) return false;  // not cached: the next request may find a place
+    if (!RecodeToAvif(image, type, quantizer, ServiceAvifEncoding(), &avif)) avif.clear();
+    if (cache) cache->Put(key, avif);
+  }
+  if (avif.empty() || avif.size() >= image.size()) return false;
+  std::string rebuilt =
+      response.substr(0, from) + RebuildAsImage(response.substr(from), head, avif, "image/avif");
+  if (rebuilt.size() >= response.size()) return false;
+  *r = PackImage(rebuilt, response.size());
+  r->recoded = true;
+  return true;
+}
+
 // Today's JPEG road: the image recoded at quality when that makes the answer
 // smaller, else the original, as kind 4 pieces.
 PackedAnswer PackJpeg(const std::string& response, std::size_t from, const ResponseHead& head,
@@ -258,7 +305,7 @@ PackedAnswer PackJpeg(const std::string& response, std::size_t from, const Respo
 }  // namespace
 
 PackedAnswer PackResponse(const std::string& response, int jpegCode, PackCache* cache,
-                          const TextCoding& coding, bool webp) {
+                          const TextCoding& coding, bool webp, bool avif) {
   int quality = JpegQualityForCode(jpegCode);
   auto plain = [&] {
     return cache ? PackCached(response, cache, coding) : PackPlain(response, coding);
@@ -266,18 +313,33 @@ PackedAnswer PackResponse(const std::string& response, int jpegCode, PackCache* 
   if (quality == 0) return plain();
   std::size_t from = FinalResponseOffset(response);
   ResponseHead head = ParseResponseHead(response.substr(from));
-  ImageType type = webp ? WebpSource(head) : ImageType::None;
+  ImageType type = webp || avif ? WebpSource(head) : ImageType::None;
   if (!IsRecodableJpeg(head) && type == ImageType::None) return plain();
   std::string image;
   if (!ExtractBody(response, from, head, &image)) return plain();
-  PackedAnswer webpRoad;
-  bool haveWebp =
-      type != ImageType::None && PackWebp(response, from, head, image, type,
-                                          WebpQualityForCode(jpegCode, type), cache, &webpRoad);
-  if (type != ImageType::None && type != ImageType::Jpeg) return haveWebp ? webpRoad : plain();
-  PackedAnswer jpegRoad = PackJpeg(response, from, head, image, quality, cache);
-  // Of two recodings at matching quality, the fewer bytes go.
-  return haveWebp && webpRoad.after < jpegRoad.after ? webpRoad : jpegRoad;
+  // Of the recodings at matching quality, the fewest bytes go.
+  PackedAnswer best;
+  bool haveBest = false;
+  PackedAnswer road;
+  if (webp && type != ImageType::None &&
+      PackWebp(response, from, head, image, type, WebpQualityForCode(jpegCode, type), cache,
+               &road)) {
+    best = std::move(road);
+    haveBest = true;
+  }
+  if (type == ImageType::Jpeg || (type == ImageType::None && IsRecodableJpeg(head))) {
+    road = PackJpeg(response, from, head, image, quality, cache);
+    if (!haveBest || road.after <= best.after) best = std::move(road);
+    haveBest = true;
+  }
+  if (avif && type != ImageType::None &&
+      PackAvif(response, from, head, image, type, AvifQuantizerForCode(jpegCode, type), cache,
+               &road) &&
+      (!haveBest || road.after < best.after)) {
+    best = std::move(road);
+    haveBest = true;
+  }
+  return haveBest ? best : plain();
 }
 
 std::string MakeErrorResponse(int status, const std::string& reason, const std::string& text) {

@@ -59,9 +59,13 @@ int JpegQualityForCode(int code);
 // static GIF answers are first recoded to WebP (kind 4 pieces; the cache key
 // names the output format); a WebP that is not smaller than the original is
 // not sent (a PNG or GIF then goes as any other content), and a JPEG goes
-// as WebP only when that is smaller than the JPEG road's result.
+// as WebP only when that is smaller than the JPEG road's result. With avif
+// (the client and the browser both take AVIF), the same images may go as
+// AVIF, but only when that is smaller than the original and than what the
+// WebP and JPEG roads would send.
 PackedAnswer PackResponse(const std::string& response, int jpegCode, PackCache* cache = nullptr,
-                          const TextCoding& coding = TextCoding(), bool webp = false);
+                          const TextCoding& coding = TextCoding(), bool webp = false,
+                          bool avif = false);
 
 // The bzip2/plain packets of content only, without any image handling.
 PackedAnswer PackPlain(const std::string& content, const TextCoding& coding = TextCoding());

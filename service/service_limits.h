@@ -143,4 +143,21 @@ inline constexpr int kWebpLosslessLevel = 2;
 // are held while encoding).
 inline constexpr std::size_t kMaxWebpPixels = 16u * 1000 * 1000;
 
+// AV1 quantizers (0 best .. 63 worst) for the same codes ({code 1, code 2})
+// per source format, matched to the JPEG qualities' mean SSIM like WebP's
+// (bench/bench_images.sh with NB_SWEEP=1).
+inline constexpr int kAvifQuantizerFromJpeg[2] = {35, 43};
+inline constexpr int kAvifQuantizerFromPng[2] = {37, 43};
+inline constexpr int kAvifQuantizerFromGif[2] = {24, 33};
+// Encoder speed of libaom through libavif (0 slowest .. 10 fastest): at 9 a
+// web-sized photo costs about as much CPU as WebP at kWebpMethod; slower
+// speeds save more bytes at several times the CPU, while the client waits.
+inline constexpr int kAvifSpeed = 9;
+// Images above this many pixels are not turned into AVIF: the encoder holds
+// many times the image's pixels while it works.
+inline constexpr std::size_t kMaxAvifPixels = 4u * 1000 * 1000;
+// AVIF encodes under way at once in the whole service; an image that finds
+// none free takes the WebP or JPEG road rather than wait.
+inline constexpr int kMaxAvifEncodes = 2;
+
 }  // namespace nbsvc

@@ -91,8 +91,8 @@ struct ClientLink {
 };
 
 // What this service does beyond the historic answers.
-constexpr std::uint16_t kServiceCaps =
-    NB_CAP_WEBP | NB_CAP_TEXT2 | NB_CAP_SITE_DICT | NB_CAP_KEEPALIVE | NB_CAP_TEXT_CHAIN;
+constexpr std::uint16_t kServiceCaps = NB_CAP_WEBP | NB_CAP_TEXT2 | NB_CAP_SITE_DICT |
+                                       NB_CAP_KEEPALIVE | NB_CAP_TEXT_CHAIN | NB_CAP_AVIF;
 
 // One write per packet: a header sent apart from its body would wait for
 // the peer's acknowledgement of the packet before (small segments are held
@@ -408,11 +408,12 @@ void Session::Answer() {
   }
   if (config_.cacheMb > 0) coding.dense = &shared_.dense;
   const bool webp = (caps_ & NB_CAP_WEBP) != 0 && AcceptsWebp(request_);
+  const bool avif = (caps_ & NB_CAP_AVIF) != 0 && AcceptsAvif(request_);
   // A client that keeps connections may take a page's first piece early (it
   // is a newer client; today's client gets today's pieces).
   AnswerStream stream(header_.jpegLevel, config_.cacheMb > 0 ? &shared_.cache : nullptr,
                       PackThreads(), coding, webp,
-                      config_.earlyPages && (caps_ & NB_CAP_KEEPALIVE) != 0);
+                      config_.earlyPages && (caps_ & NB_CAP_KEEPALIVE) != 0, avif);
   if (shared_.destinations.Refused(header_.ipNet, header_.port)) {
     rec_.result = "refused";
     stream.Offer(MakeErrorResponse(403, "Forbidden",

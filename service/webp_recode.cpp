@@ -141,6 +141,11 @@ bool RecodeToWebp(const std::string& image, ImageType type, int quality, std::st
 
 std::string RebuildAsWebp(const std::string& data, const ResponseHead& head,
                           const std::string& body) {
+  return RebuildAsImage(data, head, body, "image/webp");
+}
+
+std::string RebuildAsImage(const std::string& data, const ResponseHead& head,
+                           const std::string& body, const std::string& mime) {
   std::string rebuilt = RebuildWithBody(data, head, body);
   std::size_t headEnd = rebuilt.size() - body.size();
   std::string out;
@@ -158,7 +163,7 @@ std::string RebuildAsWebp(const std::string& data, const ResponseHead& head,
     std::string value = colon == std::string::npos ? "" : line.substr(colon + 1);
     value.erase(0, value.find_first_not_of(" \t"));
     if (name == "content-type") {
-      line = "Content-Type: image/webp";
+      line = "Content-Type: " + mime;
     } else if (name == "vary") {
       vary = true;
       if (!NamesAccept(value)) line += ", Accept";

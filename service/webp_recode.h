@@ -31,4 +31,8 @@ bool RecodeToWebp(const std::string& image, ImageType type, int quality, std::st
 std::string RebuildAsWebp(const std::string& data, const ResponseHead& head,
                           const std::string& body);
 
+// As RebuildAsWebp, with Content-Type mime (an image type of another format).
+std::string RebuildAsImage(const std::string& data, const ResponseHead& head,
+                           const std::string& body, const std::string& mime);
+
 }  // namespace nbsvc

@@ -17,7 +17,8 @@ std::deque<std::pair<std::string, std::uint16_t>> gKnown;  // guarded by gMu
 }  // namespace
 
 std::uint16_t ClientCapabilities() {
-  return NB_CAP_WEBP | NB_CAP_TEXT2 | NB_CAP_SITE_DICT | NB_CAP_KEEPALIVE | NB_CAP_TEXT_CHAIN;
+  return NB_CAP_WEBP | NB_CAP_TEXT2 | NB_CAP_SITE_DICT | NB_CAP_KEEPALIVE | NB_CAP_TEXT_CHAIN |
+         NB_CAP_AVIF;
 }
 
 std::string ServiceKey(const Program_Options& po, const ServiceLinkSettings& link) {
@@ -47,5 +48,5 @@ std::uint16_t ServiceCapabilities(const std::string& key) {
 
 bool IsRecodedImage(const std::string& sExt, std::uint16_t serviceCaps) {
   if (sExt == "jpg" || sExt == "jpeg") return true;
-  return (serviceCaps & NB_CAP_WEBP) != 0 && (sExt == "png" || sExt == "gif");
+  return (serviceCaps & (NB_CAP_WEBP | NB_CAP_AVIF)) != 0 && (sExt == "png" || sExt == "gif");
 }

@@ -10,7 +10,7 @@
 #include "kernel/options.h"
 
 // The bits this client announces in every request header: it passes WebP
-// images through as it passes JPEG ones (kind 4), decodes the zstd text
+// and AVIF images through as it passes JPEG ones (kind 4), decodes the zstd text
 // kinds, keeps pages of the sites it visits and keeps service connections
 // for several exchanges.
 std::uint16_t ClientCapabilities();

@@ -195,7 +195,7 @@ Verdict JudgeRequest(ThreadArgs& c, const Program_Options& po) {
 
   // Images: either relayed untouched or, for a conditional request while
   // images are recompressed, answered from the browser's own cache.
-  // PNG and GIF are recoded too by a service that makes WebP.
+  // PNG and GIF are recoded too by a service that makes WebP or AVIF.
   const std::string sExt = GetFileExtensionFromHttpRequest(a->request);
   if (IsRecodedImage(sExt, ServiceCapabilities(ServiceKey(po, GetServiceLinkSettings())))) {
     const bool bJpeg = sExt == "jpg" || sExt == "jpeg";

@@ -1,6 +1,7 @@
 """Browser -> NimbrelClient -> NimbrelService -> nginx with images: a browser
-that takes WebP gets smaller WebP photos and drawings marked Vary: Accept;
-one that does not, and a client that announces nothing, get today's bytes."""
+that takes WebP gets smaller WebP photos and drawings marked Vary: Accept,
+one that takes AVIF too gets a photo smaller still as AVIF; one that takes
+neither, and a client that announces nothing, get today's bytes."""
 
 import bz2
 import os
@@ -17,7 +18,9 @@ import scripted_service as svc  # noqa: E402
 import svc_common as sc  # noqa: E402
 
 SITE = "http://%s" % sc.SITE_IP
-WEBP = "Accept: image/avif,image/webp,image/apng,image/*,*/*;q=0.8\r\n"
+WEBP = "Accept: image/webp,image/apng,image/*,*/*;q=0.8\r\n"
+AVIF = "Accept: image/avif,image/webp,image/apng,image/*,*/*;q=0.8\r\n"
+CAP_WEBP = 0x0001
 # The request header with the caps field where older clients have padding.
 REQUEST = struct.Struct("<i4sHHHHiII")
 
@@ -79,6 +82,19 @@ class ImagesRoad(unittest.TestCase):
                 self.assertEqual(today, original)  # a PNG is not recoded as PNG
             else:
                 self.assertEqual(sc.jpeg_size(today), self.site.photos[name])
+
+    def test_avif_only_with_the_bit_and_the_browsers_accept(self):
+        headers, avif = self.get("photo1.jpg", AVIF)
+        self.assertEqual(headers["content-type"], "image/avif")
+        self.assertIn("Accept", headers.get("vary", ""))
+        self.assertEqual(avif[4:12], b"ftypavif")
+        _, webp = self.get("photo1.jpg", WEBP)
+        self.assertLess(len(avif), len(webp))
+        # A client without the bit gets what the WebP road sends.
+        _, old = raw_exchange("photo1.jpg", CAP_WEBP, AVIF)
+        _, webp_browser = raw_exchange("photo1.jpg", CAP_WEBP, WEBP)
+        self.assertIn(b"Content-Type: image/webp", old)
+        self.assertEqual(old.split(b"\r\n\r\n", 1)[1], webp_browser.split(b"\r\n\r\n", 1)[1])
 
     def test_client_without_bits_gets_todays_bytes(self):
         old_caps, old = raw_exchange("photo1.jpg", 0, WEBP)

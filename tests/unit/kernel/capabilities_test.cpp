@@ -33,8 +33,10 @@ TEST(ClientCapabilities, PngAndGifAreRecodedOnlyByAWebpService) {
     EXPECT_FALSE(IsRecodedImage(ext, 0));
     EXPECT_FALSE(IsRecodedImage(ext, NB_CAP_TEXT2));
     EXPECT_TRUE(IsRecodedImage(ext, NB_CAP_WEBP));
+    EXPECT_TRUE(IsRecodedImage(ext, NB_CAP_AVIF));
   }
   EXPECT_NE(ClientCapabilities() & NB_CAP_WEBP, 0);
+  EXPECT_NE(ClientCapabilities() & NB_CAP_AVIF, 0);
 }
 
 }  // namespace

@@ -1,4 +1,6 @@
-// Recoding to WebP, the answer fields it changes, and when it happens.
+// Recoding to WebP and AVIF, the answer fields it changes, and when it
+// happens.
+#include <avif/avif.h>
 #include <gtest/gtest.h>
 #include <png.h>
 #include <webp/decode.h>
@@ -6,7 +8,9 @@
 #include <cstring>
 #include <random>
 
+#include "avif_recode.h"
 #include "http_request.h"
+#include "jpeg_recode.h"
 #include "packer.h"
 #include "service_test_util.h"
 #include "webp_recode.h"
@@ -132,6 +136,98 @@ TEST(WebpAnswer, OnlyAskedForAndOnlyWhenSmaller) {
   a = nbsvc::PackResponse(gif, 1, nullptr, {}, true);
   EXPECT_NE(a.packets[0].header.msg, NB_PACKET_JPG);
   EXPECT_EQ(a.before, gif.size());
+}
+
+// RGBA pixels of an AVIF image, empty when libavif does not decode it.
+std::vector<unsigned char> DecodeAvif(const std::string& data) {
+  std::vector<unsigned char> px;
+  avifDecoder* dec = avifDecoderCreate();
+  avifImage* img = avifImageCreateEmpty();
+  avifRGBImage rgb;
+  if (avifDecoderReadMemory(dec, img, reinterpret_cast<const uint8_t*>(data.data()), data.size()) ==
+      AVIF_RESULT_OK) {
+    avifRGBImageSetDefaults(&rgb, img);  // 8-bit RGBA
+    px.resize(std::size_t{img->width} * img->height * 4);
+    rgb.pixels = px.data();
+    rgb.rowBytes = img->width * 4;
+    if (avifImageYUVToRGB(img, &rgb) != AVIF_RESULT_OK) px.clear();
+  }
+  avifImageDestroy(img);
+  avifDecoderDestroy(dec);
+  return px;
+}
+
+// Mean SSIM of the green channels of two w-wide RGBA images, 8x8 windows.
+double Ssim(const std::vector<unsigned char>& a, const std::vector<unsigned char>& b, int w) {
+  double sum = 0, n = 0;
+  for (std::size_t y0 = 0; (y0 + 8) * w * 4 <= a.size(); y0 += 4) {
+    for (std::size_t x0 = 0; x0 + 8 <= static_cast<std::size_t>(w); x0 += 4, ++n) {
+      double mx = 0, my = 0, xx = 0, yy = 0, xy = 0;
+      for (std::size_t k = 0; k < 64; ++k) {
+        std::size_t i = ((y0 + k / 8) * w + x0 + k % 8) * 4 + 1;
+        mx += a[i] / 64., my += b[i] / 64., xx += a[i] * a[i] / 64., yy += b[i] * b[i] / 64.;
+        xy += a[i] * b[i] / 64.;
+      }
+      sum += (2 * mx * my + 6.5025) * (2 * (xy - mx * my) + 58.5225) /
+             ((mx * mx + my * my + 6.5025) * (xx - mx * mx + yy - my * my + 58.5225));
+    }
+  }
+  return sum / n;
+}
+
+TEST(AvifRecode, PhotosKeepTheJpegLevelsQualityAndTransparencyStays) {
+  std::string jpeg = nbtest::MakePhotoJpeg(640, 480, 92, 5), icc;
+  std::vector<unsigned char> orig, ref;
+  int w = 0, h = 0, orientation = 0;
+  ASSERT_TRUE(nbsvc::DecodeJpegRgba(jpeg, 1u << 24, &orig, &w, &h, &icc, &orientation));
+  for (int code = 1; code <= 2; ++code) {
+    // Today's road at this code; the quantizers match its mean SSIM over
+    // many photos, so one photo may fall a little below it.
+    std::string today, avif;
+    ASSERT_TRUE(nbsvc::RecodeJpeg(jpeg, nbsvc::JpegQualityForCode(code), &today));
+    ASSERT_TRUE(nbsvc::DecodeJpegRgba(today, 1u << 24, &ref, &w, &h, &icc, &orientation));
+    ASSERT_TRUE(nbsvc::RecodeToAvif(jpeg, ImageType::Jpeg,
+                                    nbsvc::AvifQuantizerForCode(code, ImageType::Jpeg),
+                                    nbsvc::ServiceAvifEncoding(), &avif));
+    std::vector<unsigned char> px = DecodeAvif(avif);
+    ASSERT_EQ(px.size(), orig.size());
+    EXPECT_GE(Ssim(orig, px, 640), Ssim(orig, ref, 640) - 0.02) << code;
+    EXPECT_LT(avif.size(), today.size()) << code;
+  }
+
+  std::string avif;
+  ASSERT_TRUE(nbsvc::RecodeToAvif(HalfTransparentPng(64, 48), ImageType::Png,
+                                  nbsvc::AvifQuantizerForCode(2, ImageType::Png),
+                                  nbsvc::ServiceAvifEncoding(), &avif));
+  std::vector<unsigned char> px = DecodeAvif(avif);
+  ASSERT_EQ(px.size(), 64u * 48 * 4);
+  EXPECT_EQ(px[(10 * 64 + 5) * 4 + 3], 0);     // left half
+  EXPECT_EQ(px[(10 * 64 + 50) * 4 + 3], 255);  // right half
+  EXPECT_FALSE(
+      nbsvc::RecodeToAvif(Gif(2), ImageType::Gif, 30, nbsvc::ServiceAvifEncoding(), &avif));
+}
+
+TEST(AvifAnswer, OnlyWithTheBitAndTheBrowsersAccept) {
+  EXPECT_TRUE(nbsvc::AcceptsAvif("GET / HTTP/1.1\r\nAccept: image/avif,image/webp\r\n\r\n"));
+  EXPECT_FALSE(nbsvc::AcceptsAvif("GET / HTTP/1.1\r\nAccept: image/webp,*/*\r\n\r\n"));
+  EXPECT_FALSE(nbsvc::AcceptsAvif("GET / HTTP/1.1\r\nAccept: image/avifx\r\n\r\n"));
+
+  std::string jpeg = Response("image/jpeg", nbtest::MakePhotoJpeg(320, 240, 92, 9, 3));
+  nbsvc::PackedAnswer webp = nbsvc::PackResponse(jpeg, 1, nullptr, {}, true, false);
+  EXPECT_NE(webp.packets[0].body.find("image/webp"), std::string::npos);
+  nbsvc::PackedAnswer a = nbsvc::PackResponse(jpeg, 1, nullptr, {}, true, true);
+  EXPECT_EQ(a.packets[0].header.msg, NB_PACKET_JPG);
+  EXPECT_NE(a.packets[0].body.find("Content-Type: image/avif\r\n"), std::string::npos);
+  EXPECT_NE(a.packets[0].body.find("Vary: Accept\r\n"), std::string::npos);
+  EXPECT_LT(a.after, webp.after);
+  nbsvc::PackedAnswer same = nbsvc::PackResponse(jpeg, 0, nullptr, {}, true, true);
+  EXPECT_EQ(same.packets[0].body.find("image/avif"), std::string::npos);
+  // This drawing is smaller as WebP: the WebP goes.
+  std::string png = Response("image/png", HalfTransparentPng(200, 100));
+  webp = nbsvc::PackResponse(png, 1, nullptr, {}, true, false);
+  a = nbsvc::PackResponse(png, 1, nullptr, {}, true, true);
+  EXPECT_EQ(a.after, webp.after);
+  EXPECT_NE(a.packets[0].body.find("image/webp"), std::string::npos);
 }
 
 }  // namespace
