@@ -12,10 +12,13 @@
 #include "destination.h"
 #include "fetcher.h"
 #include "http_request.h"
+#include "http_response.h"
 #include "login_guard.h"
 #include "owned_socket.h"
 #include "packer.h"
 #include "protocol/capabilities.h"
+#include "protocol/push.h"
+#include "push_scan.h"
 #include "service_limits.h"
 
 namespace nbsvc {
@@ -92,7 +95,7 @@ struct ClientLink {
 
 // What this service does beyond the historic answers.
 constexpr std::uint16_t kServiceCaps =
-    NB_CAP_WEBP | NB_CAP_TEXT2 | NB_CAP_SITE_DICT | NB_CAP_KEEPALIVE;
+    NB_CAP_WEBP | NB_CAP_TEXT2 | NB_CAP_SITE_DICT | NB_CAP_KEEPALIVE | NB_CAP_PUSH;
 
 // One write per packet: a header sent apart from its body would wait for
 // the peer's acknowledgement of the packet before (small segments are held
@@ -195,8 +198,16 @@ class Session {
   // Counts a failed code and logs the locks it starts.
   void CountFailure(bool knownLogin);
   void Answer();
-  // Delivers the rest of a complete answer and settles it.
-  void FinishAnswer(AnswerStream& stream);
+  // Delivers the rest of a complete answer (then, when push, the page's
+  // sub-resources) and settles it.
+  void FinishAnswer(AnswerStream& stream, bool push = false);
+  // Sends the same-site resources the page in scan_ references, each as
+  // NB_PACKET_PUSH, charged like any answer bytes; stops when one cannot
+  // be paid for or the client is gone.
+  void PushResources();
+  // Packs one fetched answer for url into a push packet; false when it
+  // does not fit one packet.
+  bool PackPush(const std::string& url, const std::string& answer, AnswerPacket* out);
   // Charges for packets, then sends them; false when the money ran out,
   // the charge failed or the client is gone (then the answer ends).
   bool Deliver(std::vector<AnswerPacket> packets);
@@ -247,6 +258,8 @@ class Session {
   // the site its pages are kept under, and the page it named.
   std::uint16_t caps_ = 0;
   std::string site_, namedPage_;
+  // The page's first kPushScanBytes while its sub-resources may be pushed.
+  std::string scan_;
 };
 
 bool Session::Run() {
@@ -418,6 +431,10 @@ void Session::Answer() {
     FinishAnswer(stream);
     return;
   }
+  // Only a page fetched by a GET without credentials, for a client that
+  // keeps connections and takes pushes, is read for its sub-resources.
+  const bool mayPush = (caps_ & NB_CAP_PUSH) && (caps_ & NB_CAP_KEEPALIVE) &&
+                       !RequestCarriesCredentials(request_) && !PushUrlOfRequest(request_).empty();
   FetchLimits limits;
   limits.connectMs = kFetchConnectMs;
   limits.idleMs = config_.fetchIdleMs;
@@ -426,6 +443,8 @@ void Session::Answer() {
   // client that does not take them holds up the fetch, never fills memory.
   FetchResult f = Fetch(header_.ipNet, header_.port, WithoutAcceptEncoding(request_), limits,
                         [&](const char* data, std::size_t len) {
+                          if (mayPush && scan_.size() < kPushScanBytes)
+                            scan_.append(data, std::min(len, kPushScanBytes - scan_.size()));
                           stream.Offer(data, len);
                           return Deliver(stream.TakeReady());
                         });
@@ -451,7 +470,7 @@ void Session::Answer() {
     return;
   }
   if (f.status == FetchStatus::Complete) {
-    FinishAnswer(stream);
+    FinishAnswer(stream, mayPush);
     return;
   }
   // Cut by the site (reset, closed or silent before the end) or here (over
@@ -463,7 +482,7 @@ void Session::Answer() {
   Settle();
 }
 
-void Session::FinishAnswer(AnswerStream& stream) {
+void Session::FinishAnswer(AnswerStream& stream, bool push) {
   std::string whole;
   if (!Deliver(stream.Finish(&whole))) {
     EndStoppedDelivery();
@@ -473,8 +492,71 @@ void Session::FinishAnswer(AnswerStream& stream) {
   if (!site_.empty() && IsSitePage(whole)) {
     shared_.sitePages.Keep(site_, std::move(whole));
   }
+  if (push) PushResources();
+  if (clientGone_) {
+    EndStoppedDelivery();
+    return;
+  }
   Settle();
   whole_ = true;
+}
+
+void Session::PushResources() {
+  ResponseHead head = ParseResponseHead(scan_);
+  if (!head.complete || head.status != 200 || head.contentType != "text/html" || head.encoded)
+    return;
+  const std::vector<std::string> urls =
+      FindPushUrls(scan_.substr(head.headLen), PushUrlOfRequest(request_), kMaxPushPerPage);
+  std::string().swap(scan_);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPushBudgetMs);
+  for (const std::string& url : urls) {
+    if (std::chrono::steady_clock::now() >= until) break;
+    FetchLimits limits;
+    limits.connectMs = kFetchConnectMs;
+    limits.idleMs = kPushFetchIdleMs;
+    limits.maxResponse = kMaxPushBytes;
+    std::string answer;
+    FetchResult f = Fetch(header_.ipNet, header_.port, PushRequest(request_, url), limits,
+                          [&](const char* data, std::size_t len) {
+                            answer.append(data, len);
+                            return answer.size() <= kMaxPushBytes;
+                          });
+    AnswerPacket packet;
+    if (f.status != FetchStatus::Complete || !PushCacheable(answer) ||
+        !PackPush(url, answer, &packet))
+      continue;
+    std::vector<AnswerPacket> one;
+    one.push_back(std::move(packet));
+    if (!Deliver(std::move(one))) {
+      // What could not be paid for is simply not pushed: the page is whole.
+      noMoney_ = chargeFailed_ = false;
+      break;
+    }
+  }
+}
+
+bool Session::PackPush(const std::string& url, const std::string& answer, AnswerPacket* out) {
+  TextCoding coding;
+  coding.text2 = (caps_ & NB_CAP_TEXT2) != 0;
+  PackedAnswer packed;
+  {
+    PackedAnswer p = PackResponse(answer, header_.jpegLevel,
+                                  config_.cacheMb > 0 ? &shared_.cache : nullptr, coding);
+    packed = std::move(p);
+  }
+  std::vector<PushPiece> pieces;
+  std::size_t decoded = 0;
+  for (AnswerPacket& p : packed.packets) {
+    decoded += p.header.msg == NB_PACKET_JPG ? p.body.size() : p.header.decompSize;
+    pieces.push_back(PushPiece{p.header, std::move(p.body)});
+  }
+  std::string body = EncodePush(url, pieces);
+  if (body.size() > kMaxBodySize || decoded > kMaxBodySize) return false;
+  out->header.msg = NB_PACKET_PUSH;
+  out->header.size = static_cast<std::uint32_t>(body.size());
+  out->header.decompSize = static_cast<std::uint32_t>(decoded);
+  out->body = std::move(body);
+  return true;
 }
 
 void Session::EndStoppedDelivery() {

@@ -12,6 +12,7 @@
 
 #include "kernel/limits.h"
 #include "kernel/options.h"
+#include "kernel/push_store.h"
 #include "kernel/stats_flusher.h"
 #include "platform/platform.h"
 
@@ -53,6 +54,8 @@ struct ClientContext {
   StatsFlusher flusher;  // writes the counters on a timer once started
   ServiceLinkState link;
   ProxyState proxy;
+  // Answers the service pushed after pages, until the browser asks for them.
+  PushStore pushed{nb::kPushStoreBytes, nb::kPushStoreMs};
   // Longest wait, in milliseconds, of a send to the browser, the site or the
   // service that makes no progress; tests shorten it.
   std::atomic<int> iSendTimeoutMs{nb::kSendTimeoutMs};

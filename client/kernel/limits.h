@@ -61,4 +61,9 @@ inline constexpr std::uint32_t kServicePoolAheadIdleMs = 8000;
 inline constexpr std::size_t kSitePagesPerSite = 2;
 inline constexpr std::size_t kSitePagesBytes = 8u * 1024 * 1024;
 
+// Answers the service pushed after a page: kept at most this long, and at
+// most this many bytes of them in all (the oldest go first).
+inline constexpr std::uint32_t kPushStoreMs = 30000;
+inline constexpr std::size_t kPushStoreBytes = 4u * 1024 * 1024;
+
 }  // namespace nb

@@ -3,9 +3,11 @@
 
 #include <string>
 
+#include "kernel/context.h"
 #include "kernel/events.h"
 #include "kernel/filters.h"
 #include "protocol/capabilities.h"
+#include "protocol/push.h"
 #include "protocol/text_codec.h"
 #include "support/debug.h"
 
@@ -143,6 +145,14 @@ bool HandlePacket(ThreadArgs* thArgs, const nbServiceHeader& h, AnswerProgress* 
       return DeliverText2(thArgs, h, progress);
     case NB_PACKET_EMPTY:
       return true;
+    case NB_PACKET_PUSH: {
+      // A resource the page references, kept until the browser asks for it.
+      // Only a service that announced pushes sends these.
+      std::string url, answer;
+      if ((h.caps & NB_CAP_PUSH) && DecodePush(thArgs->buff, h.size, kMaxBodySize, &url, &answer))
+        thArgs->ctx.pushed.Put(url, std::move(answer), nbplat::TickCountMs());
+      return true;
+    }
     case NB_PACKET_BZ2:
       return DeliverBz2(thArgs, h, progress);
     case NB_PACKET_NOCOMPRESS: {
