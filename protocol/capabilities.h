@@ -41,7 +41,11 @@ enum nbCapability : std::uint16_t {
   // answer. With this bit, an HTML page's first piece may also leave early
   // (a few KiB), before the rest of the page is in.
   NB_CAP_KEEPALIVE = 0x0008,
-  // Reserved: resources pushed after a page (NB_PACKET_PUSH).
+  // With NB_CAP_KEEPALIVE: after a whole HTML page (a GET without Cookie
+  // or Authorization) and before its NB_PACKET_END, the service may send
+  // NB_PACKET_PUSH packets, each a same-host resource the page references
+  // with its packed answer (layout in protocol/push.h). A client keeps them
+  // briefly and answers one browser request for that URL from each.
   NB_CAP_PUSH = 0x0010,
 };
 
