@@ -52,7 +52,10 @@ std::string Resolve(std::string ref, const std::string& pageUrl) {
   const std::size_t b = ref.find_first_not_of(" \t\r\n");
   if (b == std::string::npos) return std::string();
   ref = ref.substr(b, ref.find_last_not_of(" \t\r\n") - b + 1);
-  if (ref.find_first_of(" \t\r\n\\") != std::string::npos || ref.find("..") != std::string::npos)
+  if (std::any_of(
+          ref.begin(), ref.end(),
+          [](char c) { return static_cast<unsigned char>(c) <= 0x20 || c == 0x7f || c == '\\'; }) ||
+      ref.find("..") != std::string::npos)
     return std::string();
   const std::string origin = OriginOf(pageUrl);
   std::string url;
