@@ -538,12 +538,8 @@ void Session::PushResources() {
 bool Session::PackPush(const std::string& url, const std::string& answer, AnswerPacket* out) {
   TextCoding coding;
   coding.text2 = (caps_ & NB_CAP_TEXT2) != 0;
-  PackedAnswer packed;
-  {
-    PackedAnswer p = PackResponse(answer, header_.jpegLevel,
-                                  config_.cacheMb > 0 ? &shared_.cache : nullptr, coding);
-    packed = std::move(p);
-  }
+  PackedAnswer packed = PackResponse(answer, header_.jpegLevel,
+                                     config_.cacheMb > 0 ? &shared_.cache : nullptr, coding);
   std::vector<PushPiece> pieces;
   std::size_t decoded = 0;
   for (AnswerPacket& p : packed.packets) {
