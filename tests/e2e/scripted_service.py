@@ -73,6 +73,7 @@ class Conversation:
         self.caps = 0           # the service's bits on every answer header
         self.ended = False      # the answer ended with END: the connection goes on
         self.connection = 0     # which connection of the service this came on
+        self.accepted = None    # time.monotonic() when that connection was accepted
 
     def read_request(self):
         raw = _recv_exactly(self.sock, REQUEST_HEADER.size)
@@ -139,6 +140,7 @@ class ScriptedService(ThreadedListener):
 
     def handle(self, conn):
         conn.settimeout(15)
+        accepted = time.monotonic()
         with self._lock:
             self.connections += 1
             number = self.connections
@@ -146,6 +148,7 @@ class ScriptedService(ThreadedListener):
             while True:
                 conv = Conversation(conn)
                 conv.connection = number
+                conv.accepted = accepted
                 if not conv.read_request():
                     break
                 with self._lock:
