@@ -46,6 +46,12 @@ enum nbCapability : std::uint16_t {
   // NB_PACKET_PUSH packets, each a same-host resource the page references
   // with its packed answer (layout in protocol/push.h). A client keeps them
   // briefly and answers one browser request for that URL from each.
+  // Ahead of the page's content the service names what it will push
+  // (NB_PACKET_PUSH_PROMISE); a promised URL that turns out not pushable
+  // comes as a push without an answer, and the end packet settles any
+  // other. The client may name, on a page's request, short hashes of URLs
+  // the browser holds ("Nb-Held" line, protocol/push.h); the service takes
+  // the line out before fetching and pushes none of those.
   NB_CAP_PUSH = 0x0010,
 };
 
@@ -56,4 +62,7 @@ enum nbExtendedKind : std::uint16_t {
   NB_PACKET_TEXT2_DICT = 9,
   NB_PACKET_END = 10,
   NB_PACKET_PUSH = 11,
+  // With NB_CAP_PUSH: the URLs the service will push after this page, sent
+  // ahead of the page's content (layout in protocol/push.h).
+  NB_PACKET_PUSH_PROMISE = 13,
 };

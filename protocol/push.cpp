@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 
 #include "protocol/capabilities.h"
@@ -97,7 +98,7 @@ bool DecodePush(const char* body, std::size_t len, std::size_t maxAnswer, std::s
     if (piece.size() > maxAnswer - answer->size()) return false;
     *answer += piece;
   }
-  return !answer->empty();
+  return true;
 }
 
 std::string PushUrlOfRequest(const std::string& request) {
@@ -126,4 +127,75 @@ bool RequestCarriesCredentials(const std::string& request) {
   FieldValue(head, "cookie", &cookie);
   FieldValue(head, "authorization", &auth);
   return cookie || auth;
+}
+
+std::string EncodePromise(const std::vector<std::string>& urls) {
+  std::string out;
+  for (const std::string& url : urls) {
+    const std::size_t n = std::min<std::size_t>(url.size(), 0xffff);
+    out += static_cast<char>(n & 0xff);
+    out += static_cast<char>(n >> 8);
+    out.append(url, 0, n);
+  }
+  return out;
+}
+
+bool DecodePromise(const char* body, std::size_t len, std::vector<std::string>* urls) {
+  urls->clear();
+  for (std::size_t pos = 0; pos < len;) {
+    if (len - pos < 2) return false;
+    const std::size_t n =
+        static_cast<unsigned char>(body[pos]) |
+        (static_cast<std::size_t>(static_cast<unsigned char>(body[pos + 1])) << 8);
+    pos += 2;
+    if (n == 0 || n > len - pos) return false;
+    urls->emplace_back(body + pos, n);
+    pos += n;
+  }
+  return true;
+}
+
+std::string UrlHash(const std::string& url) {
+  std::uint32_t h = 2166136261u;  // FNV-1a
+  for (unsigned char c : url) {
+    h ^= c;
+    h *= 16777619u;
+  }
+  char out[9];
+  std::snprintf(out, sizeof out, "%08x", static_cast<unsigned>(h));
+  return out;
+}
+
+std::string WithHeldField(const std::string& request, const std::vector<std::string>& hashes) {
+  const std::size_t nl = request.find('\n');
+  if (hashes.empty() || nl == std::string::npos) return request;
+  std::string line = std::string(kHeldField) + ":";
+  for (std::size_t i = 0; i < hashes.size() && i < kMaxHeldHashes; ++i) line += " " + hashes[i];
+  return request.substr(0, nl + 1) + line + "\r\n" + request.substr(nl + 1);
+}
+
+std::set<std::string> TakeHeldField(std::string* request) {
+  std::set<std::string> hashes;
+  bool first = true;
+  const std::string name = Lower(kHeldField) + ":";
+  for (;;) {
+    const std::string head = Lower(HeadOf(*request));
+    std::size_t at = head.find("\n" + name);
+    if (at == std::string::npos) return hashes;
+    const std::size_t from = at + 1;
+    std::size_t end = request->find('\n', from);
+    end = end == std::string::npos ? request->size() : end + 1;
+    if (first) {
+      std::string value = request->substr(from + name.size(), end - from - name.size());
+      for (std::size_t b = 0; hashes.size() < kMaxHeldHashes;) {
+        b = value.find_first_not_of(" \t\r\n", b);
+        if (b == std::string::npos) break;
+        std::size_t e = std::min(value.find_first_of(" \t\r\n", b), value.size());
+        hashes.insert(value.substr(b, e - b));
+        b = e;
+      }
+    }
+    first = false;
+    request->erase(from, end - from);
+  }
 }

@@ -2,8 +2,10 @@
 #include "session.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <memory>
+#include <set>
 #include <thread>
 
 #include "accounts.h"
@@ -18,6 +20,7 @@
 #include "packer.h"
 #include "protocol/capabilities.h"
 #include "protocol/push.h"
+#include "push_fetch.h"
 #include "push_scan.h"
 #include "service_limits.h"
 
@@ -199,12 +202,18 @@ class Session {
   void CountFailure(bool knownLogin);
   void Answer();
   // Delivers the rest of a complete answer (then, when push, the page's
-  // sub-resources) and settles it.
+  // promised sub-resources) and settles it.
   void FinishAnswer(AnswerStream& stream, bool push = false);
-  // Sends the same-site resources the page in scan_ references, each as
-  // NB_PACKET_PUSH, charged like any answer bytes; stops when one cannot
-  // be paid for or the client is gone.
+  // Once scan_ holds the page's head part (or all of the page, atEnd):
+  // promises the same-site resources it references that the client does
+  // not hold and starts fetching them (pushes_).
+  void MaybePromise(bool atEnd);
+  // Sends what pushes_ fetched, in promised order, each as NB_PACKET_PUSH
+  // charged like any answer bytes, or as a push without answer when it is
+  // not coming; stops when one cannot be paid for or the client is gone.
   void PushResources();
+  // Sends one push packet that is not charged (a promise or "not coming").
+  void SendUncharged(std::uint16_t kind, const std::string& body);
   // Packs one fetched answer for url into a push packet; false when it
   // does not fit one packet.
   bool PackPush(const std::string& url, const std::string& answer, AnswerPacket* out);
@@ -258,8 +267,13 @@ class Session {
   // the site its pages are kept under, and the page it named.
   std::uint16_t caps_ = 0;
   std::string site_, namedPage_;
-  // The page's first kPushScanBytes while its sub-resources may be pushed.
+  // The page's first kPushScanBytes while its sub-resources may be pushed;
+  // promised_ once that is settled; pushes_ fetching what was promised.
   std::string scan_;
+  bool promised_ = true;
+  std::unique_ptr<PushFetcher> pushes_;
+  // Hashes of URLs the client named as held: never pushed.
+  std::set<std::string> held_;
 };
 
 bool Session::Run() {
@@ -287,6 +301,9 @@ bool Session::Run() {
   // with a small piece: neither waits for what went before to be
   // acknowledged.
   if (caps_ & NB_CAP_KEEPALIVE) nbplat::SetNoDelay(s_);
+  // The line naming held URLs is ours too.
+  held_.clear();
+  if (caps_ & NB_CAP_PUSH) held_ = TakeHeldField(&request_);
   if (caps_ & NB_CAP_SITE_DICT) {
     // The line naming the client's page is ours: it never reaches the site.
     namedPage_ = TakeSitePageField(&request_);
@@ -435,6 +452,13 @@ void Session::Answer() {
   // keeps connections and takes pushes, is read for its sub-resources.
   const bool mayPush = (caps_ & NB_CAP_PUSH) && (caps_ & NB_CAP_KEEPALIVE) &&
                        !RequestCarriesCredentials(request_) && !PushUrlOfRequest(request_).empty();
+  std::string().swap(scan_);
+  promised_ = !mayPush;
+  // However the exchange ends, its push fetches end with it.
+  struct StopPushes {
+    std::unique_ptr<PushFetcher>& p;
+    ~StopPushes() { p.reset(); }
+  } stopPushes{pushes_};
   FetchLimits limits;
   limits.connectMs = kFetchConnectMs;
   limits.idleMs = config_.fetchIdleMs;
@@ -443,8 +467,10 @@ void Session::Answer() {
   // client that does not take them holds up the fetch, never fills memory.
   FetchResult f = Fetch(header_.ipNet, header_.port, WithoutAcceptEncoding(request_), limits,
                         [&](const char* data, std::size_t len) {
-                          if (mayPush && scan_.size() < kPushScanBytes)
+                          if (!promised_) {
                             scan_.append(data, std::min(len, kPushScanBytes - scan_.size()));
+                            MaybePromise(false);
+                          }
                           stream.Offer(data, len);
                           return Deliver(stream.TakeReady());
                         });
@@ -470,6 +496,7 @@ void Session::Answer() {
     return;
   }
   if (f.status == FetchStatus::Complete) {
+    if (!promised_) MaybePromise(true);
     FinishAnswer(stream, mayPush);
     return;
   }
@@ -501,38 +528,68 @@ void Session::FinishAnswer(AnswerStream& stream, bool push) {
   whole_ = true;
 }
 
-void Session::PushResources() {
+void Session::MaybePromise(bool atEnd) {
   ResponseHead head = ParseResponseHead(scan_);
-  if (!head.complete || head.status != 200 || head.contentType != "text/html" || head.encoded)
+  const bool full = atEnd || scan_.size() >= kPushScanBytes;
+  if (!head.complete) {
+    promised_ = full;
     return;
-  const std::vector<std::string> urls =
-      FindPushUrls(scan_.substr(head.headLen), PushUrlOfRequest(request_), kMaxPushPerPage);
+  }
+  if (head.status != 200 || head.contentType != "text/html" || head.encoded) {
+    promised_ = true;
+    return;
+  }
+  // The head part: style sheets and scripts are named there, and the
+  // browser asks for them as soon as it reads it.
+  std::string low = scan_.substr(head.headLen);
+  for (char& c : low) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (!full && low.find("</head") == std::string::npos && low.find("<body") == std::string::npos)
+    return;
+  promised_ = true;
+  std::vector<std::string> urls;
+  for (std::string& url :
+       FindPushUrls(scan_.substr(head.headLen), PushUrlOfRequest(request_), kMaxPushPerPage)) {
+    if (!held_.count(UrlHash(url))) urls.push_back(std::move(url));
+  }
   std::string().swap(scan_);
-  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPushBudgetMs);
-  for (const std::string& url : urls) {
-    if (std::chrono::steady_clock::now() >= until) break;
-    FetchLimits limits;
-    limits.connectMs = kFetchConnectMs;
-    limits.idleMs = kPushFetchIdleMs;
-    limits.maxResponse = kMaxPushBytes;
-    std::string answer;
-    FetchResult f = Fetch(header_.ipNet, header_.port, PushRequest(request_, url), limits,
-                          [&](const char* data, std::size_t len) {
-                            answer.append(data, len);
-                            return answer.size() <= kMaxPushBytes;
-                          });
+  if (urls.empty()) return;
+  SendUncharged(NB_PACKET_PUSH_PROMISE, EncodePromise(urls));
+  pushes_ = std::make_unique<PushFetcher>(
+      header_.ipNet, header_.port, request_, std::move(urls),
+      [this](const std::string& url, const std::string& answer, AnswerPacket* out) {
+        return PackPush(url, answer, out);
+      });
+}
+
+void Session::SendUncharged(std::uint16_t kind, const std::string& body) {
+  nbServiceHeader h;
+  h.msg = kind;
+  h.size = static_cast<std::uint32_t>(body.size());
+  h.money = MoneyForHeader(charged_ ? balance_ : 0);
+  if (!SendPacket(link_, h, body)) {
+    clientGone_ = true;
+    return;
+  }
+  rec_.sent += kServiceHeaderSize + body.size();
+  AddKind(&rec_, kind);
+}
+
+void Session::PushResources() {
+  if (!pushes_) return;
+  bool paying = true;
+  for (std::size_t i = 0; i < pushes_->urls().size() && !clientGone_; ++i) {
     AnswerPacket packet;
-    if (f.status != FetchStatus::Complete || !PushCacheable(answer) ||
-        !PackPush(url, answer, &packet))
-      continue;
-    std::vector<AnswerPacket> one;
-    one.push_back(std::move(packet));
-    if (!Deliver(std::move(one))) {
+    if (paying && pushes_->Take(i, &packet)) {
+      std::vector<AnswerPacket> one;
+      one.push_back(std::move(packet));
+      if (Deliver(std::move(one))) continue;
       // What could not be paid for is simply not pushed: the page is whole.
       noMoney_ = chargeFailed_ = false;
-      break;
+      paying = false;
     }
+    if (!clientGone_) SendUncharged(NB_PACKET_PUSH, EncodePush(pushes_->urls()[i], {}));
   }
+  pushes_.reset();
 }
 
 bool Session::PackPush(const std::string& url, const std::string& answer, AnswerPacket* out) {

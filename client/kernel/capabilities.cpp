@@ -1,6 +1,7 @@
 // Capability bits of the client and the remembered bits of its services.
 #include "kernel/capabilities.h"
 
+#include <cstdlib>
 #include <deque>
 #include <mutex>
 #include <utility>
@@ -17,7 +18,13 @@ std::deque<std::pair<std::string, std::uint16_t>> gKnown;  // guarded by gMu
 }  // namespace
 
 std::uint16_t ClientCapabilities() {
-  return NB_CAP_WEBP | NB_CAP_TEXT2 | NB_CAP_SITE_DICT | NB_CAP_KEEPALIVE | NB_CAP_PUSH;
+  // NB_PUSH=0 in the environment leaves pushes off (to measure without them).
+  static const bool push = [] {
+    const char* v = std::getenv("NB_PUSH");
+    return !(v && std::string(v) == "0");
+  }();
+  return NB_CAP_WEBP | NB_CAP_TEXT2 | NB_CAP_SITE_DICT | NB_CAP_KEEPALIVE |
+         (push ? NB_CAP_PUSH : 0);
 }
 
 std::string ServiceKey(const Program_Options& po, const ServiceLinkSettings& link) {

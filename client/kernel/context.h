@@ -10,6 +10,7 @@
 #include <set>
 #include <string>
 
+#include "kernel/held_urls.h"
 #include "kernel/limits.h"
 #include "kernel/options.h"
 #include "kernel/push_store.h"
@@ -56,6 +57,10 @@ struct ClientContext {
   ProxyState proxy;
   // Answers the service pushed after pages, until the browser asks for them.
   PushStore pushed{nb::kPushStoreBytes, nb::kPushStoreMs};
+  // URLs the browser got from the service road lately.
+  HeldUrls held{nb::kHeldUrls, nb::kHeldUrlMs};
+  // Numbers the service exchanges, for the promises each made.
+  std::atomic<std::uint64_t> exchanges{0};
   // Longest wait, in milliseconds, of a send to the browser, the site or the
   // service that makes no progress; tests shorten it.
   std::atomic<int> iSendTimeoutMs{nb::kSendTimeoutMs};

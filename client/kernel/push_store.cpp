@@ -11,9 +11,16 @@ void PushStore::DropOld(std::uint32_t nowMs) {
   }
 }
 
-void PushStore::Put(const std::string& url, std::string answer, std::uint32_t nowMs) {
-  if (answer.size() > maxBytes_) return;
+void PushStore::Put(const std::string& url, std::string answer, std::uint32_t nowMs,
+                    std::uint64_t exchange) {
+  if (answer.size() > maxBytes_) {
+    Withdraw(url, exchange);
+    return;
+  }
   std::lock_guard<std::mutex> lock(mu_);
+  promised_.erase(std::remove(promised_.begin(), promised_.end(), std::make_pair(url, exchange)),
+                  promised_.end());
+  changed_.notify_all();
   DropOld(nowMs);
   auto same =
       std::find_if(entries_.begin(), entries_.end(), [&](const Entry& e) { return e.url == url; });
@@ -44,4 +51,39 @@ bool PushStore::Take(const std::string& url, std::uint32_t nowMs, std::string* a
 std::size_t PushStore::Bytes() const {
   std::lock_guard<std::mutex> lock(mu_);
   return bytes_;
+}
+
+void PushStore::Promise(const std::string& url, std::uint64_t exchange) {
+  std::lock_guard<std::mutex> lock(mu_);
+  promised_.emplace_back(url, exchange);
+}
+
+void PushStore::Withdraw(const std::string& url, std::uint64_t exchange) {
+  std::lock_guard<std::mutex> lock(mu_);
+  promised_.erase(std::remove(promised_.begin(), promised_.end(), std::make_pair(url, exchange)),
+                  promised_.end());
+  changed_.notify_all();
+}
+
+void PushStore::EndExchange(std::uint64_t exchange) {
+  std::lock_guard<std::mutex> lock(mu_);
+  promised_.erase(std::remove_if(promised_.begin(), promised_.end(),
+                                 [&](const auto& p) { return p.second == exchange; }),
+                  promised_.end());
+  changed_.notify_all();
+}
+
+bool PushStore::Promised(const std::string& url) const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return PromisedLocked(url);
+}
+
+bool PushStore::PromisedLocked(const std::string& url) const {
+  return std::any_of(promised_.begin(), promised_.end(),
+                     [&](const auto& p) { return p.first == url; });
+}
+
+bool PushStore::HeldLocked(const std::string& url) const {
+  return std::any_of(entries_.begin(), entries_.end(),
+                     [&](const Entry& e) { return e.url == url; });
 }

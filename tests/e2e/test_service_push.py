@@ -1,6 +1,7 @@
 """NimbrelClient -> NimbrelService -> nginx: the same-site style sheet and
-script a page references come pushed after it, and the browser's requests
-for them are answered by the client without reaching the service again."""
+script a page references are promised ahead of it and pushed after it, the
+browser's requests for them are answered by the client without reaching the
+service again, and what the browser got lately is not pushed again."""
 
 import os
 import re
@@ -19,8 +20,11 @@ PAGE = (b'<html><head><link rel="stylesheet" href="style.css">'
         b'<script src="/app.js"></script><script src="/nocache.js"></script>'
         b'<img src="http://127.0.0.9/elsewhere.png"></head><body>' + b"<p>text</p>\n" * 200 +
         b"</body></html>")
+OTHER = (b'<html><head><link rel="stylesheet" href="/style.css"><script src="other.js">'
+         b'</script></head><body>' + b"<p>more</p>\n" * 100 + b"</body></html>")
 FILES = {"page.html": PAGE, "style.css": b"body { color: #123456; }\n" * 40,
-         "app.js": b"console.log('app');\n" * 30, "nocache.js": b"var x = 1;\n" * 20}
+         "app.js": b"console.log('app');\n" * 30, "nocache.js": b"var x = 1;\n" * 20,
+         "other.html": OTHER, "other.js": b"var other = 2;\n" * 30}
 
 
 class PushedResources(unittest.TestCase):
@@ -49,6 +53,14 @@ class PushedResources(unittest.TestCase):
         with open(os.path.join(self.nginx.dir, "access.log")) as f:
             return len(re.findall(r'"GET /%s ' % re.escape(name), f.read()))
 
+    def wait_fetched(self, name, count):
+        """How often the site served name, once that reaches count (nginx logs
+        a request just after answering it) or 15 s passed."""
+        deadline = time.monotonic() + 15
+        while self.fetched_by_site(name) < count and time.monotonic() < deadline:
+            time.sleep(0.05)
+        return self.fetched_by_site(name)
+
     def get(self, name):
         """The body and how many exchanges reached the service for it."""
         since = len(self.service.records())
@@ -73,8 +85,11 @@ class PushedResources(unittest.TestCase):
         # The page's same-site resources were fetched with it; the two that
         # may be kept were pushed.
         self.assertEqual([fetches(n, e) for n, e in zip(names, (1, 1, 1, 0))], [1, 1, 1, 0])
-        rec = self.service.records()[-1]
-        self.assertEqual(rec["kinds"].split(",").count("11"), 2, rec)
+        # Promised ahead of the page's content; the one that may not be kept
+        # is named as not coming.
+        kinds = self.service.records()[-1]["kinds"].split(",")
+        self.assertEqual(kinds[0], "13", kinds)
+        self.assertEqual(kinds.count("11"), 3, kinds)
         # Served by the client alone: no exchange, no second fetch.
         self.assertEqual(self.get("style.css"), 0)
         self.assertEqual(self.get("app.js"), 0)
@@ -84,12 +99,28 @@ class PushedResources(unittest.TestCase):
         self.assertEqual(self.get("nocache.js"), 1)
         self.assertEqual(fetches("nocache.js", 2), 2)
 
+    def test_what_the_browser_got_is_not_pushed_again(self):
+        # The browser gets style.css (from a push or the service): a page's
+        # request names it as held, so the service neither fetches nor
+        # pushes it with other.html, and pushes other.js.
+        css = self.fetched_by_site("style.css")
+        if self.get("style.css"):
+            css = self.wait_fetched("style.css", css + 1)
+        js = self.fetched_by_site("other.js")
+        raw = h.proxy_get(SITE + "/other.html", extra_headers="Accept: text/html\r\n", timeout=30)
+        self.assertEqual(sc.body_of(raw)[2], OTHER)
+        self.assertEqual(self.wait_fetched("other.js", js + 1), js + 1)
+        self.assertEqual(self.fetched_by_site("style.css"), css)
+        self.assertEqual(self.get("other.js"), 0)
+        self.assertEqual(self.get("style.css"), 1)
+
     def test_page_asked_with_a_cookie_pushes_nothing(self):
         before = self.fetched_by_site("app.js")
         raw = h.proxy_get(SITE + "/page.html", extra_headers="Cookie: id=1\r\n", timeout=30)
         self.assertEqual(sc.body_of(raw)[2], PAGE)
         self.assertEqual(self.fetched_by_site("app.js"), before)
         self.assertEqual(self.get("app.js"), 1)
+        self.wait_fetched("app.js", before + 1)
 
 
 if __name__ == "__main__":

@@ -4,6 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
+#include "kernel/held_urls.h"
+#include "protocol/push.h"
+
 namespace {
 
 TEST(PushStore, HandsOutEachAnswerOnceWithinItsTime) {
@@ -36,6 +41,46 @@ TEST(PushStore, StaysWithinItsBytesDroppingTheOldest) {
   EXPECT_EQ(store.Bytes(), 6u);
   ASSERT_TRUE(store.Take("http://a/3", 7, &got));
   EXPECT_EQ(got, "dd");
+}
+
+// A request for a promised URL waits for its push, or for its exchange to
+// end; an URL not promised is not waited for. The bound is far beyond the
+// test's own time: a wait that is not released fails the test.
+TEST(PushStore, PromisedUrlIsWaitedForUntilPushedOrItsExchangeEnds) {
+  PushStore store(1000, 30000);
+  auto now = [] { return std::uint32_t{10}; };
+  std::string got;
+  store.Promise("http://a/s.css", 7);
+  store.Promise("http://a/j.js", 7);
+  std::thread pusher([&] { store.Put("http://a/s.css", "css", 5, 7); });
+  ASSERT_TRUE(store.TakeWaiting("http://a/s.css", 600000, now, &got));
+  EXPECT_EQ(got, "css");
+  pusher.join();
+  std::thread ender([&] { store.EndExchange(7); });
+  EXPECT_FALSE(store.TakeWaiting("http://a/j.js", 600000, now, &got));
+  ender.join();
+  EXPECT_FALSE(store.Promised("http://a/j.js"));
+  // Not coming: the promise of one exchange is withdrawn, another's stays.
+  store.Promise("http://a/i.png", 8);
+  store.Promise("http://a/i.png", 9);
+  store.Withdraw("http://a/i.png", 8);
+  EXPECT_TRUE(store.Promised("http://a/i.png"));
+  EXPECT_FALSE(store.TakeWaiting("http://a/none", 600000, now, &got));
+}
+
+TEST(HeldUrls, NamesTheNewestOnTheSameHostWithinTheirTime) {
+  HeldUrls held(3, 1000);
+  held.Note("http://a/1", 0);
+  held.Note("http://b/2", 10);
+  held.Note("http://a/3", 20);
+  held.Note("http://a/1", 30);  // again: now the newest
+  EXPECT_EQ(held.HashesOnHost("http://a/page", 40, 5),
+            (std::vector<std::string>{UrlHash("http://a/1"), UrlHash("http://a/3")}));
+  held.Note("http://a/4", 50);  // the fourth drops the oldest (b/2)
+  EXPECT_TRUE(held.HashesOnHost("http://b/", 60, 5).empty());
+  EXPECT_EQ(held.HashesOnHost("http://a/", 60, 1),
+            (std::vector<std::string>{UrlHash("http://a/4")}));
+  EXPECT_EQ(held.HashesOnHost("http://a/", 1031, 5).size(), 1u);  // a/3 and a/1 too old
 }
 
 }  // namespace

@@ -28,6 +28,30 @@ TEST(PushBody, DecodesItsPiecesAndRefusesWhatDoesNotAddUp) {
   EXPECT_FALSE(DecodePush(body.data(), body.size(), head.size() + 5, &url, &answer));
   const std::string odd = EncodePush("http://a/x", {Piece(NB_PACKET_NOMONEY, "zz")});
   EXPECT_FALSE(DecodePush(odd.data(), odd.size(), 1000, &url, &answer));
+  // The URL alone: not coming.
+  const std::string none = EncodePush("http://a/n.js", {});
+  ASSERT_TRUE(DecodePush(none.data(), none.size(), 1000, &url, &answer));
+  EXPECT_EQ(url, "http://a/n.js");
+  EXPECT_TRUE(answer.empty());
+}
+
+TEST(PushBody, PromiseAndHeldLineGoAndComeBack) {
+  const std::vector<std::string> urls = {"http://a/s.css", "http://a/j.js"};
+  const std::string body = EncodePromise(urls);
+  std::vector<std::string> got;
+  ASSERT_TRUE(DecodePromise(body.data(), body.size(), &got));
+  EXPECT_EQ(got, urls);
+  EXPECT_FALSE(DecodePromise(body.data(), body.size() - 1, &got));
+  EXPECT_FALSE(DecodePromise("\0\0", 2, &got));
+
+  const std::string request = "GET / HTTP/1.1\r\nHost: a\r\n\r\nNb-Held: body";
+  std::string held = WithHeldField(request, {"0000000a", "0000000b"});
+  EXPECT_EQ(TakeHeldField(&held), (std::set<std::string>{"0000000a", "0000000b"}));
+  EXPECT_EQ(held, request);  // the line is gone, the body's text is not touched
+  std::string twice = "GET / HTTP/1.1\r\nnb-held: 1\r\nNb-Held: 2\r\nHost: a\r\n\r\n";
+  EXPECT_EQ(TakeHeldField(&twice), (std::set<std::string>{"1"}));
+  EXPECT_EQ(twice, "GET / HTTP/1.1\r\nHost: a\r\n\r\n");
+  EXPECT_NE(UrlHash("http://a/s.css"), UrlHash("http://a/j.js"));
 }
 
 TEST(PushBody, UrlOfRequestIsTheSameForBothRequestForms) {
