@@ -571,7 +571,8 @@ void Session::SendUncharged(std::uint16_t kind, const std::string& body) {
     return;
   }
   rec_.sent += kServiceHeaderSize + body.size();
-  AddKind(&rec_, kind);
+  // Kind 11 in the log counts the resources pushed: "not coming" is none.
+  if (kind != NB_PACKET_PUSH) AddKind(&rec_, kind);
 }
 
 void Session::PushResources() {

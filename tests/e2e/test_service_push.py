@@ -85,11 +85,10 @@ class PushedResources(unittest.TestCase):
         # The page's same-site resources were fetched with it; the two that
         # may be kept were pushed.
         self.assertEqual([fetches(n, e) for n, e in zip(names, (1, 1, 1, 0))], [1, 1, 1, 0])
-        # Promised ahead of the page's content; the one that may not be kept
-        # is named as not coming.
+        # Promised ahead of the page's content.
         kinds = self.service.records()[-1]["kinds"].split(",")
         self.assertEqual(kinds[0], "13", kinds)
-        self.assertEqual(kinds.count("11"), 3, kinds)
+        self.assertEqual(kinds.count("11"), 2, kinds)
         # Served by the client alone: no exchange, no second fetch.
         self.assertEqual(self.get("style.css"), 0)
         self.assertEqual(self.get("app.js"), 0)

@@ -53,9 +53,10 @@ TEST(PushStore, PromisedUrlIsWaitedForUntilPushedOrItsExchangeEnds) {
   store.Promise("http://a/s.css", 7);
   store.Promise("http://a/j.js", 7);
   std::thread pusher([&] { store.Put("http://a/s.css", "css", 5, 7); });
-  ASSERT_TRUE(store.TakeWaiting("http://a/s.css", 600000, now, &got));
-  EXPECT_EQ(got, "css");
+  const bool pushed = store.TakeWaiting("http://a/s.css", 600000, now, &got);
   pusher.join();
+  EXPECT_TRUE(pushed);
+  EXPECT_EQ(got, "css");
   std::thread ender([&] { store.EndExchange(7); });
   EXPECT_FALSE(store.TakeWaiting("http://a/j.js", 600000, now, &got));
   ender.join();
