@@ -129,6 +129,14 @@ bool RequestCarriesCredentials(const std::string& request) {
   return cookie || auth;
 }
 
+bool RequestIsConditional(const std::string& request) {
+  const std::string head = HeadOf(request);
+  bool etag = false, since = false;
+  FieldValue(head, "if-none-match", &etag);
+  FieldValue(head, "if-modified-since", &since);
+  return etag || since;
+}
+
 std::string EncodePromise(const std::vector<std::string>& urls) {
   std::string out;
   for (const std::string& url : urls) {

@@ -48,6 +48,8 @@ std::string PushUrlOfRequest(const std::string& request);
 
 // True when the request's head carries a Cookie or Authorization field.
 bool RequestCarriesCredentials(const std::string& request);
+// True when the request's head carries If-None-Match or If-Modified-Since.
+bool RequestIsConditional(const std::string& request);
 
 // The promise body naming urls, and back; Decode is false on a malformed
 // body (a cut length or an empty URL).

@@ -126,7 +126,7 @@ bool ServePushed(ThreadArgs* thArgs) {
   if (words.Found(answer.data(), answer.size())) return false;
   dbgmsg("answered from a pushed resource");
   if (nbplat::SendAll(thArgs->sckBrowser.get(), answer.data(), answer.size()).ok())
-    thArgs->ctx.held.Note(url, nbplat::TickCountMs());
+    thArgs->ctx.held.Note(url, nbplat::TickCountMs(), RequestIsConditional(request));
   return true;
 }
 
@@ -158,7 +158,7 @@ class ExchangePromises {
 // Notes a GET the browser got whole from the service road as held.
 void NoteHeld(ClientContext& ctx, const std::string& request) {
   if (!RequestCarriesCredentials(request))
-    ctx.held.Note(PushUrlOfRequest(request), nbplat::TickCountMs());
+    ctx.held.Note(PushUrlOfRequest(request), nbplat::TickCountMs(), RequestIsConditional(request));
 }
 
 }  // namespace

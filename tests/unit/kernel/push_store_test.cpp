@@ -69,12 +69,12 @@ TEST(PushStore, PromisedUrlIsWaitedForUntilPushedOrItsExchangeEnds) {
   EXPECT_FALSE(store.TakeWaiting("http://a/none", 600000, now, &got));
 }
 
-TEST(HeldUrls, NamesTheNewestOnTheSameHostWithinTheirTime) {
+TEST(HeldUrls, NamesTheNewestKeptOnTheSameHostWithinTheirTime) {
   HeldUrls held(3, 1000);
   held.Note("http://a/1", 0);
   held.Note("http://b/2", 10);
   held.Note("http://a/3", 20);
-  held.Note("http://a/1", 30);  // again: now the newest
+  held.Note("http://a/1", 30, true);  // revalidated: held, now the newest
   EXPECT_EQ(held.HashesOnHost("http://a/page", 40, 5),
             (std::vector<std::string>{UrlHash("http://a/1"), UrlHash("http://a/3")}));
   held.Note("http://a/4", 50);  // the fourth drops the oldest (b/2)
@@ -82,6 +82,10 @@ TEST(HeldUrls, NamesTheNewestOnTheSameHostWithinTheirTime) {
   EXPECT_EQ(held.HashesOnHost("http://a/", 60, 1),
             (std::vector<std::string>{UrlHash("http://a/4")}));
   EXPECT_EQ(held.HashesOnHost("http://a/", 1031, 5).size(), 1u);  // a/3 and a/1 too old
+  // Asked for again without a condition: the browser does not keep it.
+  held.Note("http://a/4", 1040);
+  held.Note("http://a/4", 1050, true);
+  EXPECT_TRUE(held.HashesOnHost("http://a/", 1060, 5).empty());
 }
 
 }  // namespace
