@@ -44,6 +44,38 @@ std::string OriginOf(const std::string& url) {
   return url.substr(0, slash);
 }
 
+// The path (with its query) without "." and ".." segments; false when
+// ".." climbs above the root or the path is encoded past recognition of
+// them (a "%2e" segment).
+bool WithoutDotSegments(const std::string& full, std::string* out) {
+  const std::size_t q = full.find('?');
+  const std::string path = full.substr(0, q);
+  if (Lower(path).find("%2e") != std::string::npos) return false;
+  std::vector<std::string> kept;
+  std::size_t from = 1;
+  for (;;) {
+    const std::size_t end = path.find('/', from);
+    const std::string seg = path.substr(from, end == std::string::npos ? end : end - from);
+    const bool last = end == std::string::npos;
+    if (seg == "..") {
+      if (kept.empty()) return false;
+      kept.pop_back();
+      if (last) kept.emplace_back();
+    } else if (seg == ".") {
+      if (last) kept.emplace_back();
+    } else {
+      kept.push_back(seg);
+    }
+    if (last) break;
+    from = end + 1;
+  }
+  out->clear();
+  for (const std::string& seg : kept) *out += "/" + seg;
+  if (out->empty()) *out = "/";
+  if (q != std::string::npos) *out += full.substr(q);
+  return true;
+}
+
 // Resolves ref against pageUrl; empty when it is not a plain http URL on
 // the page's host.
 std::string Resolve(std::string ref, const std::string& pageUrl) {
@@ -52,10 +84,9 @@ std::string Resolve(std::string ref, const std::string& pageUrl) {
   const std::size_t b = ref.find_first_not_of(" \t\r\n");
   if (b == std::string::npos) return std::string();
   ref = ref.substr(b, ref.find_last_not_of(" \t\r\n") - b + 1);
-  if (std::any_of(
-          ref.begin(), ref.end(),
-          [](char c) { return static_cast<unsigned char>(c) <= 0x20 || c == 0x7f || c == '\\'; }) ||
-      ref.find("..") != std::string::npos)
+  if (std::any_of(ref.begin(), ref.end(), [](char c) {
+        return static_cast<unsigned char>(c) <= 0x20 || c == 0x7f || c == '\\';
+      }))
     return std::string();
   const std::string origin = OriginOf(pageUrl);
   std::string url;
@@ -74,7 +105,10 @@ std::string Resolve(std::string ref, const std::string& pageUrl) {
   std::size_t slash = url.find('/', 7);
   std::string host = Lower(url.substr(0, slash));
   if (host != Lower(origin)) return std::string();
-  return slash == std::string::npos ? host + "/" : host + url.substr(slash);
+  if (slash == std::string::npos) return host + "/";
+  std::string path;
+  if (!WithoutDotSegments(url.substr(slash), &path)) return std::string();
+  return host + path;
 }
 
 // The trimmed value of the first field name (lower case) in a lower-case head.
