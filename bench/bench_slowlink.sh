@@ -16,6 +16,10 @@
 # e.g. NB_SLOWLINK_ORIGINS=gzip,plain. NB_SLOWLINK_CACHE picks the browser's
 # cache: fresh (every page a first visit) and/or keep (each round browses the
 # pages in order with the browser's own cache kept); both by default.
+# The browser and client run on one core, the site and service on another
+# (NB_SLOWLINK_PIN=0: all share every core); CPU per page load is printed.
+# NB_SLOWLINK_SERVICE_ARGS adds flags to the service, e.g. "--caps 7" to
+# measure without kept connections, or "--early-pages".
 # Needs root.
 set -euo pipefail
 

@@ -43,8 +43,24 @@ def sh(*cmd, check=True):
                           stdin=subprocess.DEVNULL)
 
 
+# The user's side (browser and client) and the Internet's side (site, relay
+# and service) each get a core of their own, as on two machines: otherwise
+# the service's packing takes CPU from the browser, which no user sees.
+# NB_SLOWLINK_PIN=0 lets them share every core.
+PIN = os.environ.get("NB_SLOWLINK_PIN", "1") != "0" and len(os.sched_getaffinity(0)) >= 2
+USER_CPU, NET_CPU = sorted(os.sched_getaffinity(0))[:2] if PIN else (None, None)
+
+
 def in_user(ns, cmd):
-    return ["ip", "netns", "exec", ns] + cmd
+    pin = ["taskset", "-c", str(USER_CPU)] if PIN else []
+    return ["ip", "netns", "exec", ns] + pin + cmd
+
+
+def cpu_seconds(pid):
+    """User and system CPU time a process has used so far, all threads."""
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
 def link_bytes(dev):
@@ -163,6 +179,8 @@ def main():
     # browses the pages in order with the browser's own cache kept.
     p.add_argument("--cache", default="fresh,keep")
     args = p.parse_args()
+    if PIN:
+        os.sched_setaffinity(0, {NET_CPU})  # inherited by site, relay and service
     sys.path.insert(0, os.path.join(args.source, "tests", "e2e"))
     import nbharness as h
     import svc_common as sc
@@ -173,7 +191,8 @@ def main():
     urls_paths = make_pages(args.corpus, os.path.join(work, "www"))
     service = h.Proc([args.service, "--listen", "127.0.0.1", "--port", "4443", "--db",
                       os.path.join(work, "accounts.db"), "--log", os.path.join(work, "svc.log"),
-                      "--allow-private", "--guest"], log=os.path.join(work, "svc.out"))
+                      "--allow-private", "--guest"] + os.environ.get("NB_SLOWLINK_SERVICE_ARGS", "").split(),
+                     log=os.path.join(work, "svc.out"))
     h.wait_port("127.0.0.1", 4443, proc=service)
     procs = [service]
     urls = ["http://%s%s" % (SITE, x) for x in urls_paths]
@@ -198,7 +217,7 @@ def main():
                                             if not wanted or q in wanted.split(",")]
         relay_log = os.path.join(work, "relay-%s.out" % label)
         svc_log = os.path.join(work, "svc.log")
-        times, link, fetches, ready = {}, {}, {}, {}
+        times, link, fetches, ready, cpu = {}, {}, {}, {}, {}
         for mode, proxy, lvl in modes:
             client = None
             if proxy:
@@ -213,7 +232,12 @@ def main():
             before = link_bytes(args.net_dev)
             url_log = os.path.join(client.dir, "nimbrel.log") if client else ""
             marks = (count_lines(relay_log), count_lines(svc_log), count_lines(url_log))
+            used = (cpu_seconds(client.proc.p.pid) if client else 0, cpu_seconds(service.p.pid))
             times[mode] = load_times(args.user_ns, proxy, urls, args.reps, cache)
+            if client:
+                loads = len(urls) * args.reps
+                cpu[mode] = ((cpu_seconds(client.proc.p.pid) - used[0]) * 1000 / loads,
+                             (cpu_seconds(service.p.pid) - used[1]) * 1000 / loads)
             if proxy:
                 ready[mode] = ready_share(relay_log, svc_log, url_log, marks)
             link[mode] = (link_bytes(args.net_dev) - before) / args.reps
@@ -225,6 +249,10 @@ def main():
         site.stop()
         report("%s, origin %s" % (label, origin), rate or "no limit", rtt, bits, urls_paths, urls,
                times, link, args.reps, cache)
+        for mode, (client_ms, service_ms) in cpu.items():
+            print("  %-10s CPU per page load: client %.1f ms, service %.1f ms%s" % (
+                mode, client_ms, service_ms,
+                " (user side and service on cores of their own)" if PIN else ""))
         for mode, (conns, fresh, requests, pushed, asked) in ready.items():
             print("  %-10s service connections %d for %d requests; %d opened for their request:"
                   " %.0f%% found one ready" % (mode, conns, requests, fresh,

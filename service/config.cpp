@@ -165,6 +165,11 @@ ParsedCommand ParseCommandLine(const std::vector<std::string>& args) {
     } else if (arg == "--address-failures" && hasValue) {
       if (!ParseInt(args[++i], 0, 1000000, &n)) return Fail("bad --address-failures: " + args[i]);
       c.addressFailures = static_cast<int>(n);
+    } else if (arg == "--caps" && hasValue) {
+      if (!ParseInt(args[++i], 0, 0xffff, &n)) return Fail("bad --caps: " + args[i]);
+      c.capsMask = static_cast<std::uint16_t>(n);
+    } else if (arg == "--early-pages") {
+      c.earlyPages = true;
     } else {
       return Fail("unknown or incomplete argument: " + arg);
     }
@@ -179,7 +184,7 @@ std::string UsageText() {
          "                 [--idle-ms MS] [--header-ms MS] [--fetch-idle-ms MS]\n"
          "                 [--max-response BYTES] [--max-connections N]\n"
          "                 [--max-per-address N] [--cache-mb N] [--db-connections N]\n"
-         "                 [--address-failures N]\n"
+         "                 [--address-failures N] [--caps BITS] [--early-pages]\n"
          "  NimbrelService account LOGIN [--db FILE|URL] [--password TEXT | --digest HEX]\n"
          "                 [--money AMOUNT | --add-money AMOUNT] [--show]\n"
          "--db takes an SQLite file or a postgresql:// URL (shared by several nodes).\n"
@@ -190,7 +195,10 @@ std::string UsageText() {
          "request header and 120 s for the whole request, 256 MiB of packing cache,\n"
          "4 account database connections at once; 10 wrong codes in 10 minutes lock\n"
          "the login and the client address (--address-failures 0: addresses are\n"
-         "not locked, for nodes behind a balancer).\n";
+         "not locked, for nodes behind a balancer). --caps limits the capability\n"
+         "bits the service acts on (a number, e.g. 7 for bits 1, 2 and 4; default\n"
+         "all it knows); --early-pages sends an HTML page's first piece before the\n"
+         "rest of the page is in, to clients that keep connections.\n";
 }
 
 }  // namespace nbsvc

@@ -28,6 +28,8 @@ struct ServiceConfig {
   std::size_t cacheMb = kDefaultCacheMb;            // packing cache; 0 turns it off
   int dbConnections = kDefaultDbConnections;        // account database connections at once
   int addressFailures = kGuardMaxFailures;          // failed codes that lock an address; 0: none
+  std::uint16_t capsMask = 0xffff;  // capability bits honoured, of those the service knows
+  bool earlyPages = kEarlyPages;    // an HTML page's first piece leaves before the rest is in
 };
 
 // The "account" subcommand: create or change one account.

@@ -54,7 +54,8 @@ inline constexpr int kMaxPiecesPacking = 2;
 // the page's head and asks for its style sheets and scripts meanwhile.
 inline constexpr std::size_t kEarlyPieceBytes = 8 * 1024;
 inline constexpr int kEarlyPieceMs = 30;
-// Off: on the slow-link bench, pages that start early were no faster at
+// The default of --early-pages. Off: on the slow-link bench, pages that
+// start early were no faster at
 // 256 kbit/s and 10-25 % slower at 2 Mbit/s and without limit than pages
 // sent whole (a difference near the bench's run-to-run spread).
 inline constexpr bool kEarlyPages = false;

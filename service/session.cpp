@@ -295,7 +295,7 @@ bool Session::Run() {
   // The service answers with the bits both sides have, on every packet; the
   // header resent after a time correction carries none, so the first
   // header's bits count.
-  caps_ = header_.caps & kServiceCaps;
+  caps_ = header_.caps & kServiceCaps & config_.capsMask;
   link_.caps = caps_;
   // A kept connection's answers end in a small packet, and a page starts
   // with a small piece: neither waits for what went before to be
@@ -440,7 +440,8 @@ void Session::Answer() {
   // A client that keeps connections may take a page's first piece early (it
   // is a newer client; today's client gets today's pieces).
   AnswerStream stream(header_.jpegLevel, config_.cacheMb > 0 ? &shared_.cache : nullptr,
-                      PackThreads(), coding, webp, kEarlyPages && (caps_ & NB_CAP_KEEPALIVE) != 0);
+                      PackThreads(), coding, webp,
+                      config_.earlyPages && (caps_ & NB_CAP_KEEPALIVE) != 0);
   if (shared_.destinations.Refused(header_.ipNet, header_.port)) {
     rec_.result = "refused";
     stream.Offer(MakeErrorResponse(403, "Forbidden",

@@ -22,9 +22,6 @@
 
 namespace {
 
-// How often a waiting tunnel looks whether the registry closed it.
-constexpr int kTunnelCloseCheckMs = 1000;
-
 constexpr char kEstablished[] = "HTTP/1.0 200 Connection established\r\n\r\n";
 
 void SendStatus(nbplat::Socket s, const char* status) {
@@ -153,7 +150,7 @@ long long RelayBothWays(nbplat::Socket browser, nbplat::Socket server, char* buf
   long long moved = 0;
   // A tunnel the registry closes is woken by its shut-down sockets on some
   // systems only: the wait is cut into slices that look at the mark too.
-  const int slice = slot != nullptr ? std::min(idleMs, kTunnelCloseCheckMs) : idleMs;
+  const int slice = slot != nullptr ? std::min(idleMs, nb::kTunnelCloseCheckMs) : idleMs;
   int idleFor = 0;
   while (open[0] || open[1]) {
     const int ready = nbplat::WaitReadable(open[0] ? browser : nbplat::kNoSocket,

@@ -37,6 +37,8 @@ inline constexpr int kConnectTimeoutMs = 20000;
 // (a peer that stopped reading) ends the connection.
 inline constexpr int kRequestHeadDeadlineMs = 30000;
 inline constexpr int kSendTimeoutMs = 30000;
+// How often a waiting tunnel looks whether the socket registry closed it.
+inline constexpr int kTunnelCloseCheckMs = 1000;
 // The traffic counters reach the options file at most this long after they
 // change (and at a normal stop): a killed client loses at most this much.
 inline constexpr int kStatsFlushMs = 2000;

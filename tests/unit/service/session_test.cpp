@@ -19,6 +19,7 @@
 #include "accounts.h"
 #include "auth.h"
 #include "owned_socket.h"
+#include "protocol/capabilities.h"
 #include "protocol/hash.h"
 #include "protocol/md5.h"
 #include "server.h"
@@ -461,6 +462,20 @@ TEST_F(ServiceFixture, GuestRefusedUnlessAllowed) {
   Start();
   auto served = Exchange(Header(0, "", site.port()), "");
   EXPECT_EQ(nbtest::Contents(served), kPage);
+}
+
+TEST_F(ServiceFixture, CapsFlagLimitsWhatTheServiceActsOn) {
+  TinySite site(kPage);
+  nbClientHeader h = Header(0, "", site.port());
+  h.caps = NB_CAP_TEXT2 | NB_CAP_KEEPALIVE;
+  EXPECT_FALSE(nbsvc::ParseCommandLine({"--caps", "65536"}).error.empty());
+  config_.capsMask = nbsvc::ParseCommandLine({"--caps", "2"}).serve.capsMask;
+  Start();
+  auto packets = Exchange(h, "");
+  ASSERT_FALSE(packets.empty());
+  EXPECT_EQ(packets[0].header.caps, NB_CAP_TEXT2);  // no kept connection: no end packet either
+  EXPECT_NE(packets.back().header.msg, NB_PACKET_END);
+  EXPECT_EQ(nbtest::Contents(packets), kPage);
 }
 
 TEST_F(ServiceFixture, InternalDestinationRefusedByDefault) {
