@@ -597,8 +597,11 @@ void Session::PushResources() {
 bool Session::PackPush(const std::string& url, const std::string& answer, AnswerPacket* out) {
   TextCoding coding;
   coding.text2 = (caps_ & NB_CAP_TEXT2) != 0;
+  // Images as the browser would have got them: WebP when its page's
+  // request accepts that.
+  const bool webp = (caps_ & NB_CAP_WEBP) != 0 && AcceptsWebp(request_);
   PackedAnswer packed = PackResponse(answer, header_.jpegLevel,
-                                     config_.cacheMb > 0 ? &shared_.cache : nullptr, coding);
+                                     config_.cacheMb > 0 ? &shared_.cache : nullptr, coding, webp);
   std::vector<PushPiece> pieces;
   std::size_t decoded = 0;
   for (AnswerPacket& p : packed.packets) {
