@@ -572,6 +572,7 @@ void Session::SendUncharged(std::uint16_t kind, const std::string& body) {
     return;
   }
   rec_.sent += kServiceHeaderSize + body.size();
+  sentBodies_ += body.size();  // the client counts these bodies too
   // Kind 11 in the log counts the resources pushed: "not coming" is none.
   if (kind != NB_PACKET_PUSH) AddKind(&rec_, kind);
 }
