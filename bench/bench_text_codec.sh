@@ -2,7 +2,9 @@
 # Bytes and CPU per page of the text coders on web text (the Python library
 # reference's pages, style sheets and scripts): gzip-6 as the origin sends
 # it, bzip2 as kind 2 sends it, brotli and zstd, and zstd against the
-# previous page of the same documentation set. Prints a table.
+# previous page of the same documentation set. Prints a table; then, for the
+# reference pages the slow-link bench browses (in its order), the bytes of
+# pages cut into packet pieces, coded alone or chained.
 #
 #   bench/bench_text_codec.sh [BUILD_DIR] [PAGES]
 set -euo pipefail
@@ -19,3 +21,6 @@ pages="$(mktemp -d)"
 trap 'rm -rf "$pages"' EXIT
 ls "$HTML/library/"*.html | sort | head -n "$PAGES" | xargs -I{} cp -L {} "$pages/"
 "$BUILD/bench/text_codec_bench" "$pages" "$HTML/_static"
+for p in functions stdtypes os re json datetime itertools string; do
+  echo "$HTML/library/$p.html"
+done | xargs "$BUILD/bench/text_codec_bench" --pieces

@@ -2,6 +2,8 @@
 // origin already sends (gzip level 6): bzip2 (today's kind 2), brotli and
 // zstd, and zstd against the previous page of the same site.
 //   text_codec_bench DIR...   (files ending .html, .css, .js under each DIR)
+//   text_codec_bench --pieces FILE...   (pages browsed in this order: how
+//   pages cut into packet pieces are coded, alone or chained)
 #include <brotli/decode.h>
 #include <brotli/encode.h>
 #include <zlib.h>
@@ -87,9 +89,82 @@ struct Sum {
   int pages = 0, wrong = 0;
 };
 
+std::string ReadFile(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+// The smallest of zstd at level, bzip2 and plain for one piece, and of zstd
+// against prefix when that is not empty.
+std::size_t BestPiece(const char* data, std::size_t len, int level, const std::string& prefix) {
+  std::string z, b;
+  std::size_t best = len;
+  if (Text2Compress(data, len, kText2Level, std::string(), z)) best = std::min(best, z.size());
+  if (Bz2Compress(data, len, b)) best = std::min(best, b.size());
+  if (!prefix.empty() && Text2Compress(data, len, level, prefix, z))
+    best = std::min(best, z.size());
+  return best;
+}
+
+// Pages in browsing order cut into kMaxBodySize pieces: each piece alone or
+// against the previous page when it was kept (at most pageMax bytes), and
+// with chain also against the page's content before the piece (its last
+// kChainWindow bytes).
+struct PieceScheme {
+  const char* name;
+  int level;
+  bool chain;
+  std::size_t pageMax;
+};
+
+int RunPieces(int argc, char** argv) {
+  std::vector<std::string> pages;
+  for (int i = 2; i < argc; ++i) pages.push_back(ReadFile(argv[i]));
+  const PieceScheme schemes[] = {
+      {"today: pieces, page<=256K", kText2Level, false, 256 * 1024},
+      {"chain-9, page<=256K", 9, true, 256 * 1024},
+      {"chain-9, page<=1M", 9, true, kChainWindow},
+      {"chain-12, page<=1M", 12, true, kChainWindow},
+      {"chain-13, page<=1M", 13, true, kChainWindow},
+      {"chain-15, page<=1M", 15, true, kChainWindow},
+      {"chain-19, page<=1M", 19, true, kChainWindow},
+  };
+  double gzip = 0;
+  for (const auto& p : pages) gzip += Gzip(p, 6).size();
+  std::printf("%-28s %6s %10s %9s %11s %12s\n", "scheme", "pages", "bytes", "vs gzip6",
+              "code ms/pg", "max ms/piece");
+  std::printf("%-28s %6zu %10.0f %9.3f\n", "gzip-6 (origin)", pages.size(), gzip, 1.0);
+  for (const PieceScheme& s : schemes) {
+    double bytes = 0, ms = 0, worst = 0;
+    for (std::size_t k = 0; k < pages.size(); ++k) {
+      const std::string& page = pages[k];
+      std::string prev = k > 0 && pages[k - 1].size() <= s.pageMax ? pages[k - 1] : std::string();
+      for (std::size_t pos = 0; pos < page.size(); pos += kMaxBodySize) {
+        std::size_t len = std::min<std::size_t>(kMaxBodySize, page.size() - pos);
+        std::string prefix = prev;
+        if (s.chain) {
+          std::size_t from = pos > kChainWindow ? pos - kChainWindow : 0;
+          prefix.append(page, from, pos - from);
+        }
+        double t0 = CpuMs();
+        bytes += BestPiece(page.data() + pos, len, s.level, prefix);
+        double t = CpuMs() - t0;
+        ms += t;
+        worst = std::max(worst, t);
+      }
+    }
+    std::printf("%-28s %6zu %10.0f %9.3f %11.1f %12.1f\n", s.name, pages.size(), bytes,
+                bytes / gzip, ms / pages.size(), worst);
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 1 && std::string(argv[1]) == "--pieces") return RunPieces(argc, argv);
   std::map<std::string, std::vector<std::vector<std::string>>> sites;  // type -> dirs -> pages
   for (int i = 1; i < argc; ++i) {
     std::map<std::string, std::vector<std::filesystem::path>> found;

@@ -53,6 +53,17 @@ enum nbCapability : std::uint16_t {
   // the browser holds ("Nb-Held" line, protocol/push.h); the service takes
   // the line out before fetching and pushes none of those.
   NB_CAP_PUSH = 0x0010,
+  // With NB_CAP_TEXT2: a piece of text after the first of an answer may
+  // come as NB_PACKET_TEXT2_CHAIN, coded against what came before it in
+  // the same answer. Its body is one byte, kChainWithPage or kChainNoPage
+  // (text_codec.h), then a zstd frame (with its checksum) coded with a raw
+  // prefix: the site page the client named for this exchange when that
+  // byte says so (only a service announcing NB_CAP_SITE_DICT that holds the
+  // page), followed by the last kChainWindow bytes of the answer's content
+  // delivered before this packet (all content packets, decoded, in order).
+  // decompSize is the bytes the frame decodes to. A client takes kind 12
+  // only from a packet whose caps carry this bit and NB_CAP_TEXT2.
+  NB_CAP_TEXT_CHAIN = 0x0020,
 };
 
 // Packet kinds beyond the historic 2-7; each goes only to a client that
@@ -62,6 +73,7 @@ enum nbExtendedKind : std::uint16_t {
   NB_PACKET_TEXT2_DICT = 9,
   NB_PACKET_END = 10,
   NB_PACKET_PUSH = 11,
+  NB_PACKET_TEXT2_CHAIN = 12,
   // With NB_CAP_PUSH: the URLs the service will push after this page, sent
   // ahead of the page's content (layout in protocol/push.h).
   NB_PACKET_PUSH_PROMISE = 13,

@@ -15,7 +15,7 @@
 // The request line naming the client's page, without its CRLF.
 inline constexpr char kSitePageField[] = "Nb-Site-Page";
 // Longest answer kept as a site's page (head and body as delivered).
-inline constexpr std::size_t kSitePageMaxBytes = 256 * 1024;
+inline constexpr std::size_t kSitePageMaxBytes = 1024 * 1024;
 
 using SitePage = std::shared_ptr<const std::string>;
 

@@ -36,6 +36,15 @@ bool Text2Compress(const char* data, std::size_t len, int level, const std::stri
   return true;
 }
 
+std::string ChainPrefix(const std::string* page, const std::string& before) {
+  const std::size_t from = before.size() > kChainWindow ? before.size() - kChainWindow : 0;
+  std::string prefix;
+  prefix.reserve((page ? page->size() : 0) + before.size() - from);
+  if (page) prefix = *page;
+  prefix.append(before, from, std::string::npos);
+  return prefix;
+}
+
 bool Text2Decompress(const char* data, std::size_t len, std::size_t maxOut, const std::string& dict,
                      std::string& out) {
   out.clear();

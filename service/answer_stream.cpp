@@ -11,6 +11,7 @@
 #include "http_response.h"
 #include "pack_cache.h"
 #include "protocol/site_pages.h"
+#include "protocol/text_codec.h"
 #include "service_limits.h"
 #include "webp_recode.h"
 
@@ -56,11 +57,12 @@ struct GatePass {
   GatePass& operator=(const GatePass&) = delete;
 };
 
-// Packs one piece once the gate lets it in.
-AnswerPacket PackThroughGate(const std::string& piece, PackCache* cache, bool head,
-                             const TextCoding& coding) {
+// Packs one piece once the gate lets it in; before is the answer's content
+// ahead of it, for a chained coding.
+AnswerPacket PackThroughGate(const std::string& piece, const std::string& before, PackCache* cache,
+                             bool head, const TextCoding& coding) {
   GatePass pass;
-  AnswerPacket p = PackPiece(piece.data(), piece.size(), cache, coding);
+  AnswerPacket p = PackAnswerPiece(piece.data(), piece.size(), before, cache, coding);
   p.head = head;
   return p;
 }
@@ -105,9 +107,14 @@ void AnswerStream::Start(const char* data, std::size_t len, bool cacheable, bool
   // Keep at most parallel_ pieces packing: wait for the oldest beyond that.
   if (pending_.size() >= parallel_) pending_[pending_.size() - parallel_].packet.wait();
   PackCache* cache = cacheable ? cache_ : nullptr;
-  auto work = [piece = std::string(data, len), cache, head, coding = coding_] {
-    return PackThroughGate(piece, cache, head, coding);
+  auto work = [piece = std::string(data, len), before = chainTail_, cache, head, coding = coding_] {
+    return PackThroughGate(piece, before, cache, head, coding);
   };
+  if (coding_.text2 && coding_.chain) {
+    // What a later piece is coded against: the last kChainWindow bytes.
+    chainTail_.append(data, len);
+    if (chainTail_.size() > kChainWindow) chainTail_.erase(0, chainTail_.size() - kChainWindow);
+  }
   std::future<AnswerPacket> packet;
   try {
     packet = std::async(std::launch::async, std::move(work));

@@ -4,7 +4,8 @@
 // large answer uses more than one core. Only small answers and JPEG images
 // to recode (up to kMaxRecodedImage each, kRecodeBudget for all answers
 // together) are held and packed whole at the end; otherwise at most one
-// piece waits here besides those packing, whatever the answer's size. In
+// piece waits here besides those packing, whatever the answer's size (and,
+// for a chained coding, the last kChainWindow bytes handed to packing). In
 // the whole process, at most one piece per core is packed at once. One
 // AnswerStream serves one answer and is used from one thread.
 #pragma once
@@ -90,6 +91,7 @@ class AnswerStream {
   std::size_t headEnd_ = 0;       // Whole mode: end of the head in held_
   std::size_t reserved_ = 0;      // bytes of kRecodeBudget reserved
   std::size_t pendingBytes_ = 0;  // content bytes of pending_
+  std::string chainTail_;         // with a chained coding: the end of what went to packing
   struct Pending {
     std::future<AnswerPacket> packet;
     std::size_t bytes;

@@ -100,6 +100,27 @@ AnswerPacket PackPiece(const char* data, std::size_t len, PackCache* cache,
   return MakePacket(NB_PACKET_NOCOMPRESS, std::string(data, len), len);
 }
 
+AnswerPacket PackAnswerPiece(const char* data, std::size_t len, const std::string& before,
+                             PackCache* cache, const TextCoding& coding) {
+  if (!coding.text2 || !coding.chain || before.empty() ||
+      (!coding.page && before.size() < kChainMinBefore)) {
+    return PackPiece(data, len, cache, coding);
+  }
+  // The piece alone (cached, and packed densely once popular), or against
+  // what the client holds: the page it named, then the answer so far. The
+  // page alone (kind 9) is not tried: the chained prefix holds it too.
+  TextCoding alone = coding;
+  alone.page = nullptr;
+  AnswerPacket best = PackPiece(data, len, cache, alone);
+  std::string framed;
+  if (Text2Compress(data, len, kChainLevel, ChainPrefix(coding.page.get(), before), framed) &&
+      framed.size() + 1 < best.body.size()) {
+    framed.insert(framed.begin(), coding.page ? kChainWithPage : kChainNoPage);
+    return MakePacket(NB_PACKET_TEXT2_CHAIN, std::move(framed), len);
+  }
+  return best;
+}
+
 std::size_t HeadEnd(const std::string& response) {
   std::size_t from = FinalResponseOffset(response);
   ResponseHead head = ParseResponseHead(response.substr(from, 65536));
@@ -112,9 +133,12 @@ namespace {
 // Pieces of content[from, to) added to r.
 void AddPieces(const std::string& content, std::size_t from, std::size_t to, PackCache* cache,
                const TextCoding& coding, PackedAnswer* r, bool head = false) {
+  const bool chain = coding.text2 && coding.chain;
   for (std::size_t pos = from; pos < to; pos += kMaxBodySize) {
     std::size_t len = std::min<std::size_t>(kMaxBodySize, to - pos);
-    AnswerPacket p = PackPiece(content.data() + pos, len, cache, coding);
+    const std::size_t back = chain ? std::min(pos, kChainWindow) : 0;
+    AnswerPacket p =
+        PackAnswerPiece(content.data() + pos, len, content.substr(pos - back, back), cache, coding);
     p.head = head;
     r->before += len;
     r->after += p.body.size();

@@ -17,9 +17,12 @@ class PackCache;
 // text2, each piece goes as whichever of zstd (NB_PACKET_TEXT2) and bzip2
 // is smaller; with page too, as zstd coded against that page of the site
 // (NB_PACKET_TEXT2_DICT). dense, when set, packs popular pieces once more
-// in the background.
+// in the background. With chain too, a piece after the first may go coded
+// against the page and the answer's content before it
+// (NB_PACKET_TEXT2_CHAIN).
 struct TextCoding {
   bool text2 = false;
+  bool chain = false;
   SitePage page;
   DensePacker* dense = nullptr;
 };
@@ -68,6 +71,15 @@ PackedAnswer PackPlain(const std::string& content, const TextCoding& coding = Te
 // cache when cache is not null (never for pieces coded against a page).
 AnswerPacket PackPiece(const char* data, std::size_t len, PackCache* cache,
                        const TextCoding& coding = TextCoding());
+
+// One piece of an answer whose content before it is before (at least its
+// last kChainWindow bytes; empty for the first piece): with coding.text2,
+// coding.chain and before not empty (at least kChainMinBefore bytes when
+// there is no page), the smaller of PackPiece's result and
+// the piece coded against the page and before (kind 12, never cached: its
+// bytes depend on the prefix); otherwise PackPiece.
+AnswerPacket PackAnswerPiece(const char* data, std::size_t len, const std::string& before,
+                             PackCache* cache, const TextCoding& coding);
 
 // Where the head of response ends when it can be packed apart from its body:
 // the final response's head is complete and not an interim one. 0 otherwise.

@@ -97,8 +97,8 @@ struct ClientLink {
 };
 
 // What this service does beyond the historic answers.
-constexpr std::uint16_t kServiceCaps =
-    NB_CAP_WEBP | NB_CAP_TEXT2 | NB_CAP_SITE_DICT | NB_CAP_KEEPALIVE | NB_CAP_PUSH;
+constexpr std::uint16_t kServiceCaps = NB_CAP_WEBP | NB_CAP_TEXT2 | NB_CAP_SITE_DICT |
+                                       NB_CAP_KEEPALIVE | NB_CAP_PUSH | NB_CAP_TEXT_CHAIN;
 
 // One write per packet: a header sent apart from its body would wait for
 // the peer's acknowledgement of the packet before (small segments are held
@@ -431,6 +431,7 @@ void Session::Answer() {
   // first header's code is the one that counts.
   TextCoding coding;
   coding.text2 = (caps_ & NB_CAP_TEXT2) != 0;
+  coding.chain = coding.text2 && (caps_ & NB_CAP_TEXT_CHAIN) != 0;
   if (coding.text2 && !site_.empty() && !namedPage_.empty()) {
     // The client's page when we hold the same bytes; else plain TEXT2.
     coding.page = shared_.sitePages.Find(site_, namedPage_);

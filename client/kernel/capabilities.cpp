@@ -23,7 +23,7 @@ std::uint16_t ClientCapabilities() {
     const char* v = std::getenv("NB_PUSH");
     return !(v && std::string(v) == "0");
   }();
-  return NB_CAP_WEBP | NB_CAP_TEXT2 | NB_CAP_SITE_DICT | NB_CAP_KEEPALIVE |
+  return NB_CAP_WEBP | NB_CAP_TEXT2 | NB_CAP_SITE_DICT | NB_CAP_KEEPALIVE | NB_CAP_TEXT_CHAIN |
          (push ? NB_CAP_PUSH : 0);
 }
 

@@ -18,13 +18,18 @@ bool DeliverToBrowser(ThreadArgs* thArgs, const char* data, std::size_t len,
                       AnswerProgress* progress) {
   if (len == 0) return true;
   progress->delivered = true;
-  // Only a service that keeps pages makes what was delivered worth keeping.
-  if (!progress->tooLong && (progress->serviceCaps & NB_CAP_SITE_DICT)) {
-    progress->tooLong = progress->answer.size() + len > kSitePageMaxBytes;
-    if (progress->tooLong) {
+  // Only a service that keeps pages makes what was delivered worth keeping
+  // whole, and only one that chains pieces needs its end beyond that.
+  const bool chain = (progress->serviceCaps & NB_CAP_TEXT_CHAIN) != 0;
+  if ((!progress->tooLong && (progress->serviceCaps & NB_CAP_SITE_DICT)) || chain) {
+    progress->tooLong = progress->tooLong || progress->answer.size() + len > kSitePageMaxBytes;
+    if (progress->tooLong && !chain) {
       std::string().swap(progress->answer);
     } else {
       progress->answer.append(data, len);
+      if (progress->answer.size() > kChainWindow && progress->tooLong) {
+        progress->answer.erase(0, progress->answer.size() - kChainWindow);
+      }
     }
   }
   return nbplat::SendAll(thArgs->sckBrowser.get(), data, len).ok();
@@ -77,6 +82,29 @@ bool DeliverText2(ThreadArgs* thArgs, const nbServiceHeader& h, AnswerProgress* 
                        content) ||
       content.size() != h.decompSize) {
     dbgmsg("text packet does not decode: answer cut");
+    CutAnswer(thArgs);
+    return false;
+  }
+  return DeliverChecked(thArgs, content.data(), content.size(), progress);
+}
+
+// Kind 12: the flag byte and zstd frame in buff, coded against the named
+// page (when the flag says so) and the answer delivered so far. A frame that
+// does not decode to exactly decompSize bytes, or names a page this answer
+// has not, cuts the answer.
+bool DeliverChained(ThreadArgs* thArgs, const nbServiceHeader& h, AnswerProgress* progress) {
+  std::string content;
+  const bool withPage = h.size > 0 && thArgs->buff[0] == kChainWithPage;
+  // A service that chains keeps the whole answer's end here, unless a
+  // service that kept no end set the bit only now.
+  const bool held = !progress->delivered || !progress->answer.empty();
+  if (h.size < 2 || (!withPage && thArgs->buff[0] != kChainNoPage) ||
+      (withPage && !progress->named) || !held ||
+      !Text2Decompress(thArgs->buff + 1, h.size - 1, h.decompSize,
+                       ChainPrefix(withPage ? progress->named.get() : nullptr, progress->answer),
+                       content) ||
+      content.size() != h.decompSize) {
+    dbgmsg("chained text packet does not decode: answer cut");
     CutAnswer(thArgs);
     return false;
   }
@@ -143,6 +171,13 @@ bool HandlePacket(ThreadArgs* thArgs, const nbServiceHeader& h, AnswerProgress* 
       }
       progress->serviceCaps |= h.caps;
       return DeliverText2(thArgs, h, progress);
+    case NB_PACKET_TEXT2_CHAIN:
+      if ((h.caps & (NB_CAP_TEXT2 | NB_CAP_TEXT_CHAIN)) != (NB_CAP_TEXT2 | NB_CAP_TEXT_CHAIN)) {
+        dbgmsg("Unknow packet.");
+        return true;
+      }
+      progress->serviceCaps |= h.caps;
+      return DeliverChained(thArgs, h, progress);
     case NB_PACKET_EMPTY:
       return true;
     case NB_PACKET_PUSH: {

@@ -1,11 +1,13 @@
 """NimbrelClient -> NimbrelService -> nginx: text comes coded with zstd to a
 client that announces it, a second page of a site comes coded against the
-first, and a request without capability bits gets today's bzip2."""
+first, a page of many pieces comes chained, and a request without capability
+bits gets today's bzip2."""
 
 import bz2
 import os
 import shutil
 import socket
+import struct
 import sys
 import tempfile
 import unittest
@@ -27,6 +29,11 @@ class TextCoding(unittest.TestCase):
         # Two pages of one manual: the same markup and most of its text.
         for name, seed in (("one.html", 21), ("old.html", 23), ("extra.html", 22)):
             sc.make_doc_page(os.path.join(cls.root, name), size=80000, seed=seed)
+        # A page of many pieces whose later parts repeat its earlier ones.
+        sc.make_doc_page(os.path.join(cls.root, "big.html"), size=260000, seed=31)
+        part = cls.page_of("big.html")
+        with open(os.path.join(cls.root, "big.html"), "wb") as f:
+            f.write(part + part.replace(b"class", b"id") + part[:60000])
         one, extra = cls.page_of("one.html"), cls.page_of("extra.html")
         with open(os.path.join(cls.root, "two.html"), "wb") as f:
             f.write(one[:40000] + extra[30000:36000] + one[40000:])
@@ -85,6 +92,16 @@ class TextCoding(unittest.TestCase):
         self.assertIn("8", second["kinds"].split(","), second)
         # Both sides hold it now: the next page of the site is coded against it.
         self.assertIn("9", self.fetch("one.html")["kinds"].split(","))
+
+    def test_page_of_many_pieces_comes_chained_only_to_a_client_that_takes_it(self):
+        big = self.fetch("big.html")  # byte-exact
+        self.assertIn("12", big["kinds"].split(","), big)
+        # A client that takes zstd but not chained pieces gets today's kinds.
+        data = db_peers.request(102, "text-pass", sc.SITE_IP, 80, "/big.html")
+        db_peers.exchange(data[:14] + struct.pack("<H", 0x0002) + data[16:])
+        kinds = self.service.records()[-1]["kinds"].split(",")
+        self.assertIn("8", kinds)
+        self.assertFalse(set(kinds) - {"2", "3", "8"}, kinds)
 
     def test_request_without_bits_gets_bzip2_and_no_bits_back(self):
         data = db_peers.request(102, "text-pass", sc.SITE_IP, 80, "/old.html")

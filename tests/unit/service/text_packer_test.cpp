@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "answer_stream.h"
 #include "dense_packer.h"
 #include "pack_cache.h"
 #include "packer.h"
@@ -88,6 +89,54 @@ TEST(TextPacker, PieceAskedForAgainIsPackedDenselyOnceInTheBackground) {
   nbsvc::PackPiece(page.data(), page.size(), &cache, coding);
   dense.Drain();
   EXPECT_EQ(dense.Done(), 1u);  // packed hard once
+}
+
+// Decodes an answer's packets in order as a client that chains does: the
+// number of chained pieces, or -1 as soon as one does not decode.
+int DecodeAnswer(const std::vector<AnswerPacket>& packets, const SitePage& page, std::string* out) {
+  int chained = 0;
+  out->clear();
+  for (const AnswerPacket& p : packets) {
+    std::string piece = Decode(p, page ? *page : std::string());
+    if (p.header.msg == NB_PACKET_TEXT2_CHAIN) {
+      ++chained;
+      const bool withPage = p.body[0] == kChainWithPage;
+      if (withPage && !page) return -1;
+      Text2Decompress(p.body.data() + 1, p.body.size() - 1, p.header.decompSize,
+                      ChainPrefix(withPage ? page.get() : nullptr, *out), piece);
+    }
+    if (piece.size() != p.header.decompSize) return -1;
+    *out += piece;
+  }
+  return chained;
+}
+
+TEST(TextPacker, ChainedPiecesOfABigAnswerDecodeOnlyAgainstWhatCameBefore) {
+  std::string answer = Manual(3), back;
+  for (int i = 0; answer.size() < 3 * kMaxBodySize; ++i) answer += Manual(i).substr(40);
+  const SitePage page = std::make_shared<const std::string>(Manual(4));
+  for (const SitePage& named : {SitePage(), page}) {
+    TextCoding coding;
+    coding.text2 = coding.chain = true;
+    coding.page = named;
+    // Packed while it arrives, pieces in parallel, as the service does.
+    nbsvc::AnswerStream stream(0, nullptr, 3, coding);
+    std::vector<AnswerPacket> packets;
+    for (std::size_t pos = 0; pos < answer.size(); pos += 70000) {
+      stream.Offer(answer.substr(pos, 70000));
+      for (AnswerPacket& p : stream.TakeReady()) packets.push_back(std::move(p));
+    }
+    for (AnswerPacket& p : stream.Finish()) packets.push_back(std::move(p));
+    EXPECT_GE(DecodeAnswer(packets, named, &back), 2);
+    EXPECT_EQ(back, answer);
+    // Without the page, or with a piece missing before it, a chained piece
+    // fails instead of giving wrong bytes.
+    if (named) {
+      EXPECT_EQ(DecodeAnswer(packets, nullptr, &back), -1);
+    }
+    packets.erase(packets.begin() + 1);
+    EXPECT_EQ(DecodeAnswer(packets, named, &back), -1);
+  }
 }
 
 }  // namespace
