@@ -110,16 +110,20 @@ def count_lines(path):
         return 0
 
 
-def ready_share(relay_log, svc_log, marks):
+def ready_share(relay_log, svc_log, url_log, marks):
     """(service connections, those whose first byte came within 100 ms of the
-    accept: opened for the request that waited on them, service requests)
-    since marks (line counts of both logs)."""
+    accept: opened for the request that waited on them, service requests,
+    resources pushed, browser requests) since marks (line counts of the
+    three logs)."""
     with open(relay_log) as f:
         conns = [l.split() for l in f.readlines()[marks[0]:] if l.startswith("conn ")]
     conns = [c for c in conns if c[1] == "443"]
     with open(svc_log) as f:
-        requests = sum(1 for l in f.readlines()[marks[1]:] if " login=" in l)
-    return len(conns), sum(1 for c in conns if float(c[2]) < 100), requests
+        lines = [l for l in f.readlines()[marks[1]:] if " login=" in l]
+    pushed = sum(l.split(" kinds=")[1].split()[0].split(",").count("11") for l in lines
+                 if " kinds=" in l)
+    return (len(conns), sum(1 for c in conns if float(c[2]) < 100), len(lines), pushed,
+            count_lines(url_log) - marks[2])
 
 
 def load_times(user_ns, proxy, urls, reps, cache="fresh"):
@@ -226,7 +230,8 @@ def main():
                 # The first exchange carries the clock correction: outside the figures.
                 load_times(args.user_ns, proxy, [urls[-1]], 1)
             before = link_bytes(args.net_dev)
-            marks = (count_lines(relay_log), count_lines(svc_log))
+            url_log = os.path.join(client.dir, "nimbrel.log") if client else ""
+            marks = (count_lines(relay_log), count_lines(svc_log), count_lines(url_log))
             used = (cpu_seconds(client.proc.p.pid) if client else 0, cpu_seconds(service.p.pid))
             times[mode] = load_times(args.user_ns, proxy, urls, args.reps, cache)
             if client:
@@ -234,7 +239,7 @@ def main():
                 cpu[mode] = ((cpu_seconds(client.proc.p.pid) - used[0]) * 1000 / loads,
                              (cpu_seconds(service.p.pid) - used[1]) * 1000 / loads)
             if proxy:
-                ready[mode] = ready_share(relay_log, svc_log, marks)
+                ready[mode] = ready_share(relay_log, svc_log, url_log, marks)
             link[mode] = (link_bytes(args.net_dev) - before) / args.reps
             if mode in ("direct", "medium") and cache == args.cache.split(",")[0]:
                 fetches[mode] = [curl_times(args.user_ns, proxy, u) for u in probes]
@@ -248,10 +253,12 @@ def main():
             print("  %-10s CPU per page load: client %.1f ms, service %.1f ms%s" % (
                 mode, client_ms, service_ms,
                 " (user side and service on cores of their own)" if PIN else ""))
-        for mode, (conns, fresh, requests) in ready.items():
+        for mode, (conns, fresh, requests, pushed, asked) in ready.items():
             print("  %-10s service connections %d for %d requests; %d opened for their request:"
                   " %.0f%% found one ready" % (mode, conns, requests, fresh,
                                                100.0 * (1 - fresh / max(1, requests))))
+            print("  %-10s browser requests %d, %d of them not sent to the service; %d pushed" % (
+                mode, asked, asked - requests, pushed))
         if fetches:
             print("where the time goes, single fetches without sub-resources (curl, seconds:")
             print("connect to the site or the proxy, first byte, total):")

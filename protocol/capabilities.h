@@ -41,7 +41,17 @@ enum nbCapability : std::uint16_t {
   // answer. With this bit, an HTML page's first piece may also leave early
   // (a few KiB), before the rest of the page is in.
   NB_CAP_KEEPALIVE = 0x0008,
-  // Reserved: resources pushed after a page (NB_PACKET_PUSH).
+  // With NB_CAP_KEEPALIVE: after a whole HTML page (a GET without Cookie
+  // or Authorization) and before its NB_PACKET_END, the service may send
+  // NB_PACKET_PUSH packets, each a same-host resource the page references
+  // with its packed answer (layout in protocol/push.h). A client keeps them
+  // briefly and answers one browser request for that URL from each.
+  // Ahead of the page's content the service names what it will push
+  // (NB_PACKET_PUSH_PROMISE); a promised URL that turns out not pushable
+  // comes as a push without an answer, and the end packet settles any
+  // other. The client may name, on a page's request, short hashes of URLs
+  // the browser holds ("Nb-Held" line, protocol/push.h); the service takes
+  // the line out before fetching and pushes none of those.
   NB_CAP_PUSH = 0x0010,
   // With NB_CAP_TEXT2: a piece of text after the first of an answer may
   // come as NB_PACKET_TEXT2_CHAIN, coded against what came before it in
@@ -69,4 +79,7 @@ enum nbExtendedKind : std::uint16_t {
   NB_PACKET_END = 10,
   NB_PACKET_PUSH = 11,
   NB_PACKET_TEXT2_CHAIN = 12,
+  // With NB_CAP_PUSH: the URLs the service will push after this page, sent
+  // ahead of the page's content (layout in protocol/push.h).
+  NB_PACKET_PUSH_PROMISE = 13,
 };

@@ -159,5 +159,15 @@ inline constexpr std::size_t kMaxAvifPixels = 4u * 1000 * 1000;
 // AVIF encodes under way at once in the whole service; an image that finds
 // none free takes the WebP or JPEG road rather than wait.
 inline constexpr int kMaxAvifEncodes = 2;
+// Resources pushed after a page to a client that takes them: at most this
+// many per page, found in the page's first kPushScanBytes, each answer at
+// most kMaxPushBytes whole (it travels in one packet), each fetch silent at
+// most kPushFetchIdleMs, and no new fetch once kPushBudgetMs passed since
+// the first.
+inline constexpr std::size_t kMaxPushPerPage = 8;
+inline constexpr std::size_t kPushScanBytes = 64 * 1024;
+inline constexpr std::size_t kMaxPushBytes = 150000;
+inline constexpr int kPushFetchIdleMs = 5000;
+inline constexpr int kPushBudgetMs = 3000;
 
 }  // namespace nbsvc

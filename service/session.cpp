@@ -2,8 +2,10 @@
 #include "session.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <memory>
+#include <set>
 #include <thread>
 
 #include "accounts.h"
@@ -12,10 +14,14 @@
 #include "destination.h"
 #include "fetcher.h"
 #include "http_request.h"
+#include "http_response.h"
 #include "login_guard.h"
 #include "owned_socket.h"
 #include "packer.h"
 #include "protocol/capabilities.h"
+#include "protocol/push.h"
+#include "push_fetch.h"
+#include "push_scan.h"
 #include "service_limits.h"
 
 namespace nbsvc {
@@ -92,7 +98,8 @@ struct ClientLink {
 
 // What this service does beyond the historic answers.
 constexpr std::uint16_t kServiceCaps = NB_CAP_WEBP | NB_CAP_TEXT2 | NB_CAP_SITE_DICT |
-                                       NB_CAP_KEEPALIVE | NB_CAP_TEXT_CHAIN | NB_CAP_AVIF;
+                                       NB_CAP_KEEPALIVE | NB_CAP_PUSH | NB_CAP_TEXT_CHAIN |
+                                       NB_CAP_AVIF;
 
 // One write per packet: a header sent apart from its body would wait for
 // the peer's acknowledgement of the packet before (small segments are held
@@ -195,8 +202,22 @@ class Session {
   // Counts a failed code and logs the locks it starts.
   void CountFailure(bool knownLogin);
   void Answer();
-  // Delivers the rest of a complete answer and settles it.
-  void FinishAnswer(AnswerStream& stream);
+  // Delivers the rest of a complete answer (then, when push, the page's
+  // promised sub-resources) and settles it.
+  void FinishAnswer(AnswerStream& stream, bool push = false);
+  // Once scan_ holds the page's head part (or all of the page, atEnd):
+  // promises the same-site resources it references that the client does
+  // not hold and starts fetching them (pushes_).
+  void MaybePromise(bool atEnd);
+  // Sends what pushes_ fetched, in promised order, each as NB_PACKET_PUSH
+  // charged like any answer bytes, or as a push without answer when it is
+  // not coming; stops when one cannot be paid for or the client is gone.
+  void PushResources();
+  // Sends one push packet that is not charged (a promise or "not coming").
+  void SendUncharged(std::uint16_t kind, const std::string& body);
+  // Packs one fetched answer for url into a push packet; false when it
+  // does not fit one packet.
+  bool PackPush(const std::string& url, const std::string& answer, AnswerPacket* out);
   // Charges for packets, then sends them; false when the money ran out,
   // the charge failed or the client is gone (then the answer ends).
   bool Deliver(std::vector<AnswerPacket> packets);
@@ -247,6 +268,13 @@ class Session {
   // the site its pages are kept under, and the page it named.
   std::uint16_t caps_ = 0;
   std::string site_, namedPage_;
+  // The page's first kPushScanBytes while its sub-resources may be pushed;
+  // promised_ once that is settled; pushes_ fetching what was promised.
+  std::string scan_;
+  bool promised_ = true;
+  std::unique_ptr<PushFetcher> pushes_;
+  // Hashes of URLs the client named as held: never pushed.
+  std::set<std::string> held_;
 };
 
 bool Session::Run() {
@@ -274,6 +302,9 @@ bool Session::Run() {
   // with a small piece: neither waits for what went before to be
   // acknowledged.
   if (caps_ & NB_CAP_KEEPALIVE) nbplat::SetNoDelay(s_);
+  // The line naming held URLs is ours too.
+  held_.clear();
+  if (caps_ & NB_CAP_PUSH) held_ = TakeHeldField(&request_);
   if (caps_ & NB_CAP_SITE_DICT) {
     // The line naming the client's page is ours: it never reaches the site.
     namedPage_ = TakeSitePageField(&request_);
@@ -421,6 +452,17 @@ void Session::Answer() {
     FinishAnswer(stream);
     return;
   }
+  // Only a page fetched by a GET without credentials, for a client that
+  // keeps connections and takes pushes, is read for its sub-resources.
+  const bool mayPush = (caps_ & NB_CAP_PUSH) && (caps_ & NB_CAP_KEEPALIVE) &&
+                       !RequestCarriesCredentials(request_) && !PushUrlOfRequest(request_).empty();
+  std::string().swap(scan_);
+  promised_ = !mayPush;
+  // However the exchange ends, its push fetches end with it.
+  struct StopPushes {
+    std::unique_ptr<PushFetcher>& p;
+    ~StopPushes() { p.reset(); }
+  } stopPushes{pushes_};
   FetchLimits limits;
   limits.connectMs = kFetchConnectMs;
   limits.idleMs = config_.fetchIdleMs;
@@ -429,6 +471,10 @@ void Session::Answer() {
   // client that does not take them holds up the fetch, never fills memory.
   FetchResult f = Fetch(header_.ipNet, header_.port, WithoutAcceptEncoding(request_), limits,
                         [&](const char* data, std::size_t len) {
+                          if (!promised_) {
+                            scan_.append(data, std::min(len, kPushScanBytes - scan_.size()));
+                            MaybePromise(false);
+                          }
                           stream.Offer(data, len);
                           return Deliver(stream.TakeReady());
                         });
@@ -454,7 +500,8 @@ void Session::Answer() {
     return;
   }
   if (f.status == FetchStatus::Complete) {
-    FinishAnswer(stream);
+    if (!promised_) MaybePromise(true);
+    FinishAnswer(stream, mayPush);
     return;
   }
   // Cut by the site (reset, closed or silent before the end) or here (over
@@ -466,7 +513,7 @@ void Session::Answer() {
   Settle();
 }
 
-void Session::FinishAnswer(AnswerStream& stream) {
+void Session::FinishAnswer(AnswerStream& stream, bool push) {
   std::string whole;
   if (!Deliver(stream.Finish(&whole))) {
     EndStoppedDelivery();
@@ -476,8 +523,102 @@ void Session::FinishAnswer(AnswerStream& stream) {
   if (!site_.empty() && IsSitePage(whole)) {
     shared_.sitePages.Keep(site_, std::move(whole));
   }
+  if (push) PushResources();
+  if (clientGone_) {
+    EndStoppedDelivery();
+    return;
+  }
   Settle();
   whole_ = true;
+}
+
+void Session::MaybePromise(bool atEnd) {
+  ResponseHead head = ParseResponseHead(scan_);
+  const bool full = atEnd || scan_.size() >= kPushScanBytes;
+  if (!head.complete) {
+    promised_ = full;
+    return;
+  }
+  if (head.status != 200 || head.contentType != "text/html" || head.encoded) {
+    promised_ = true;
+    return;
+  }
+  // The head part: style sheets and scripts are named there, and the
+  // browser asks for them as soon as it reads it.
+  std::string low = scan_.substr(head.headLen);
+  for (char& c : low) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (!full && low.find("</head") == std::string::npos && low.find("<body") == std::string::npos)
+    return;
+  promised_ = true;
+  std::vector<std::string> urls;
+  for (std::string& url :
+       FindPushUrls(scan_.substr(head.headLen), PushUrlOfRequest(request_), kMaxPushPerPage)) {
+    if (!held_.count(UrlHash(url))) urls.push_back(std::move(url));
+  }
+  std::string().swap(scan_);
+  if (urls.empty()) return;
+  SendUncharged(NB_PACKET_PUSH_PROMISE, EncodePromise(urls));
+  pushes_ = std::make_unique<PushFetcher>(
+      header_.ipNet, header_.port, request_, std::move(urls),
+      [this](const std::string& url, const std::string& answer, AnswerPacket* out) {
+        return PackPush(url, answer, out);
+      });
+}
+
+void Session::SendUncharged(std::uint16_t kind, const std::string& body) {
+  nbServiceHeader h;
+  h.msg = kind;
+  h.size = static_cast<std::uint32_t>(body.size());
+  h.money = MoneyForHeader(charged_ ? balance_ : 0);
+  if (!SendPacket(link_, h, body)) {
+    clientGone_ = true;
+    return;
+  }
+  rec_.sent += kServiceHeaderSize + body.size();
+  sentBodies_ += body.size();  // the client counts these bodies too
+  // Kind 11 in the log counts the resources pushed: "not coming" is none.
+  if (kind != NB_PACKET_PUSH) AddKind(&rec_, kind);
+}
+
+void Session::PushResources() {
+  if (!pushes_) return;
+  bool paying = true;
+  for (std::size_t i = 0; i < pushes_->urls().size() && !clientGone_; ++i) {
+    AnswerPacket packet;
+    if (paying && pushes_->Take(i, &packet)) {
+      std::vector<AnswerPacket> one;
+      one.push_back(std::move(packet));
+      if (Deliver(std::move(one))) continue;
+      // What could not be paid for is simply not pushed: the page is whole.
+      noMoney_ = chargeFailed_ = false;
+      paying = false;
+    }
+    if (!clientGone_) SendUncharged(NB_PACKET_PUSH, EncodePush(pushes_->urls()[i], {}));
+  }
+  pushes_.reset();
+}
+
+bool Session::PackPush(const std::string& url, const std::string& answer, AnswerPacket* out) {
+  TextCoding coding;
+  coding.text2 = (caps_ & NB_CAP_TEXT2) != 0;
+  // Images as the browser would have got them: WebP when its page's
+  // request accepts that.
+  const bool webp = (caps_ & NB_CAP_WEBP) != 0 && AcceptsWebp(request_);
+  PackedAnswer packed = PackResponse(answer, header_.jpegLevel,
+                                     config_.cacheMb > 0 ? &shared_.cache : nullptr, coding, webp);
+  std::vector<PushPiece> pieces;
+  std::size_t decoded = 0;
+  for (AnswerPacket& p : packed.packets) {
+    decoded += p.header.msg == NB_PACKET_JPG ? p.body.size() : p.header.decompSize;
+    pieces.push_back(PushPiece{p.header, std::move(p.body)});
+  }
+  std::string body = EncodePush(url, pieces);
+  if (body.size() > kMaxBodySize || decoded > kMaxBodySize) return false;
+  out->header.msg = NB_PACKET_PUSH;
+  out->header.size = static_cast<std::uint32_t>(body.size());
+  out->header.decompSize = static_cast<std::uint32_t>(decoded);
+  out->body = std::move(body);
+  return true;
 }
 
 void Session::EndStoppedDelivery() {

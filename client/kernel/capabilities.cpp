@@ -17,8 +17,8 @@ std::deque<std::pair<std::string, std::uint16_t>> gKnown;  // guarded by gMu
 }  // namespace
 
 std::uint16_t ClientCapabilities() {
-  return NB_CAP_WEBP | NB_CAP_TEXT2 | NB_CAP_SITE_DICT | NB_CAP_KEEPALIVE | NB_CAP_TEXT_CHAIN |
-         NB_CAP_AVIF;
+  return NB_CAP_WEBP | NB_CAP_TEXT2 | NB_CAP_SITE_DICT | NB_CAP_KEEPALIVE | NB_CAP_PUSH |
+         NB_CAP_TEXT_CHAIN | NB_CAP_AVIF;
 }
 
 std::string ServiceKey(const Program_Options& po, const ServiceLinkSettings& link) {

@@ -10,8 +10,10 @@
 #include <set>
 #include <string>
 
+#include "kernel/held_urls.h"
 #include "kernel/limits.h"
 #include "kernel/options.h"
+#include "kernel/push_store.h"
 #include "kernel/stats_flusher.h"
 #include "platform/platform.h"
 
@@ -53,6 +55,12 @@ struct ClientContext {
   StatsFlusher flusher;  // writes the counters on a timer once started
   ServiceLinkState link;
   ProxyState proxy;
+  // Answers the service pushed after pages, until the browser asks for them.
+  PushStore pushed{nb::kPushStoreBytes, nb::kPushStoreMs};
+  // URLs the browser got from the service road lately.
+  HeldUrls held{nb::kHeldUrls, nb::kHeldUrlMs};
+  // Numbers the service exchanges, for the promises each made.
+  std::atomic<std::uint64_t> exchanges{0};
   // Longest wait, in milliseconds, of a send to the browser, the site or the
   // service that makes no progress; tests shorten it.
   std::atomic<int> iSendTimeoutMs{nb::kSendTimeoutMs};

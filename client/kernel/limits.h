@@ -63,4 +63,18 @@ inline constexpr std::uint32_t kServicePoolAheadIdleMs = 8000;
 inline constexpr std::size_t kSitePagesPerSite = 2;
 inline constexpr std::size_t kSitePagesBytes = 8u * 1024 * 1024;
 
+// Answers the service pushed after a page: kept at most this long, and at
+// most this many bytes of them in all (the oldest go first).
+inline constexpr std::uint32_t kPushStoreMs = 30000;
+inline constexpr std::size_t kPushStoreBytes = 4u * 1024 * 1024;
+// A browser request for a URL the service promised waits at most this long
+// for its push (the page's exchange ending ends the wait sooner); at most
+// kPushPromisesPerPage URLs of one page are waited for.
+inline constexpr int kPushWaitMs = 8000;
+inline constexpr std::size_t kPushPromisesPerPage = 16;
+// URLs the browser got lately, named to the service on a page's request so
+// it pushes none of them: at most kHeldUrls in all, each for kHeldUrlMs.
+inline constexpr std::size_t kHeldUrls = 1024;
+inline constexpr std::uint32_t kHeldUrlMs = 30u * 60 * 1000;
+
 }  // namespace nb

@@ -3,9 +3,11 @@
 
 #include <string>
 
+#include "kernel/context.h"
 #include "kernel/events.h"
 #include "kernel/filters.h"
 #include "protocol/capabilities.h"
+#include "protocol/push.h"
 #include "protocol/text_codec.h"
 #include "support/debug.h"
 
@@ -178,6 +180,28 @@ bool HandlePacket(ThreadArgs* thArgs, const nbServiceHeader& h, AnswerProgress* 
       return DeliverChained(thArgs, h, progress);
     case NB_PACKET_EMPTY:
       return true;
+    case NB_PACKET_PUSH: {
+      // A resource the page references, kept until the browser asks for it.
+      // Only a service that announced pushes sends these.
+      std::string url, answer;
+      if (!(h.caps & NB_CAP_PUSH) || !DecodePush(thArgs->buff, h.size, kMaxBodySize, &url, &answer))
+        return true;
+      if (answer.empty()) {
+        thArgs->ctx.pushed.Withdraw(url, progress->exchange);  // not coming
+      } else {
+        thArgs->ctx.pushed.Put(url, std::move(answer), nbplat::TickCountMs(), progress->exchange);
+      }
+      return true;
+    }
+    case NB_PACKET_PUSH_PROMISE: {
+      // What will be pushed after this page: the browser's requests for
+      // these wait for their pushes rather than go to the service.
+      std::vector<std::string> urls;
+      if (!(h.caps & NB_CAP_PUSH) || !DecodePromise(thArgs->buff, h.size, &urls)) return true;
+      if (urls.size() > nb::kPushPromisesPerPage) urls.resize(nb::kPushPromisesPerPage);
+      for (const std::string& url : urls) thArgs->ctx.pushed.Promise(url, progress->exchange);
+      return true;
+    }
     case NB_PACKET_BZ2:
       return DeliverBz2(thArgs, h, progress);
     case NB_PACKET_NOCOMPRESS: {

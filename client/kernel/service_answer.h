@@ -35,15 +35,18 @@ struct AnswerProgress {
   // What was delivered, while it may be kept as the site's page; past that,
   // its last kChainWindow bytes when the service chains pieces.
   std::string answer;
-  bool tooLong = false;  // more than a page worth keeping was delivered
+  bool tooLong = false;        // more than a page worth keeping was delivered
+  std::uint64_t exchange = 0;  // the number pushes and promises are kept under
 };
 
 // Acts on one complete answer packet whose body lies in thArgs->buff:
 // delivers content (kinds 2, 3, 4, and 8, 9, 12 when the packet's caps say
 // the service codes them; else they are dropped like any unknown kind). A
-// kind 8, 9 or 12 packet that does not decode cuts the answer. False when the answer must end: the
-// browser can no longer be written to, or a forbidden word was found (after
-// some of the answer went out, the browser's connection ends with a reset).
+// kind 8, 9 or 12 packet that does not decode cuts the answer. Promises and
+// pushes (kinds 13 and 11) go to the push store under progress->exchange.
+// False when the answer must end: the browser can no longer be written to,
+// or a forbidden word was found (after some of the answer went out, the
+// browser's connection ends with a reset).
 bool HandlePacket(ThreadArgs* thArgs, const nbServiceHeader& h, AnswerProgress* progress);
 
 // Marks the browser's connection to end with a reset: the answer was cut,

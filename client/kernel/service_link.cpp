@@ -17,6 +17,7 @@
 #include "kernel/site_dict.h"
 #include "kernel/tunnel.h"
 #include "protocol/capabilities.h"
+#include "protocol/push.h"
 #include "support/debug.h"
 
 namespace {
@@ -108,6 +109,58 @@ bool MayRetry(const std::string& request) {
   return request.compare(0, 4, "GET ") == 0 || request.compare(0, 5, "HEAD ") == 0;
 }
 
+// Answers a GET without credentials from what the service pushed after a
+// page, without a round trip; one the service promised is waited for.
+// True when the browser got it. Its bytes were counted when the push
+// arrived.
+bool ServePushed(ThreadArgs* thArgs) {
+  const std::string& request = thArgs->request;
+  if (RequestCarriesCredentials(request)) return false;
+  const std::string url = PushUrlOfRequest(request);
+  std::string answer;
+  if (url.empty() ||
+      !thArgs->ctx.pushed.TakeWaiting(url, nb::kPushWaitMs, nbplat::TickCountMs, &answer))
+    return false;
+  // A forbidden word is left to the service road, which blocks it.
+  ContentScanner words;
+  if (words.Found(answer.data(), answer.size())) return false;
+  dbgmsg("answered from a pushed resource");
+  if (nbplat::SendAll(thArgs->sckBrowser.get(), answer.data(), answer.size()).ok())
+    thArgs->ctx.held.Note(url, nbplat::TickCountMs(), RequestIsConditional(request));
+  return true;
+}
+
+// A page's request (a GET without credentials that accepts HTML) names the
+// URLs on its host the browser got lately, when the service takes pushes.
+std::string WithHeldUrls(ClientContext& ctx, const std::string& request, std::uint16_t caps) {
+  if (!(caps & NB_CAP_PUSH) || RequestCarriesCredentials(request)) return request;
+  const std::string url = PushUrlOfRequest(request);
+  const std::size_t head = request.find("\r\n\r\n");
+  const std::size_t accept = request.find("text/html");
+  if (url.empty() || accept == std::string::npos || accept > head) return request;
+  return WithHeldField(request, ctx.held.HashesOnHost(url, nbplat::TickCountMs(), kMaxHeldHashes));
+}
+
+// Ends an exchange's promises however it ends.
+class ExchangePromises {
+ public:
+  explicit ExchangePromises(ClientContext& ctx) : ctx_(ctx), id_(++ctx.exchanges) {}
+  ~ExchangePromises() { ctx_.pushed.EndExchange(id_); }
+  ExchangePromises(const ExchangePromises&) = delete;
+  ExchangePromises& operator=(const ExchangePromises&) = delete;
+  std::uint64_t id() const { return id_; }
+
+ private:
+  ClientContext& ctx_;
+  const std::uint64_t id_;
+};
+
+// Notes a GET the browser got whole from the service road as held.
+void NoteHeld(ClientContext& ctx, const std::string& request) {
+  if (!RequestCarriesCredentials(request))
+    ctx.held.Note(PushUrlOfRequest(request), nbplat::TickCountMs(), RequestIsConditional(request));
+}
+
 }  // namespace
 
 bool sendDataToServer(ClientContext& ctx, nbplat::Socket ssocket, unsigned int ip, int port,
@@ -157,6 +210,12 @@ void processRequestWithService(ThreadArgs* thArgs) {
     return;
   }
 
+  nbplat::SetSendTimeout(thArgs->sckBrowser.get(), thArgs->ctx.iSendTimeoutMs.load());
+  if (ServePushed(thArgs)) {
+    dbgmsg(sRet);
+    return;
+  }
+
   // A chunked body arrives after the head and only the relay passes it on.
   if (RequestBodyFraming(thArgs->request.c_str()) != BodyFraming::Length) {
     dbgmsg("request body is not framed by a length: direct road");
@@ -191,7 +250,9 @@ void processRequestWithService(ThreadArgs* thArgs) {
   SitePageUse pageUse;
   const std::string named = RequestNamingPage(
       link.host + ":" + std::to_string(link.port) + "|" + po.sServiceHost, request, &pageUse);
-  const std::string& toService = pageUse.named ? named : request;
+  const std::string toService =
+      WithHeldUrls(ctx, pageUse.named ? named : request, ServiceCapabilities(serviceKey));
+  ExchangePromises promises(ctx);
 
   // A kept connection the service (or a middlebox) has closed meanwhile
   // carries the request again on a fresh one, but only while no byte of
@@ -215,9 +276,9 @@ void processRequestWithService(ThreadArgs* thArgs) {
       }
     }
     openAhead();
-    const bool sent = sendDataToServer(ctx, thArgs->sckServer.get(), thArgs->ipHost,
-                                       thArgs->iHostPort, toService.data(),
-                                       static_cast<int>(toService.size()));
+    const bool sent =
+        sendDataToServer(ctx, thArgs->sckServer.get(), thArgs->ipHost, thArgs->iHostPort,
+                         toService.data(), static_cast<int>(toService.size()));
     std::size_t got = 0;
     if (sent) {
       dbgmsg("send to service nbheader and body OK");
@@ -237,6 +298,7 @@ void processRequestWithService(ThreadArgs* thArgs) {
 
   AnswerProgress progress;
   progress.named = pageUse.named;
+  progress.exchange = promises.id();
   bool bContinue = true;
   bool first = true;
   while (bContinue) {
@@ -248,6 +310,7 @@ void processRequestWithService(ThreadArgs* thArgs) {
       // The answer is whole and the connection in step: it carries the
       // next request.
       saveMoneyInfo(ctx.options, h.money);
+      NoteHeld(ctx, request);
       if (!progress.tooLong)
         KeepSitePage(pageUse, progress.serviceCaps, std::move(progress.answer));
       pool.Give(poolKey, std::move(thArgs->sckServer), nbplat::TickCountMs());
@@ -256,6 +319,7 @@ void processRequestWithService(ThreadArgs* thArgs) {
     if (head != AnswerHead::Read) {
       if (head == AnswerHead::Cut) CutAnswer(thArgs);
       // A whole answer may be the page the site's next one is coded against.
+      if (head == AnswerHead::End) NoteHeld(ctx, request);
       if (head == AnswerHead::End && !progress.tooLong) {
         KeepSitePage(pageUse, progress.serviceCaps, std::move(progress.answer));
       }

@@ -38,9 +38,10 @@ TEST(RequestPacketVector, HeaderBuiltFromOptionsMatchesKnownBytes) {
   unsigned char out[kClientHeaderSize];
   EncodeClientHeader(h, out);
   // The former padding carries the client's capability bits (WebP, zstd
-  // text, site pages, kept connections, chained text, AVIF).
+  // text, site pages, kept connections, pushed resources, chained text,
+  // AVIF).
   EXPECT_EQ(Hex(out, sizeof out),
-            "00 00 00 00 0a 00 00 01 50 00 ce c3 01 00 6f 00 00 3b 3d 4b 64 00 00 00 c8 00 00 00");
+            "00 00 00 00 0a 00 00 01 50 00 ce c3 01 00 7f 00 00 3b 3d 4b 64 00 00 00 c8 00 00 00");
 
   po.iLogin = -2;
   po.iJpegLvl = 2;  // no recompression: code 4
