@@ -22,7 +22,7 @@ enum nbCapability : std::uint16_t {
   // per packet, decompSize the bytes it decodes to. Bzip2 (kind 2) and
   // plain (kind 3) packets still come where they are smaller.
   NB_CAP_TEXT2 = 0x0002,
-  // With NB_CAP_TEXT2: the client keeps recent pages of a site (whole text
+  // With NB_CAP_TEXT2: the client keeps recent pages of a site (whole HTML
   // answers as delivered) and names one by digest (site_pages.h) on a line
   // "Nb-Site-Page: <md5 hex>-<length>" right after the request line of the
   // request it sends; the service removes every such line before fetching.

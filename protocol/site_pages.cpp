@@ -61,13 +61,18 @@ bool IsSitePage(const std::string& response) {
     return false;
   }
   if (response.compare(9, 3, "200") != 0) return false;
-  bool text = false;
+  // Only pages: the next page of a site repeats their markup, while a style
+  // sheet kept last would leave the next page nothing to be coded against.
+  bool html = false;
   ForEachField(response,
                [&](const std::string& name, const std::string& value, std::size_t, std::size_t) {
-                 if (name == "content-type") text = Lower(value).compare(0, 5, "text/") == 0;
+                 if (name != "content-type") return true;
+                 const std::string type = Lower(value);
+                 html = type.compare(0, 9, "text/html") == 0 ||
+                        type.compare(0, 21, "application/xhtml+xml") == 0;
                  return true;
                });
-  return text;
+  return html;
 }
 
 std::string RequestSite(const std::string& request) {

@@ -23,7 +23,7 @@ using SitePage = std::shared_ptr<const std::string>;
 std::string SitePageDigest(const std::string& page);
 
 // Whether response (a whole HTTP answer) is worth keeping as a site's page:
-// a 200 answer with a text Content-Type, at most kSitePageMaxBytes.
+// a 200 answer that is an HTML page, at most kSitePageMaxBytes.
 bool IsSitePage(const std::string& response);
 
 // The Host field of an HTTP request in lower case, "" when it has none.

@@ -1,9 +1,11 @@
 // zstd frames for the service link.
 #include "protocol/text_codec.h"
 
+#define ZSTD_STATIC_LINKING_ONLY  // ZSTD_createCDict_advanced for raw content
 #include <zstd.h>
 
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -24,6 +26,36 @@ bool Text2Compress(const char* data, std::size_t len, int level, const std::stri
   if (ZSTD_isError(ZSTD_CCtx_setParameter(ctx.get(), ZSTD_c_compressionLevel, level)) ||
       ZSTD_isError(ZSTD_CCtx_setParameter(ctx.get(), ZSTD_c_checksumFlag, 1)) ||
       (!dict.empty() && ZSTD_isError(ZSTD_CCtx_refPrefix(ctx.get(), dict.data(), dict.size())))) {
+    return false;
+  }
+  out.resize(ZSTD_compressBound(len));
+  std::size_t n = ZSTD_compress2(ctx.get(), &out[0], out.size(), data, len);
+  if (ZSTD_isError(n)) {
+    out.clear();
+    return false;
+  }
+  out.resize(n);
+  return true;
+}
+
+Text2Dictionary::Text2Dictionary(std::shared_ptr<const std::string> page, int level)
+    : page_(std::move(page)) {
+  if (!page_ || page_->empty()) return;
+  // By reference: page_ outlives the tables. Raw content, as the client's
+  // prefix is, whatever the page's first bytes look like.
+  cdict_ =
+      ZSTD_createCDict_advanced(page_->data(), page_->size(), ZSTD_dlm_byRef, ZSTD_dct_rawContent,
+                                ZSTD_getCParams(level, 0, page_->size()), ZSTD_defaultCMem);
+}
+
+Text2Dictionary::~Text2Dictionary() { ZSTD_freeCDict(cdict_); }
+
+std::size_t Text2Dictionary::TableBytes() const { return cdict_ ? ZSTD_sizeof_CDict(cdict_) : 0; }
+
+bool Text2Dictionary::Compress(const char* data, std::size_t len, std::string& out) const {
+  std::unique_ptr<ZSTD_CCtx, CCtxFree> ctx(ZSTD_createCCtx());
+  if (!ctx || !cdict_ || ZSTD_isError(ZSTD_CCtx_setParameter(ctx.get(), ZSTD_c_checksumFlag, 1)) ||
+      ZSTD_isError(ZSTD_CCtx_refCDict(ctx.get(), cdict_))) {
     return false;
   }
   out.resize(ZSTD_compressBound(len));

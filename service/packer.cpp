@@ -78,8 +78,11 @@ AnswerPacket PackText2(const char* data, std::size_t len, PackCache* cache,
                        const TextCoding& coding) {
   AnswerPacket alone = PackText2Alone(data, len, cache, coding);
   std::string framed;
-  if (coding.page && Text2Compress(data, len, kText2Level, *coding.page, framed) &&
-      framed.size() < alone.body.size()) {
+  const bool coded =
+      coding.prepared && coding.prepared->page() == coding.page
+          ? coding.prepared->Compress(data, len, framed)
+          : coding.page && Text2Compress(data, len, kText2Level, *coding.page, framed);
+  if (coded && framed.size() < alone.body.size()) {
     return MakePacket(NB_PACKET_TEXT2_DICT, std::move(framed), len);
   }
   return alone;

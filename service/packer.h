@@ -2,11 +2,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "protocol/packet.h"
 #include "protocol/site_pages.h"
+#include "protocol/text_codec.h"
 
 namespace nbsvc {
 
@@ -24,6 +26,8 @@ struct TextCoding {
   bool text2 = false;
   bool chain = false;
   SitePage page;
+  // page prepared for coding pieces against it (kind 9), when it is set.
+  std::shared_ptr<const Text2Dictionary> prepared;
   DensePacker* dense = nullptr;
 };
 

@@ -95,6 +95,10 @@ inline constexpr std::size_t kDenseQueuePieces = 16;
 // in all.
 inline constexpr std::size_t kSitePagesPerSite = 2;
 inline constexpr std::size_t kSitePagesBytes = 64u * 1024 * 1024;
+// Site pages kept prepared as dictionaries for the requests that name them;
+// each takes about 18 bytes of tables per byte of page (12 MB for a page of
+// 700 KB), so this bounds them to about 100 MB at kSitePageMaxBytes.
+inline constexpr std::size_t kPreparedPages = 8;
 // Level for a piece coded against the answer before it (and the site's
 // page) while the client waits; such pieces are never cached. Level 12
 // costs a few tens of ms more than 9 per 200,000-byte piece; 19 saves

@@ -436,6 +436,7 @@ void Session::Answer() {
   if (coding.text2 && !site_.empty() && !namedPage_.empty()) {
     // The client's page when we hold the same bytes; else plain TEXT2.
     coding.page = shared_.sitePages.Find(site_, namedPage_);
+    coding.prepared = shared_.preparedPages.For(coding.page);
   }
   if (config_.cacheMb > 0) coding.dense = &shared_.dense;
   const bool webp = (caps_ & NB_CAP_WEBP) != 0 && AcceptsWebp(request_);

@@ -13,6 +13,7 @@
 #include "login_guard.h"
 #include "pack_cache.h"
 #include "platform/platform.h"
+#include "prepared_pages.h"
 #include "protocol/packet.h"
 #include "protocol/site_pages.h"
 #include "service_limits.h"
@@ -58,6 +59,7 @@ struct ServiceShared {
   // Pages sent to clients that keep them, by account (and address for
   // guests) and site.
   SitePageStore sitePages{kSitePagesPerSite, kSitePagesBytes};
+  PreparedPages preparedPages{kPreparedPages, kText2Level};
 };
 
 // Handles the connection from client address peer (network order) to its

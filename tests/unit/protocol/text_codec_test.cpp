@@ -44,9 +44,20 @@ TEST(Text2Codec, RoundTripsAloneAndAgainstAPageAndRefusesWhatIsNotItsStream) {
   EXPECT_FALSE(Text2Decompress(alone.data(), alone.size() - 3, next.size(), none, back));
   EXPECT_FALSE(Text2Decompress(alone.data(), alone.size(), next.size() - 1, none, back));
   EXPECT_FALSE(Text2Decompress("not a frame", 11, 100, none, back));
+
+  // A page prepared once codes as densely, and the client decodes it with
+  // the page as it stands.
+  Text2Dictionary prepared(std::make_shared<const std::string>(page), kText2Level);
+  ASSERT_TRUE(prepared.ok());
+  std::string viaPrepared;
+  ASSERT_TRUE(prepared.Compress(next.data(), next.size(), viaPrepared));
+  EXPECT_LE(viaPrepared.size(), coded.size() + 16);
+  ASSERT_TRUE(Text2Decompress(viaPrepared.data(), viaPrepared.size(), next.size(), page, back));
+  EXPECT_EQ(back, next);
+  EXPECT_FALSE(Text2Decompress(viaPrepared.data(), viaPrepared.size(), next.size(), other, back));
 }
 
-TEST(SitePages, FieldIsAddedAndTakenAndOnlyTextAnswersAreKept) {
+TEST(SitePages, FieldIsAddedAndTakenAndOnlyPagesAreKept) {
   const std::string req = "GET /a HTTP/1.1\r\nHost: Docs.Example\r\nAccept: */*\r\n\r\n";
   std::string named = WithSitePageField(req, "abc-12");
   EXPECT_EQ(RequestSite(named), "docs.example");
@@ -60,6 +71,7 @@ TEST(SitePages, FieldIsAddedAndTakenAndOnlyTextAnswersAreKept) {
   EXPECT_TRUE(IsSitePage(Page(1)));
   EXPECT_FALSE(IsSitePage("HTTP/1.1 404 Not Found\r\nContent-Type: text/html\r\n\r\nx"));
   EXPECT_FALSE(IsSitePage("HTTP/1.1 200 OK\r\nContent-Type: image/png\r\n\r\nx"));
+  EXPECT_FALSE(IsSitePage("HTTP/1.1 200 OK\r\nContent-Type: text/css\r\n\r\nx"));
   EXPECT_FALSE(IsSitePage(Page(1) + std::string(kSitePageMaxBytes, 'x')));
 }
 

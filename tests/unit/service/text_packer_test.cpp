@@ -8,6 +8,7 @@
 #include "dense_packer.h"
 #include "pack_cache.h"
 #include "packer.h"
+#include "prepared_pages.h"
 #include "protocol/capabilities.h"
 #include "protocol/text_codec.h"
 
@@ -64,6 +65,21 @@ TEST(TextPacker, KindsFollowWhatTheClientTakesAndAlwaysDecode) {
   AnswerPacket unhelped = nbsvc::PackPiece(two.data(), two.size(), nullptr, site);
   EXPECT_EQ(unhelped.header.msg, alone.header.msg);
   EXPECT_EQ(Decode(unhelped, ""), two);
+
+  // The page prepared once serves every request naming it, within a bound.
+  nbsvc::PreparedPages prepared(2, kText2Level);
+  site.page = std::make_shared<const std::string>(one);
+  site.prepared = prepared.For(site.page);
+  ASSERT_TRUE(site.prepared);
+  EXPECT_EQ(prepared.For(site.page), site.prepared);
+  AnswerPacket viaPrepared = nbsvc::PackPiece(two.data(), two.size(), nullptr, site);
+  EXPECT_EQ(viaPrepared.header.msg, NB_PACKET_TEXT2_DICT);
+  EXPECT_EQ(Decode(viaPrepared, one), two);
+  prepared.For(std::make_shared<const std::string>(two));
+  prepared.For(std::make_shared<const std::string>(two + "x"));
+  EXPECT_EQ(prepared.Count(), 2u);
+  EXPECT_NE(prepared.For(site.page), site.prepared);  // the oldest went first
+  EXPECT_EQ(prepared.For(nullptr), nullptr);
 }
 
 TEST(TextPacker, PieceAskedForAgainIsPackedDenselyOnceInTheBackground) {
