@@ -16,6 +16,18 @@ struct DCtxFree {
   void operator()(ZSTD_DCtx* c) const { ZSTD_freeDCtx(c); }
 };
 
+// Codes len bytes with ctx as set up into out; false on a library failure.
+bool CompressWith(ZSTD_CCtx* ctx, const char* data, std::size_t len, std::string& out) {
+  out.resize(ZSTD_compressBound(len));
+  std::size_t n = ZSTD_compress2(ctx, &out[0], out.size(), data, len);
+  if (ZSTD_isError(n)) {
+    out.clear();
+    return false;
+  }
+  out.resize(n);
+  return true;
+}
+
 }  // namespace
 
 bool Text2Compress(const char* data, std::size_t len, int level, const std::string& dict,
@@ -28,14 +40,7 @@ bool Text2Compress(const char* data, std::size_t len, int level, const std::stri
       (!dict.empty() && ZSTD_isError(ZSTD_CCtx_refPrefix(ctx.get(), dict.data(), dict.size())))) {
     return false;
   }
-  out.resize(ZSTD_compressBound(len));
-  std::size_t n = ZSTD_compress2(ctx.get(), &out[0], out.size(), data, len);
-  if (ZSTD_isError(n)) {
-    out.clear();
-    return false;
-  }
-  out.resize(n);
-  return true;
+  return CompressWith(ctx.get(), data, len, out);
 }
 
 Text2Dictionary::Text2Dictionary(std::shared_ptr<const std::string> page, int level)
@@ -50,22 +55,13 @@ Text2Dictionary::Text2Dictionary(std::shared_ptr<const std::string> page, int le
 
 Text2Dictionary::~Text2Dictionary() { ZSTD_freeCDict(cdict_); }
 
-std::size_t Text2Dictionary::TableBytes() const { return cdict_ ? ZSTD_sizeof_CDict(cdict_) : 0; }
-
 bool Text2Dictionary::Compress(const char* data, std::size_t len, std::string& out) const {
   std::unique_ptr<ZSTD_CCtx, CCtxFree> ctx(ZSTD_createCCtx());
   if (!ctx || !cdict_ || ZSTD_isError(ZSTD_CCtx_setParameter(ctx.get(), ZSTD_c_checksumFlag, 1)) ||
       ZSTD_isError(ZSTD_CCtx_refCDict(ctx.get(), cdict_))) {
     return false;
   }
-  out.resize(ZSTD_compressBound(len));
-  std::size_t n = ZSTD_compress2(ctx.get(), &out[0], out.size(), data, len);
-  if (ZSTD_isError(n)) {
-    out.clear();
-    return false;
-  }
-  out.resize(n);
-  return true;
+  return CompressWith(ctx.get(), data, len, out);
 }
 
 std::string ChainPrefix(const std::string* page, const std::string& before) {

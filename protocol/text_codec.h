@@ -43,8 +43,6 @@ class Text2Dictionary {
   Text2Dictionary& operator=(const Text2Dictionary&) = delete;
   bool ok() const { return cdict_ != nullptr; }
   const std::shared_ptr<const std::string>& page() const { return page_; }
-  // Bytes the prepared tables take, besides the page.
-  std::size_t TableBytes() const;
   // Codes len bytes against the page into out; false on a library failure.
   bool Compress(const char* data, std::size_t len, std::string& out) const;
 
